@@ -1,0 +1,1 @@
+#include "Base64Mime.h"

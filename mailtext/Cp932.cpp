@@ -1,0 +1,1 @@
+#include "Cp932.h"

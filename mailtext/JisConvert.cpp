@@ -1,0 +1,1 @@
+#include "JisConvert.h"

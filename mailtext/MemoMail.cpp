@@ -1,0 +1,1 @@
+#include "MemoMail.h"

@@ -1,0 +1,48 @@
+#pragma once
+// The system's own texts, gathered in one place. They are shown to the user
+// exactly as written here.
+
+#include <QString>
+
+namespace Msg {
+
+inline const QString Title = QStringLiteral("Tavrino");
+
+// Start-up
+inline const QString AlreadyRunning = QStringLiteral("は既に起動されています");
+inline const QString Ending = QStringLiteral("を終了します。");
+inline const QString AppError = QStringLiteral("アプリケーションエラー！");
+
+// Configuration file write failure; the text begins with a blank.
+inline const QString IniWriteError = QStringLiteral(" ファイルの書き込み時にエラーが発生しました。");
+
+// Run-time error descriptions used with AppError.
+inline const QString ErrFileNotFound = QStringLiteral("ファイルが見つかりません。");
+inline const QString ErrPathNotFound = QStringLiteral("パスが見つかりません。");
+inline const QString ErrPermission = QStringLiteral("書き込みできません。");
+inline const QString ErrBadArgument = QStringLiteral("プロシージャの呼び出し、または引数が不正です。");
+inline const QString ErrFileIo = QStringLiteral("ファイル I/O エラーです。");
+inline const QString ErrPluginMissing = QStringLiteral("ActiveX コンポーネントはオブジェクトを作成できません。");
+
+// Socket and protocol progress
+inline const QString Connecting = QStringLiteral("Connecting...");
+inline const QString SocketClosed = QStringLiteral("Socket Closed.");
+inline const QString NoMessage = QStringLiteral("No Message.");
+inline const QString MessageSent = QStringLiteral("Message Sent!");
+inline const QString SocketCreateFailed = QStringLiteral("Socket:生成ができませんでした。");
+
+// Memo form
+inline const QString NoRecipient = QStringLiteral("宛先を指定してください！");
+inline const QString Kind0 = QStringLiteral("お電話ください。");
+inline const QString Kind1 = QStringLiteral("またお電話いたします。");
+inline const QString Kind2 = QStringLiteral("電話がありました。");
+inline const QString Kind3 = QStringLiteral("来訪されました。");
+
+// Viewer
+inline const QString DeleteTimedOut =
+    QStringLiteral("メールサーバーが応答しないため、メッセージを削除できませんでした。");
+
+/// The summary sentence for a memo kind character; empty for any other.
+QString KindSentence(QChar kind);
+
+} // namespace Msg
