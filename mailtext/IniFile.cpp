@@ -1,1 +1,224 @@
 #include "IniFile.h"
+
+#include "Cp932.h"
+#include "Messages.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QList>
+#include <QSaveFile>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr int MaxValueBytes = 254;
+
+QList<QByteArray> SplitLines(const QByteArray &data)
+{
+    QList<QByteArray> lines;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < data.size(); ++i) {
+        const char c = data.at(i);
+        if (c == '\r' || c == '\n') {
+            lines.append(data.mid(start, i - start));
+            if (c == '\r' && i + 1 < data.size() && data.at(i + 1) == '\n')
+                ++i;
+            start = i + 1;
+        }
+    }
+    if (start < data.size())
+        lines.append(data.mid(start));
+    return lines;
+}
+
+QString TrimBlanks(const QString &s)
+{
+    qsizetype b = 0, e = s.size();
+    while (b < e && (s.at(b) == QLatin1Char(' ') || s.at(b) == QLatin1Char('\t')))
+        ++b;
+    while (e > b && (s.at(e - 1) == QLatin1Char(' ') || s.at(e - 1) == QLatin1Char('\t')))
+        --e;
+    return s.mid(b, e - b);
+}
+
+/// The section name of a line "[name]", or a null string for any other line.
+QString SectionOf(const QString &line)
+{
+    const QString t = TrimBlanks(line);
+    if (!t.startsWith(QLatin1Char('[')))
+        return {};
+    qsizetype close = t.indexOf(QLatin1Char(']'));
+    if (close < 0)
+        close = t.size();
+    QString name = TrimBlanks(t.mid(1, close - 1));
+    if (name.isNull())
+        name = QLatin1String("");
+    return name;
+}
+
+bool KeyOf(const QString &line, QString &key, QString &value)
+{
+    const qsizetype eq = line.indexOf(QLatin1Char('='));
+    if (eq < 0)
+        return false;
+    key = TrimBlanks(line.left(eq));
+    value = TrimBlanks(line.mid(eq + 1));
+    return true;
+}
+
+/// At most 254 bytes of code page 932, never half of a double-byte character.
+QString CutValue(const QString &value)
+{
+    const QByteArray bytes = Cp932::Encode(value);
+    if (bytes.size() <= MaxValueBytes)
+        return value;
+    qsizetype i = 0;
+    while (i < bytes.size()) {
+        const qsizetype step = Cp932::IsLeadByte(quint8(bytes.at(i))) ? 2 : 1;
+        if (i + step > MaxValueBytes)
+            break;
+        i += step;
+    }
+    return Cp932::Decode(bytes.left(i));
+}
+
+QString NoBreaks(QString s)
+{
+    s.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    s.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return s;
+}
+
+} // namespace
+
+QString IniFile::GetIniParm(const QString &section, const QString &key) const
+{
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    bool inSection = false;
+    for (const QByteArray &raw : SplitLines(file.readAll())) {
+        const QString line = Cp932::Decode(raw);
+        const QString name = SectionOf(line);
+        if (!name.isNull()) {
+            inSection = name.compare(section, Qt::CaseInsensitive) == 0;
+            continue;
+        }
+        QString k, v;
+        if (inSection && KeyOf(line, k, v) && k.compare(key, Qt::CaseInsensitive) == 0)
+            return CutValue(v);
+    }
+    return {};
+}
+
+bool IniFile::SetIniParm(const QString &section, const QString &key, const QString &value) const
+{
+    const QFileInfo info(m_path);
+    QList<QByteArray> lines;
+    if (info.exists()) {
+        // A read-only file stays untouched and the caller tells the user; the
+        // mode is checked too, since replacing the file would succeed for root.
+        if (!info.isWritable() || !(info.permissions() & QFileDevice::WriteOwner))
+            return false;
+        QFile file(m_path);
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        lines = SplitLines(file.readAll());
+    }
+    const QByteArray entry = Cp932::Encode(NoBreaks(key) + QLatin1Char('=') + NoBreaks(value));
+
+    qsizetype sectionLine = -1;
+    qsizetype lastInSection = -1;
+    qsizetype keyLine = -1;
+    for (qsizetype i = 0; i < lines.size() && keyLine < 0; ++i) {
+        const QString line = Cp932::Decode(lines.at(i));
+        const QString name = SectionOf(line);
+        if (!name.isNull()) {
+            if (sectionLine >= 0)
+                break;
+            if (name.compare(section, Qt::CaseInsensitive) == 0)
+                sectionLine = lastInSection = i;
+            continue;
+        }
+        if (sectionLine < 0)
+            continue;
+        QString k, v;
+        if (!TrimBlanks(line).isEmpty())
+            lastInSection = i;
+        if (KeyOf(line, k, v) && k.compare(key, Qt::CaseInsensitive) == 0)
+            keyLine = i;
+    }
+    if (keyLine >= 0) {
+        lines[keyLine] = entry;
+    } else if (sectionLine >= 0) {
+        lines.insert(lastInSection + 1, entry);
+    } else {
+        lines.append('[' + Cp932::Encode(section) + ']');
+        lines.append(entry);
+    }
+
+    QSaveFile out(m_path);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    for (const QByteArray &line : lines) {
+        out.write(line);
+        out.write("\r\n", 2);
+    }
+    return out.commit();
+}
+
+QString IniWriteErrorText(const QString &appIniFile)
+{
+    return appIniFile + Msg::IniWriteError;
+}
+
+QString FormatTwips(double value)
+{
+    const float single = float(value);
+    QString text = QString::number(double(single), 'g', 7);
+    if (single >= 0)
+        text.prepend(QLatin1Char(' '));
+    return text;
+}
+
+qint16 ParseTwips(const QString &value)
+{
+    // The leading numeric part: blanks, a sign, digits, a fraction, an exponent.
+    const QString t = value.trimmed();
+    qsizetype i = 0;
+    if (i < t.size() && (t.at(i) == QLatin1Char('+') || t.at(i) == QLatin1Char('-')))
+        ++i;
+    const qsizetype digitsStart = i;
+    while (i < t.size() && t.at(i).isDigit() && t.at(i).unicode() < 128)
+        ++i;
+    if (i < t.size() && t.at(i) == QLatin1Char('.')) {
+        ++i;
+        while (i < t.size() && t.at(i).isDigit() && t.at(i).unicode() < 128)
+            ++i;
+    }
+    if (i == digitsStart || (i == digitsStart + 1 && t.at(digitsStart) == QLatin1Char('.')))
+        return 0;
+    qsizetype end = i;
+    if (i < t.size() && (t.at(i) == QLatin1Char('E') || t.at(i) == QLatin1Char('e'))) {
+        qsizetype j = i + 1;
+        if (j < t.size() && (t.at(j) == QLatin1Char('+') || t.at(j) == QLatin1Char('-')))
+            ++j;
+        const qsizetype expDigits = j;
+        while (j < t.size() && t.at(j).isDigit() && t.at(j).unicode() < 128)
+            ++j;
+        if (j > expDigits)
+            end = j;
+    }
+    bool ok = false;
+    const double number = t.left(end).toDouble(&ok);
+    if (!ok || std::isnan(number))
+        return 0;
+    const double rounded = std::nearbyint(number); // half to even
+    if (rounded > std::numeric_limits<qint16>::max())
+        return std::numeric_limits<qint16>::max();
+    if (rounded < std::numeric_limits<qint16>::min())
+        return std::numeric_limits<qint16>::min();
+    return qint16(rounded);
+}

@@ -1,0 +1,38 @@
+#pragma once
+// The configuration file: a profile file in code page 932 with CR LF line
+// ends, read and written the way the Windows profile functions do.
+
+#include <QString>
+
+class IniFile
+{
+public:
+    explicit IniFile(const QString &appIniFile) : m_path(appIniFile) {}
+
+    const QString &path() const { return m_path; }
+
+    /// The value of key in section (names compared without regard to case,
+    /// blanks around the value removed, at most 254 bytes); empty when the
+    /// file, the section or the key is missing.
+    QString GetIniParm(const QString &section, const QString &key) const;
+
+    /// Writes key=value into section, creating the file and the section when
+    /// missing and replacing an existing key in place; other lines and their
+    /// order are kept. The file is replaced atomically. Returns false when the
+    /// file could not be written.
+    bool SetIniParm(const QString &section, const QString &key, const QString &value) const;
+
+private:
+    QString m_path;
+};
+
+/// The message shown when the configuration file cannot be written.
+QString IniWriteErrorText(const QString &appIniFile);
+
+/// A window coordinate as stored: the decimal text of a single-precision
+/// number, with a leading blank when not negative (2880 -> " 2880").
+QString FormatTwips(double value);
+
+/// A stored coordinate read back: the leading numeric part of the text,
+/// rounded half to even and held to the 16-bit range; empty gives 0.
+qint16 ParseTwips(const QString &value);

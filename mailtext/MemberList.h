@@ -1,0 +1,30 @@
+#pragma once
+// The member list file: code page 932 lines of a name, ";" and an address.
+
+#include <QList>
+#include <QString>
+
+struct MemberRow
+{
+    QString name;
+    QString address;
+
+    /// A separator divides the list into groups; it is never a recipient.
+    bool isSeparator() const { return name == QLatin1String("---") && address.isEmpty(); }
+    bool operator==(const MemberRow &) const = default;
+};
+
+struct MemberListRead
+{
+    QList<MemberRow> rows; ///< the rows read before any failure
+    QString error;         ///< the error's description; empty when the whole file was read
+};
+
+/// Reads the file. A line ends at CR LF or at a lone CR; a lone LF stays in
+/// the line. Reading stops at the first line without ";" (a blank line
+/// included), keeping the rows above it.
+MemberListRead ReadMemberList(const QString &path);
+
+/// Writes the rows as name;address lines ending in CR LF, replacing the file
+/// atomically. Returns the error's description, or empty text on success.
+QString WriteMemberList(const QString &path, const QList<MemberRow> &rows);

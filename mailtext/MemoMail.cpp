@@ -1,1 +1,228 @@
 #include "MemoMail.h"
+
+#include "Base64Mime.h"
+#include "Cp932.h"
+#include "HeaderLines.h"
+#include "JisConvert.h"
+
+#include <QCryptographicHash>
+
+namespace {
+
+constexpr int FieldWidth = 20;
+const QString CrLf = QStringLiteral("\r\n");
+
+/// Code points, not UTF-16 units: a character outside the BMP is one character.
+qsizetype CodePointCount(const QString &s)
+{
+    qsizetype n = 0;
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        if (!(s.at(i).isHighSurrogate() && i + 1 < s.size() && s.at(i + 1).isLowSurrogate()))
+            ++n;
+    }
+    return n;
+}
+
+QString LeftCodePoints(const QString &s, qsizetype count)
+{
+    qsizetype i = 0;
+    for (qsizetype n = 0; n < count && i < s.size(); ++n) {
+        if (s.at(i).isHighSurrogate() && i + 1 < s.size() && s.at(i + 1).isLowSurrogate())
+            ++i;
+        ++i;
+    }
+    return s.left(i);
+}
+
+QString PadField(const QString &text)
+{
+    QString field = LeftCodePoints(text, FieldWidth);
+    return field + QString(FieldWidth - CodePointCount(field), QLatin1Char(' '));
+}
+
+/// Control characters that could forge ISO-2022-JP escapes become "?".
+QString MaskShiftCodes(QString text)
+{
+    for (QChar &c : text) {
+        const ushort u = c.unicode();
+        if (u == 0x1B || u == 0x0E || u == 0x0F || u == 0x00)
+            c = QLatin1Char('?');
+    }
+    return text;
+}
+
+/// A header value never carries a line break: it would start a header of its own.
+QString HeaderSafe(const QString &text, const QString &breakReplacement)
+{
+    QString out = MaskShiftCodes(text);
+    out.replace(QLatin1String("\r\n"), breakReplacement);
+    out.replace(QLatin1Char('\r'), breakReplacement);
+    out.replace(QLatin1Char('\n'), breakReplacement);
+    return out;
+}
+
+/// Every line break of the memo text goes out as CR LF.
+QString NormalizeLineBreaks(const QString &text)
+{
+    QString out;
+    out.reserve(text.size() + text.size() / 16);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('\r')) {
+            out += CrLf;
+            if (i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'))
+                ++i;
+        } else if (c == QLatin1Char('\n')) {
+            out += CrLf;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+QString QuoteDisplayName(const QString &name)
+{
+    QString out;
+    for (const QChar c : name) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
+            out += QLatin1Char('\\');
+        out += c;
+    }
+    return out;
+}
+
+} // namespace
+
+QString MemoSubjectRecord(QChar kind, bool sealed, const QDateTime &when, const QString &department,
+                          const QString &caller)
+{
+    return QString(kind) + (sealed ? QLatin1Char('1') : QLatin1Char(' ')) + QLatin1String("   ") +
+           when.toString(QStringLiteral("MM/dd HH:mm")) + PadField(department) + PadField(caller);
+}
+
+MemoValues BuildMemoMail(QChar kind, bool sealed, const QString &department, const QString &caller,
+                         const QString &memoText, const QStringList &recipients,
+                         const MemoSender &sender, const QDateTime &when)
+{
+    MemoValues memo;
+    const QString space = QStringLiteral(" ");
+    memo.MemoSubject =
+        MemoSubjectRecord(kind, sealed, when, HeaderSafe(department, space).trimmed(),
+                          HeaderSafe(caller, space).trimmed());
+    memo.MemoFromAddress =
+        HeaderSafe(sender.UserID.trimmed() + QLatin1Char('@') + sender.Domain.trimmed(), QString());
+    memo.MemoFromName = HeaderSafe(sender.UserName, space).trimmed();
+    QStringList to;
+    to.reserve(recipients.size());
+    for (const QString &address : recipients)
+        to.append(HeaderSafe(address, QString()));
+    memo.MemoTo = to.join(QLatin1Char(','));
+
+    QByteArray body;
+    if (!TrimSpaces(memoText).isEmpty())
+        body = SjisToJis(WidenKana(MaskShiftCodes(NormalizeLineBreaks(memoText))));
+
+    QString header = QLatin1String("Subject:") + memo.MemoSubject + CrLf +
+                     QLatin1String("From:\"") + QuoteDisplayName(memo.MemoFromName) +
+                     QLatin1String("\" <") + memo.MemoFromAddress + QLatin1Char('>') + CrLf +
+                     QLatin1String("To:") + memo.MemoTo + CrLf;
+    CheckNonAscii(header);
+    header += body.contains('\x1b')
+                  ? QLatin1String("Content-Type: text/plain; charset=iso-2022-jp\r\n")
+                  : QLatin1String("Content-Type: text/plain; charset=us-ascii\r\n");
+    memo.MemoHeader = FoldHeaderLines(EncodeHeaderText(header)) + CrLf;
+    memo.MemoBody = memo.MemoHeader + QString::fromLatin1(body);
+    return memo;
+}
+
+QByteArray UndoDotStuffing(const QByteArray &retrAnswer)
+{
+    if (!retrAnswer.contains("\r\n.."))
+        return retrAnswer;
+    QByteArray out;
+    out.reserve(retrAnswer.size());
+    qsizetype pos = 0;
+    while (true) {
+        const qsizetype at = retrAnswer.indexOf("\r\n..", pos);
+        if (at < 0)
+            break;
+        out.append(retrAnswer.constData() + pos, at + 3 - pos); // keep CR LF and one dot
+        pos = at + 4;
+    }
+    out.append(retrAnswer.constData() + pos, retrAnswer.size() - pos);
+    return out;
+}
+
+ReadMail ParseRetrAnswer(const QByteArray &retrAnswer)
+{
+    ReadMail result;
+    MemoValues &memo = result.memo;
+    MailBoxRow &row = result.row;
+
+    const QByteArray mail = UndoDotStuffing(retrAnswer);
+    const qsizetype blank = mail.indexOf("\r\n\r\n");
+    // The header block runs up to and including the CR of the first CR LF CR LF.
+    const QByteArray headerBytes = blank < 0 ? mail : mail.left(blank + 1);
+    const QString headerText = Cp932::Decode(headerBytes);
+
+    QString subject, from, to, date, messageId;
+    for (const HeaderLine &line : ScanHeaderLines(headerText)) {
+        if (line.name == QLatin1String("SUBJECT"))
+            subject = HeaderFieldValue(line);
+        else if (line.name == QLatin1String("FROM"))
+            from = HeaderFieldValue(line);
+        else if (line.name == QLatin1String("TO"))
+            to = HeaderFieldValue(line);
+        else if (line.name == QLatin1String("DATE"))
+            date = HeaderFieldValue(line);
+        else if (line.name == QLatin1String("MESSAGE-ID"))
+            messageId = HeaderFieldValue(line);
+    }
+
+    memo.MemoSubject = DecodeHeaderText(subject);
+    QString name;
+    SplitAddress(from, name, memo.MemoFromAddress);
+    memo.MemoFromName = DecodeHeaderText(TrimSpaces(name));
+    memo.MemoTo = DecodeHeaderText(to);
+    memo.MemoDate = date;
+    memo.MemoMessageId = messageId;
+    if (blank >= 0 && blank + 4 < mail.size())
+        memo.MemoBody = TrimSpaces(JisToText(mail.mid(blank + 4, mail.size() - blank - 5)));
+
+    row.Subject = TrimSpaces(memo.MemoSubject);
+    row.From = TrimSpaces(DecodeHeaderText(from));
+    row.Date = TrimSpaces(date);
+    row.MessageId = TrimSpaces(messageId);
+    if (!row.MessageId.isEmpty()) {
+        row.Key = row.MessageId;
+    } else {
+        // A mail without a Message-ID gets a key of its own, so that it neither
+        // hides another such mail nor lets a delete find a different message.
+        const qsizetype statusEnd = mail.indexOf("\r\n");
+        const QByteArray content = statusEnd < 0 ? mail : mail.mid(statusEnd + 2);
+        row.Key = QLatin1Char('#') +
+                  QString::fromLatin1(
+                      QCryptographicHash::hash(content, QCryptographicHash::Sha1).toHex());
+    }
+    memo.MemoKey = row.Key;
+    return result;
+}
+
+MemoView ViewOfMemo(const MemoValues &memo)
+{
+    MemoView view;
+    const QString s = TrimSpaces(memo.MemoSubject);
+    auto columns = [&s](qsizetype from, qsizetype count) {
+        return TrimSpaces(s.mid(from - 1, count));
+    };
+    if (!s.isEmpty())
+        view.kind = s.at(0);
+    view.sealed = s.size() >= 2 && s.at(1) == QLatin1Char('1');
+    view.time = columns(6, 11);
+    view.department = columns(17, 20);
+    view.caller = columns(37, 20);
+    const QString &body = memo.MemoBody;
+    view.text = TrimSpaces(body.size() > 3 ? body.left(body.size() - 3) : QString());
+    return view;
+}

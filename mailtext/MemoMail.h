@@ -1,0 +1,94 @@
+#pragma once
+// The memo mail format: the writer used when sending and the readers used on
+// every retrieved message.
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+/// One set of memo values. When sending, MemoBody is the whole outgoing mail
+/// text (7-bit); after reading, it is the decoded body text.
+struct MemoValues
+{
+    QString MemoSubject;
+    QString MemoFromAddress;
+    QString MemoFromName;
+    QString MemoTo;
+    QString MemoToName;
+    QString MemoDate;
+    QString MemoMessageId;
+    QString MemoHeader;
+    QString MemoBody;
+    /// After reading: the key by which the memo is found again in a mailbox
+    /// list (its Message-ID, or a digest when the mail has none).
+    QString MemoKey;
+};
+
+/// The sender's own settings that go into a memo.
+struct MemoSender
+{
+    QString UserName;
+    QString UserID;
+    QString Domain;
+};
+
+/// Builds the memo mail. kind is '0'..'3' or '*'; recipients are the mail
+/// addresses in list order.
+MemoValues BuildMemoMail(QChar kind, bool sealed, const QString &department, const QString &caller,
+                         const QString &memoText, const QStringList &recipients,
+                         const MemoSender &sender,
+                         const QDateTime &when = QDateTime::currentDateTime());
+
+/// The subject record: kind, seal flag, three spaces, "MM/dd hh:mm" and the two
+/// caller fields padded (or cut) to 20 characters each.
+QString MemoSubjectRecord(QChar kind, bool sealed, const QDateTime &when, const QString &department,
+                          const QString &caller);
+
+/// One row of a mailbox list.
+struct MailBoxRow
+{
+    QString Subject;
+    QString From;
+    QString Date;
+    QString MessageId;
+    QString Key; ///< Message-ID, or a digest of the message when it has none
+};
+
+/// Undoes POP3 dot-stuffing: a line that begins ".." stands for a line
+/// beginning ".". The terminating "." line stays as it is.
+QByteArray UndoDotStuffing(const QByteArray &retrAnswer);
+
+/// A retrieved message taken apart once, for the memo reader and the list row.
+struct ReadMail
+{
+    MemoValues memo;
+    MailBoxRow row;
+};
+
+/// Reads a whole RETR answer (status line to terminating "." line, as received).
+ReadMail ParseRetrAnswer(const QByteArray &retrAnswer);
+
+/// The memo values of a RETR answer.
+inline MemoValues ReadMemoMail(const QByteArray &retrAnswer)
+{
+    return ParseRetrAnswer(retrAnswer).memo;
+}
+
+/// The mailbox list row of a RETR answer.
+inline MailBoxRow AddMailBoxRow(const QByteArray &retrAnswer)
+{
+    return ParseRetrAnswer(retrAnswer).row;
+}
+
+/// What the viewer shows of a read memo.
+struct MemoView
+{
+    QChar kind;          ///< column 1, or a null character
+    bool sealed = false; ///< column 2 is "1"
+    QString time;        ///< columns 6-16, trimmed
+    QString department;  ///< columns 17-36, trimmed
+    QString caller;      ///< columns 37-56, trimmed
+    QString text;        ///< the body without its last three characters, trimmed
+};
+MemoView ViewOfMemo(const MemoValues &memo);

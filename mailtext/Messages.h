@@ -14,15 +14,18 @@ inline const QString Ending = QStringLiteral("を終了します。");
 inline const QString AppError = QStringLiteral("アプリケーションエラー！");
 
 // Configuration file write failure; the text begins with a blank.
-inline const QString IniWriteError = QStringLiteral(" ファイルの書き込み時にエラーが発生しました。");
+inline const QString IniWriteError =
+    QStringLiteral(" ファイルの書き込み時にエラーが発生しました。");
 
 // Run-time error descriptions used with AppError.
 inline const QString ErrFileNotFound = QStringLiteral("ファイルが見つかりません。");
 inline const QString ErrPathNotFound = QStringLiteral("パスが見つかりません。");
 inline const QString ErrPermission = QStringLiteral("書き込みできません。");
-inline const QString ErrBadArgument = QStringLiteral("プロシージャの呼び出し、または引数が不正です。");
+inline const QString ErrBadArgument =
+    QStringLiteral("プロシージャの呼び出し、または引数が不正です。");
 inline const QString ErrFileIo = QStringLiteral("ファイル I/O エラーです。");
-inline const QString ErrPluginMissing = QStringLiteral("ActiveX コンポーネントはオブジェクトを作成できません。");
+inline const QString ErrPluginMissing =
+    QStringLiteral("ActiveX コンポーネントはオブジェクトを作成できません。");
 
 // Socket and protocol progress
 inline const QString Connecting = QStringLiteral("Connecting...");

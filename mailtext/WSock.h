@@ -1,0 +1,21 @@
+#pragma once
+// Socket helpers shared by the program and the reply component.
+
+#include <QAbstractSocket>
+#include <QString>
+
+/// The Japanese text of a Windows Sockets error number; "(n)" for numbers
+/// without a text.
+QString WSAErrorText(int number);
+
+/// The Windows Sockets error number that stands for a Qt socket error.
+int SocketErrorNumber(QAbstractSocket::SocketError error);
+
+/// "step:" followed by the text of the error, e.g. "connect:接続が拒否された。".
+QString SocketErrorMessage(const QString &step, QAbstractSocket::SocketError error);
+
+/// An IPv4 address in network byte order: a dotted address as it is, a name
+/// looked up (first IPv4 entry); all ones when the host cannot be found.
+quint32 GetHostAddress(const QString &host);
+
+inline constexpr quint32 InvalidHostAddress = 0xFFFFFFFFu;
