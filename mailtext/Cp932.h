@@ -18,7 +18,15 @@ quint16 FromUnicode(char32_t codePoint);
 char16_t ToUnicode(quint16 code);
 
 /// True when b is a lead byte of a double-byte code.
-inline bool IsLeadByte(quint8 b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+inline bool IsLeadByte(quint8 b)
+{
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
+/// The tables behind FromUnicode (indexed by BMP code point) and ToUnicode
+/// (indexed by code), 65536 entries each, for converters that walk long texts.
+const quint16 *FromUnicodeTable();
+const char16_t *ToUnicodeTable();
 
 /// Text to code page 932 bytes, one '?' per code point it cannot carry.
 QByteArray Encode(const QString &text);

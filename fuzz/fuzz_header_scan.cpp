@@ -1,0 +1,26 @@
+// Header block scanning, field values and address splitting on any input.
+#include "HeaderLines.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QString block = QString::fromLatin1(reinterpret_cast<const char *>(data), qsizetype(size));
+    qsizetype total = 0;
+    for (const HeaderLine &line : ScanHeaderLines(block)) {
+        total += line.line.size();
+        QString name, address;
+        SplitAddress(HeaderFieldValue(line), name, address);
+        if (name.size() + address.size() > line.line.size())
+            abort(); // splitting never invents characters
+    }
+    // A logical line spans exactly the characters it consumed.
+    if (total > block.size())
+        abort();
+    QString name, address;
+    SplitAddress(QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size)), name,
+                 address);
+    return 0;
+}

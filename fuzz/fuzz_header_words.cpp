@@ -1,0 +1,41 @@
+// Encoded-word decoding of arbitrary header values, read as Latin-1 and as UTF-8.
+
+#include "Base64Mime.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+void check(bool condition, const char *what)
+{
+    if (!condition) {
+        std::fprintf(stderr, "broken: %s\n", what);
+        std::abort();
+    }
+}
+
+void exercise(const QString &value)
+{
+    Base64JisDecode(value);
+    const QString decoded = DecodeHeaderText(value);
+    if (!value.contains(QLatin1String("=?ISO-2022-JP?B?"), Qt::CaseInsensitive))
+        check(decoded == value, "a value without encoded-words changed");
+
+    const QString encoded = EncodeHeaderText(value);
+    for (QChar c : encoded)
+        check(c.unicode() < 0x80 && c.unicode() != 0x1B, "encoded header is not plain ASCII");
+    DecodeHeaderText(encoded);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const char *text = reinterpret_cast<const char *>(data);
+    exercise(QString::fromLatin1(text, qsizetype(size)));
+    exercise(QString::fromUtf8(text, qsizetype(size)));
+    return 0;
+}
