@@ -8,8 +8,7 @@
 int clsTavReply::ShowReply(const QString &address, const QString &name, const QString &)
 {
     QMessageBox box(QMessageBox::Information, QStringLiteral("返信 - ") + Msg::Title,
-                    name + QStringLiteral(" <") + address + QStringLiteral(">"),
-                    QMessageBox::Ok);
+                    name + QStringLiteral(" <") + address + QStringLiteral(">"), QMessageBox::Ok);
     box.exec();
     return 0;
 }
