@@ -65,6 +65,9 @@ void MailCheck::startCheck()
     auto proceed = [this] {
         Q_EMIT statusText(Msg::SocketClosed);
         m_currentBox = 1 - m_currentBox;
+        m_previousKeys.clear();
+        for (const MailBoxRow &row : previousBox())
+            m_previousKeys.insert(row.Key);
         connectNewSession();
     };
     if (m_session && !m_session->isClosed()) {

@@ -9,6 +9,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QTimer>
 
 #include <functional>
@@ -103,6 +104,7 @@ private:
     Pop3Session *m_session = nullptr;
     Pop3Session *m_deleteSession = nullptr;
     QList<MailBoxRow> m_box[2];
+    QSet<QString> m_previousKeys; ///< keys of the previous list, for the new-memo test
     int m_currentBox = 0;
     QList<PendingDelete> m_deletes;
     bool m_deleteRunning = false;
