@@ -1,9 +1,381 @@
 #include "frmTavrino.h"
 
+#include "AppMessages.h"
+#include "AppUi.h"
+#include "Components.h"
+#include "HelpWindow.h"
+#include "IniFile.h"
+#include "MailCheck.h"
+#include "SmtpSession.h"
 #include "Messages.h"
+#include "StatusPanels.h"
+#include "frmMessage.h"
 
-frmTavrino::frmTavrino(QWidget *parent) : QMainWindow(parent)
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QToolButton>
+
+#include <exception>
+
+namespace {
+const QString Section = QStringLiteral("Tavrino");
+} // namespace
+
+frmTavrino::frmTavrino(const Settings &settings, MailCheck *mailCheck, ComponentHost *components,
+                       QWidget *parent)
+    : QWidget(parent), m_settings(settings), m_mailCheck(mailCheck), m_components(components)
 {
+    buildControls();
+
+    connect(m_cmdAll[0], &QPushButton::clicked, this, &frmTavrino::onSelectAll);
+    connect(m_cmdAll[1], &QPushButton::clicked, this, &frmTavrino::onDeselectAll);
+    connect(m_lstMemberName, &QListWidget::itemSelectionChanged, this,
+            &frmTavrino::onMemberSelectionChanged);
+    connect(m_cmdButton[0], &QToolButton::clicked, this, &frmTavrino::onSend);
+    connect(m_cmdButton[1], &QToolButton::clicked, this, &frmTavrino::onSettings);
+    connect(m_cmdButton[2], &QToolButton::clicked, this, &QWidget::close);
+    const QList<QWidget *> selectOnFocus = {m_txtDepartment, m_txtCaller, m_txtMessage};
+    for (QWidget *w : selectOnFocus)
+        w->installEventFilter(this);
+
+    m_mnuFile = new QMenu(AppMsg::MenuFile, this);
+    m_mnuFile->setObjectName(QStringLiteral("mnuFile"));
+    QAction *exit = m_mnuFile->addAction(AppMsg::MenuExit);
+    exit->setObjectName(QStringLiteral("mnuFileItem0"));
+    connect(exit, &QAction::triggered, this, &QWidget::close);
+
+    connectMailCheck();
+}
+
+frmTavrino::~frmTavrino()
+{
+    // Viewers are windows of their own; none outlives the main window.
+    for (const QPointer<frmMessage> &viewer : std::as_const(m_viewers))
+        delete viewer.data();
+    delete m_errorBox.data();
+}
+
+void frmTavrino::connectMailCheck()
+{
+    if (!m_mailCheck)
+        return;
+    connect(m_mailCheck, &MailCheck::statusText, this,
+            [this](const QString &text) { m_sbrMsg->setPanelText(2, text); });
+    connect(m_mailCheck, &MailCheck::sendButtonEnabled, m_cmdButton[0], &QWidget::setEnabled);
+    connect(m_mailCheck, &MailCheck::settingsButtonEnabled, m_cmdButton[1], &QWidget::setEnabled);
+    connect(m_mailCheck, &MailCheck::newMemo, this, &frmTavrino::onNewMemo);
+    connect(m_mailCheck, &MailCheck::errorMessage, this, &frmTavrino::onMailCheckError);
+}
+
+bool frmTavrino::Load()
+{
+    if (!m_settings.isConfigured()) {
+        // Nothing can be sent or received yet: offer the settings dialog; what
+        // is saved there takes effect at the next start.
+        QString error;
+        if (ITavOptions *options = m_components->options(&error))
+            options->ShowSetting();
+        else
+            ShowBox(nullptr, QMessageBox::Warning, AppErrorText(error));
+        ShowBox(nullptr, QMessageBox::Warning, Msg::Title + Msg::Ending);
+        return false;
+    }
+    QString error;
+    try {
+        error = loadMembersAndStart();
+    } catch (const std::exception &e) {
+        error = QString::fromLocal8Bit(e.what());
+    }
+    if (!error.isEmpty())
+        ShowBox(nullptr, QMessageBox::Warning, AppErrorText(error)); // the window is not shown yet
+    return true;
+}
+
+QString frmTavrino::loadMembersAndStart()
+{
+    const WaitCursor wait;
+    m_lstMemberName->clear();
+    m_members.clear();
+    const MemberListRead read = ReadMemberList(m_settings.memberListPath());
+    m_bulkSelecting = true;
+    for (const MemberRow &row : read.rows) {
+        m_members.append(row);
+        m_lstMemberName->addItem(row.name);
+    }
+    m_bulkSelecting = false;
+    if (!read.error.isEmpty())
+        return read.error; // the members read so far stay; nothing else is started
+
+    const IniFile ini(m_settings.appIniFile);
+    const int left = ParseTwips(ini.GetIniParm(Section, QStringLiteral("Left")));
+    const int top = ParseTwips(ini.GetIniParm(Section, QStringLiteral("Top")));
+    move(TwipsToPixels(left), TwipsToPixels(top));
     setWindowTitle(Msg::Title);
-    resize(4635 / 15, 5895 / 15);
+    m_sbrMsg->setPanelText(1, m_settings.UserName);
+    m_sbrMsg->setPanelText(2, Msg::Connecting);
+    if (m_mailCheck)
+        m_mailCheck->start();
+    return {};
+}
+
+MemoDraft frmTavrino::CurrentDraft() const
+{
+    MemoDraft draft;
+    draft.kind = MemoKind(m_optGroup->checkedId());
+    draft.sealed = m_chkCover->isChecked();
+    draft.department = m_txtDepartment->text();
+    draft.caller = m_txtCaller->text();
+    draft.text = m_txtMessage->toPlainText();
+    QList<int> selected;
+    for (int row = 0; row < m_lstMemberName->count(); ++row) {
+        if (m_lstMemberName->item(row)->isSelected())
+            selected.append(row);
+    }
+    draft.recipients = MemoRecipients(m_members, selected);
+    return draft;
+}
+
+void frmTavrino::onSend()
+{
+    // No check may start while the memo is on its way; every way this ends
+    // lets the timer run again.
+    if (m_mailCheck)
+        m_mailCheck->holdTimer();
+    const MemoDraft draft = CurrentDraft();
+    if (draft.recipients.isEmpty()) {
+        if (m_mailCheck)
+            m_mailCheck->releaseTimer();
+        ShowBox(this, QMessageBox::Warning, Msg::NoRecipient);
+        m_lstMemberName->setFocus();
+        return;
+    }
+    Q_EMIT sendRequested(draft);
+    const MemoValues memo =
+        BuildMemoMail(draft.kind, draft.sealed, draft.department, draft.caller, draft.text,
+                      draft.recipients, {m_settings.UserName, m_settings.UserID, m_settings.Domain});
+    m_cmdButton[0]->setEnabled(false);
+    m_cmdButton[1]->setEnabled(false);
+
+    auto *session = new SmtpSession({m_settings.SmtpServer, m_settings.SmtpPort, m_settings.Domain},
+                                    this);
+    connect(session, &SmtpSession::statusText, this,
+            [this](const QString &text) { m_sbrMsg->setPanelText(2, text); });
+    connect(session, &SmtpSession::sent, this, [this] {
+        m_sbrMsg->setPanelText(2, QString());
+        m_sbrMsg->setPanelText(2, Msg::MessageSent);
+        ClearMemoForm();
+        if (m_mailCheck)
+            m_mailCheck->releaseTimer();
+    });
+    connect(session, &SmtpSession::failed, this, [this](const QString &text) {
+        // The form keeps its contents for another attempt.
+        m_cmdButton[0]->setEnabled(true);
+        m_cmdButton[1]->setEnabled(true);
+        if (m_mailCheck)
+            m_mailCheck->releaseTimer();
+        ShowBox(this, QMessageBox::Warning, text);
+    });
+    connect(session, &SmtpSession::closed, session, &QObject::deleteLater);
+    session->sendMail(memo.MemoFromAddress, memo.MemoTo.split(QLatin1Char(',')),
+                      memo.MemoBody.toLatin1());
+}
+
+void frmTavrino::ClearMemoForm()
+{
+    m_txtDepartment->clear();
+    m_txtCaller->clear();
+    m_txtMessage->clear();
+    // An exclusive group always keeps one button ticked; lift that for a moment.
+    m_optGroup->setExclusive(false);
+    for (QRadioButton *option : m_optMessage)
+        option->setChecked(false);
+    m_optGroup->setExclusive(true);
+    m_chkCover->setChecked(false);
+    onDeselectAll();
+    m_cmdButton[0]->setEnabled(true);
+    m_cmdButton[1]->setEnabled(true);
+    m_lstMemberName->setFocus();
+}
+
+void frmTavrino::onSelectAll()
+{
+    m_bulkSelecting = true;
+    m_lstMemberName->selectAll();
+    m_bulkSelecting = false;
+    m_cmdAll[1]->show();
+    m_cmdAll[1]->raise();
+    m_txtMessage->setFocus();
+}
+
+void frmTavrino::onDeselectAll()
+{
+    m_bulkSelecting = true;
+    m_lstMemberName->clearSelection();
+    if (m_lstMemberName->count() > 0)
+        m_lstMemberName->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+    m_bulkSelecting = false;
+    const bool hadFocus = m_cmdAll[1]->hasFocus();
+    m_cmdAll[1]->hide();
+    if (hadFocus)
+        m_cmdAll[0]->setFocus();
+}
+
+void frmTavrino::onMemberSelectionChanged()
+{
+    if (m_bulkSelecting)
+        return;
+    // A separator is never a recipient: choosing one takes it back at once.
+    QListWidgetItem *current = m_lstMemberName->currentItem();
+    if (current && current->isSelected() && current->text() == QLatin1String("---")) {
+        m_bulkSelecting = true;
+        current->setSelected(false);
+        m_bulkSelecting = false;
+    }
+}
+
+void frmTavrino::onSettings()
+{
+    if (m_mailCheck)
+        m_mailCheck->holdTimer();
+    QString error;
+    if (ITavOptions *options = m_components->options(&error))
+        options->ShowSetting();
+    else
+        ShowBox(this, QMessageBox::Warning, AppErrorText(error));
+    if (m_mailCheck)
+        m_mailCheck->releaseTimer();
+    m_lstMemberName->setFocus();
+}
+
+void frmTavrino::onMailCheckError(const QString &text)
+{
+    // A server that stays down fails every check the same way: one box is
+    // enough, later failures only show in the status bar while it is open.
+    if (m_errorBox || m_unloaded) {
+        m_sbrMsg->setPanelText(2, text);
+        return;
+    }
+    m_errorBox = OpenBox(QMessageBox::Warning, text);
+}
+
+void frmTavrino::onNewMemo(const MemoValues &memo)
+{
+    m_viewers.removeAll(QPointer<frmMessage>());
+    auto *viewer = new frmMessage(memo, m_settings.UserName, m_mailCheck, m_components);
+    m_viewers.append(viewer);
+    viewer->show();
+}
+
+QList<frmMessage *> frmTavrino::viewers() const
+{
+    QList<frmMessage *> open;
+    for (const QPointer<frmMessage> &viewer : m_viewers) {
+        if (viewer)
+            open.append(viewer.data());
+    }
+    return open;
+}
+
+bool frmTavrino::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::FocusIn) {
+        // The whole text is selected, so that typing replaces it. Queued, so
+        // that it comes after the click that placed the cursor.
+        if (watched == m_txtDepartment || watched == m_txtCaller) {
+            auto *edit = static_cast<QLineEdit *>(watched);
+            QTimer::singleShot(0, edit, [edit] { edit->selectAll(); });
+        } else if (watched == m_txtMessage) {
+            QTimer::singleShot(0, m_txtMessage, [this] { m_txtMessage->selectAll(); });
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void frmTavrino::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange)
+        return;
+    const auto *change = static_cast<QWindowStateChangeEvent *>(event);
+    if (isMinimized() && !(change->oldState() & Qt::WindowMinimized))
+        moveToTray();
+}
+
+void frmTavrino::moveToTray()
+{
+    // Without a notification area the window simply stays minimised, so it
+    // can always be found again.
+    if (m_unloaded || !QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    if (!m_tray) {
+        m_tray = new QSystemTrayIcon(windowIcon(), this);
+        m_tray->setToolTip(Msg::Title);
+        m_tray->setContextMenu(m_mnuFile);
+        connect(m_tray, &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    if (reason == QSystemTrayIcon::DoubleClick)
+                        RestoreWindow();
+                });
+    }
+    m_tray->setIcon(windowIcon());
+    m_tray->show();
+    // Hidden after the state change has been handled, so that the window
+    // leaves the task bar as well.
+    QTimer::singleShot(0, this, [this] {
+        if (isMinimized() && m_tray && m_tray->isVisible())
+            hide();
+    });
+}
+
+void frmTavrino::RestoreWindow()
+{
+    if (m_unloaded)
+        return;
+    showNormal();
+    if (m_tray)
+        m_tray->hide();
+    raise();
+    activateWindow();
+}
+
+void frmTavrino::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    // Every POP3 session ends with QUIT, so that deletions take effect.
+    if (m_mailCheck)
+        m_mailCheck->shutdown();
+    if (m_tray)
+        m_tray->hide();
+    // A minimised window keeps the position stored before.
+    if (!isMinimized())
+        storePosition();
+    CloseHelpWindows();
+    for (frmMessage *viewer : viewers())
+        viewer->close();
+    if (m_errorBox)
+        m_errorBox->close();
+    Q_EMIT unloaded();
+}
+
+void frmTavrino::storePosition()
+{
+    const IniFile ini(m_settings.appIniFile);
+    const QPoint at = pos();
+    if (!ini.SetIniParm(Section, QStringLiteral("Top"), FormatTwips(at.y() * 15.0)))
+        ShowBox(this, QMessageBox::Warning, IniWriteErrorText(m_settings.appIniFile));
+    if (!ini.SetIniParm(Section, QStringLiteral("Left"), FormatTwips(at.x() * 15.0)))
+        ShowBox(this, QMessageBox::Warning, IniWriteErrorText(m_settings.appIniFile));
 }

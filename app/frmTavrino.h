@@ -1,12 +1,121 @@
 #pragma once
+// The main window: the memo form on top of the receiving desk. The mail
+// checks run in a MailCheck the window borrows; the window shows their
+// progress, opens a viewer for every new memo and moves into the
+// notification area when minimised.
 
-#include <QMainWindow>
+#include "MemberList.h"
+#include "MemoDraft.h"
+#include "MemoMail.h"
+#include "Settings.h"
 
-/// The main window: memo form, mail checks and the notification icon.
-class frmTavrino : public QMainWindow
+#include <QList>
+#include <QPointer>
+#include <QWidget>
+
+class ComponentHost;
+class MailCheck;
+class QButtonGroup;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QMessageBox;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QSystemTrayIcon;
+class QToolButton;
+class StatusPanels;
+class frmMessage;
+
+class frmTavrino : public QWidget
 {
     Q_OBJECT
 
 public:
-    explicit frmTavrino(QWidget *parent = nullptr);
+    /// mailCheck and components are borrowed and must outlive the window.
+    frmTavrino(const Settings &settings, MailCheck *mailCheck, ComponentHost *components,
+               QWidget *parent = nullptr);
+    ~frmTavrino() override;
+
+    /// The load step, run once before the window is shown. False when the
+    /// program is not configured: the settings dialog has been offered and
+    /// the program is to end. A failure while loading is reported and stops
+    /// the load (no mail check then), but the window is still shown.
+    bool Load();
+
+    /// Shows the window in normal state from the notification area or from
+    /// the task bar, and activates it.
+    void RestoreWindow();
+
+    /// The form's contents as they would be sent.
+    MemoDraft CurrentDraft() const;
+
+    /// Empties the memo form after a memo was sent.
+    void ClearMemoForm();
+
+    /// The members as read from the member list (the hidden address list).
+    const QList<MemberRow> &members() const { return m_members; }
+
+    /// The memo viewers still open.
+    QList<frmMessage *> viewers() const;
+
+    /// The notification icon, or nullptr before the first minimise.
+    QSystemTrayIcon *trayIcon() const { return m_tray; }
+
+public Q_SLOTS:
+    /// The send button: checks that there is a recipient and hands the memo
+    /// on with sendRequested().
+    void onSend();
+
+Q_SIGNALS:
+    /// A memo with at least one recipient is ready to be sent.
+    void sendRequested(const MemoDraft &draft);
+    /// The window has closed and stopped everything; the program ends.
+    void unloaded();
+
+protected:
+    void changeEvent(QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildControls();
+    void connectMailCheck();
+    QString loadMembersAndStart();
+    void onSelectAll();
+    void onDeselectAll();
+    void onMemberSelectionChanged();
+    void onSettings();
+    void onMailCheckError(const QString &text);
+    void onNewMemo(const MemoValues &memo);
+    void moveToTray();
+    void storePosition();
+
+    Settings m_settings;
+    MailCheck *m_mailCheck = nullptr;
+    ComponentHost *m_components = nullptr;
+    QList<MemberRow> m_members;
+    QList<QPointer<frmMessage>> m_viewers;
+    QPointer<QMessageBox> m_errorBox;
+    bool m_bulkSelecting = false;
+    bool m_unloaded = false;
+
+    QGroupBox *m_frameTitle[2] = {};
+    QListWidget *m_lstMemberName = nullptr;
+    QPushButton *m_cmdAll[2] = {};
+    QLineEdit *m_txtDepartment = nullptr;
+    QLineEdit *m_txtCaller = nullptr;
+    QLabel *m_lblTitle = nullptr;
+    QRadioButton *m_optMessage[4] = {};
+    QButtonGroup *m_optGroup = nullptr;
+    QPlainTextEdit *m_txtMessage = nullptr;
+    QCheckBox *m_chkCover = nullptr;
+    QToolButton *m_cmdButton[3] = {};
+    StatusPanels *m_sbrMsg = nullptr;
+    QSystemTrayIcon *m_tray = nullptr;
+    QMenu *m_mnuFile = nullptr;
 };

@@ -1,11 +1,6 @@
-#include "frmTavrino.h"
-
-#include <QApplication>
+#include "basTavrino.h"
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-    frmTavrino window;
-    window.show();
-    return app.exec();
+    return Main(argc, argv);
 }

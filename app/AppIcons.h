@@ -1,0 +1,16 @@
+#pragma once
+// The program's pictures, drawn at run time so that the program folder needs
+// no image files.
+
+#include <QIcon>
+
+/// The window icon, also shown in the notification area: a memo pad with a
+/// telephone handset.
+QIcon TavrinoIcon();
+
+/// Pictures of the picture buttons.
+QIcon SendPicture();
+QIcon SettingsPicture();
+QIcon ExitPicture();
+QIcon ReplyPicture();
+QIcon DeletePicture();

@@ -1,0 +1,57 @@
+#pragma once
+// The program's window texts: captions, tool tips and menu items of the main
+// window and the memo viewer. The texts shared with the components live in
+// Messages.h.
+
+#include <QString>
+
+namespace AppMsg {
+
+// Main window: recipients
+inline const QString FrameMembers = QStringLiteral("メンバー");
+inline const QString SelectAll = QStringLiteral("すべて選択(&A)");
+inline const QString SelectAllTip = QStringLiteral("全員を選択します");
+inline const QString DeselectAll = QStringLiteral("すべて解除(&D)");
+inline const QString DeselectAllTip = QStringLiteral("選択を解除します");
+
+// Main window: caller
+inline const QString FrameCaller = QStringLiteral("Caller情報");
+inline const QString DepartmentTip = QStringLiteral("会社や組織");
+inline const QString CallerTip = QStringLiteral("名前");
+inline const QString CallerSuffix = QStringLiteral("様より");
+inline const QString MessageTip = QStringLiteral("メッセージを入力してください");
+inline const QString Cover = QStringLiteral("封をする");
+
+// Main window: buttons
+inline const QString Send = QStringLiteral("送信(&S)");
+inline const QString SendTip = QStringLiteral("メッセージ送信");
+inline const QString SettingsTip = QStringLiteral("アプリケーションの設定");
+inline const QString ExitTip = QStringLiteral("アプリケーションの終了");
+
+// Notification icon menu
+inline const QString MenuFile = QStringLiteral("ﾌｧｲﾙ(&F)");
+inline const QString MenuExit = QStringLiteral("終了(&X)");
+
+// Status bar panels
+inline const QString PanelUser = QStringLiteral("あなた");
+inline const QString PanelCommand = QStringLiteral("コマンド実行状況");
+inline const QString PanelDate = QStringLiteral("今日の日付");
+inline const QString PanelTime = QStringLiteral("現在の時刻");
+inline const QString PanelMessageId = QStringLiteral("MessageID");
+
+// Memo viewer
+inline const QString ViewerCaptionPrefix = QStringLiteral("メッセージ - ");
+inline const QString Unseal = QStringLiteral("封(&G)");
+inline const QString Reply = QStringLiteral("返信(&R)");
+inline const QString ReplyTip = QStringLiteral("返信します");
+inline const QString Delete = QStringLiteral("削除(&D)");
+inline const QString DeleteTip = QStringLiteral("メッセージを削除します");
+inline const QString Sender = QStringLiteral("発信者：");
+// Accessible names of the viewer's two boxes that carry neither caption nor tip.
+inline const QString SummaryName = QStringLiteral("用件");
+inline const QString ViewerMessageName = QStringLiteral("メッセージ");
+
+// Help window
+inline const QString HelpCaption = QStringLiteral("Tavrino ヘルプ");
+
+} // namespace AppMsg

@@ -1,0 +1,77 @@
+#include "AppUi.h"
+
+#include "Messages.h"
+
+#include <QApplication>
+#include <QWidget>
+
+QRect TwipsRect(int left, int top, int width, int height)
+{
+    return {TwipsToPixels(left), TwipsToPixels(top), TwipsToPixels(width), TwipsToPixels(height)};
+}
+
+void WidenToFit(QWidget *control, int rightLimit)
+{
+    const int wanted = control->sizeHint().width();
+    if (wanted > control->width())
+        control->resize(qMin(wanted, rightLimit - control->x()), control->height());
+}
+
+QFont AppFont(int pointSize, bool bold)
+{
+    QFont font(QStringLiteral("Noto Sans CJK JP"), pointSize, bold ? QFont::Bold : QFont::Normal);
+    font.setStyleHint(QFont::SansSerif);
+    return font;
+}
+
+void NameControl(QWidget *control, const QString &objectName, const QString &visibleText)
+{
+    control->setObjectName(objectName);
+    QString name = visibleText;
+    // "送信(&S)" reads as "送信(S)"; a doubled "&&" stands for one ampersand.
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        if (name.at(i) == QLatin1Char('&'))
+            name.remove(i, 1);
+    }
+    control->setAccessibleName(name);
+}
+
+QString AppErrorText(const QString &description)
+{
+    return Msg::AppError + QStringLiteral("\r\n") + description;
+}
+
+namespace {
+QMessageBox *MakeBox(QWidget *parent, QMessageBox::Icon icon, const QString &text)
+{
+    auto *box = new QMessageBox(icon, Msg::Title, text, QMessageBox::Ok, parent);
+    box->setFont(AppFont());
+    return box;
+}
+} // namespace
+
+void ShowBox(QWidget *parent, QMessageBox::Icon icon, const QString &text)
+{
+    QMessageBox *box = MakeBox(parent, icon, text);
+    box->exec();
+    delete box;
+}
+
+QMessageBox *OpenBox(QMessageBox::Icon icon, const QString &text)
+{
+    QMessageBox *box = MakeBox(nullptr, icon, text);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::ApplicationModal);
+    box->show();
+    return box;
+}
+
+WaitCursor::WaitCursor()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+WaitCursor::~WaitCursor()
+{
+    QApplication::restoreOverrideCursor();
+}

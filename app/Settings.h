@@ -1,0 +1,43 @@
+#pragma once
+// The configuration as read once at start-up. Every value is held as the text
+// found in the file; each user converts it where it is used.
+
+#include "Pop3Session.h"
+
+#include <QString>
+
+struct Settings
+{
+    QString programFolder; ///< the folder that holds the program
+    QString appIniFile;    ///< programFolder + "/Tavrino.ini"
+    QString helpFile;      ///< programFolder + "/Tavrino.html"
+
+    QString UserName;
+    QString UserID;
+    QString Password;
+    QString Domain;
+    QString Pop3Server;
+    QString Pop3Port;
+    QString SmtpServer;
+    QString SmtpPort;
+    QString List;
+    QString Interval;
+    QString Sleep;
+
+    /// Reads the eleven keys of section "Tavrino" once. A missing file reads
+    /// as all empty.
+    static Settings Read(const QString &programFolder);
+
+    /// Settings without a file, for a given folder.
+    static Settings ForFolder(const QString &programFolder);
+
+    /// UserName and Domain are both needed before anything can be sent or
+    /// received.
+    bool isConfigured() const { return !UserName.isEmpty() && !Domain.isEmpty(); }
+
+    /// The member list file; a relative List is found in the program folder.
+    QString memberListPath() const;
+
+    /// What the POP3 dialogue needs of the configuration.
+    Pop3Session::Settings pop3() const;
+};

@@ -1,0 +1,69 @@
+#include "StatusPanels.h"
+
+#include "AppMessages.h"
+#include "AppUi.h"
+
+#include <QDateTime>
+#include <QFontMetrics>
+#include <QLabel>
+
+StatusPanels::StatusPanels(const QString &panel2Tip, QWidget *parent) : QStatusBar(parent)
+{
+    setSizeGripEnabled(false);
+    const QString tips[4] = {AppMsg::PanelUser, panel2Tip, AppMsg::PanelDate, AppMsg::PanelTime};
+    // The date and the time take what they need; the user's name and the
+    // wider progress panel share the rest.
+    const QFontMetrics metrics(font());
+    const int clockWidths[2] = {metrics.horizontalAdvance(QStringLiteral("0000/00/00")) + 8,
+                                metrics.horizontalAdvance(QStringLiteral("00:00")) + 8};
+    for (int i = 0; i < 4; ++i) {
+        auto *label = new QLabel(this);
+        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        label->setToolTip(tips[i]);
+        label->setAccessibleName(tips[i]);
+        if (i < 2) {
+            // A long text is cut, it never widens the bar.
+            label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+            label->setMinimumWidth(1);
+            addWidget(label, i + 1);
+        } else {
+            label->setFixedWidth(clockWidths[i - 2]);
+            addPermanentWidget(label);
+        }
+        m_panels[i] = label;
+    }
+    connect(&m_clock, &QTimer::timeout, this, &StatusPanels::refreshClock);
+    m_clock.start(1000);
+    refreshClock();
+}
+
+void StatusPanels::setPanelText(int panel, const QString &text)
+{
+    if (QLabel *label = this->panel(panel))
+        label->setText(text);
+}
+
+QString StatusPanels::panelText(int panel) const
+{
+    const QLabel *label = this->panel(panel);
+    return label ? label->text() : QString();
+}
+
+QLabel *StatusPanels::panel(int panel) const
+{
+    return panel >= 1 && panel <= 4 ? m_panels[panel - 1] : nullptr;
+}
+
+void StatusPanels::setNames(const QString &objectName)
+{
+    setObjectName(objectName);
+    for (int i = 0; i < 4; ++i)
+        m_panels[i]->setObjectName(objectName + QStringLiteral("Panel") + QString::number(i + 1));
+}
+
+void StatusPanels::refreshClock()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    m_panels[2]->setText(now.toString(QStringLiteral("yyyy/MM/dd")));
+    m_panels[3]->setText(now.toString(QStringLiteral("H:mm")));
+}
