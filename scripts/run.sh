@@ -20,12 +20,16 @@ mkdir -p "$DEMO"
 
 pids=()
 xpids=()
+cleaned=0
 cleanup() {
+    [ "$cleaned" -eq 1 ] && return
+    cleaned=1
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
     "$ROOT/scripts/mailoffice-stop.sh" "$OFFICE" || true
     for p in "${xpids[@]}"; do kill "$p" 2>/dev/null || true; done
 }
-trap cleanup EXIT INT TERM
+trap cleanup EXIT
+trap 'exit 130' INT TERM
 
 # Without a desktop, a virtual screen with a window manager and a tray.
 if [ -z "${DISPLAY:-}" ]; then
