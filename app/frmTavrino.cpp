@@ -211,6 +211,11 @@ void frmTavrino::onSelectAll()
 {
     m_bulkSelecting = true;
     m_lstMemberName->selectAll();
+    // Separators stay unselected: they are never recipients.
+    for (int row = 0; row < m_members.size() && row < m_lstMemberName->count(); ++row) {
+        if (m_members.at(row).isSeparator())
+            m_lstMemberName->item(row)->setSelected(false);
+    }
     m_bulkSelecting = false;
     m_cmdAll[1]->show();
     m_cmdAll[1]->raise();
