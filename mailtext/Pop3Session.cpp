@@ -54,16 +54,11 @@ void Pop3Session::connectSocket()
     connect(m_socket, &QTcpSocket::disconnected, this, &Pop3Session::onDisconnected);
     m_connecting = true;
     m_watchdog.start(m_settings.replyTimeoutMs);
-    bool portOk = false;
-    const int port = m_settings.port.trimmed().toInt(&portOk);
-    if (!portOk || port <= 0 || port > 65535) {
+    if (!StartConnect(m_socket, m_settings.server, m_settings.port)) {
         // Deferred, so that the caller sees the failure as a signal like any other.
-        QTimer::singleShot(0, this,
-                           [this] { fail(QStringLiteral("connect:") + WSAErrorText(10049)); });
-        return;
+        QTimer::singleShot(
+            0, this, [this] { fail(QStringLiteral("connect:") + WSAErrorText(BadPortNumber)); });
     }
-    m_socket->connectToHost(m_settings.server.trimmed(), quint16(port), QIODevice::ReadWrite,
-                            QAbstractSocket::IPv4Protocol);
 }
 
 void Pop3Session::onConnected()
@@ -152,20 +147,7 @@ void Pop3Session::handlePositive(const QByteArray &reply)
             retrieveNext();
             return;
         }
-        m_state = State::Empty;
-        m_checkDone = true;
-        m_watchdog.stop();
-        Q_EMIT statusText(Msg::NoMessage);
-        if (!m_deleteKey.isEmpty()) {
-            Q_EMIT keyNotFound();
-            quit();
-            return;
-        }
-        if (m_quitPending) {
-            sendQuit();
-            return;
-        }
-        Q_EMIT checkFinished(true);
+        finishCheck(true);
         return;
     }
     case State::Retr:
@@ -184,20 +166,7 @@ void Pop3Session::handlePositive(const QByteArray &reply)
             retrieveNext();
             return;
         }
-        m_state = State::Idle;
-        m_checkDone = true;
-        m_watchdog.stop();
-        Q_EMIT statusText(QString());
-        if (!m_deleteKey.isEmpty()) {
-            Q_EMIT keyNotFound();
-            quit();
-            return;
-        }
-        if (m_quitPending) {
-            sendQuit();
-            return;
-        }
-        Q_EMIT checkFinished(false);
+        finishCheck(false);
         return;
     case State::Quit:
         m_state = State::Idle;
@@ -214,6 +183,22 @@ void Pop3Session::handlePositive(const QByteArray &reply)
     case State::Empty:
         m_state = State::Idle;
         return;
+    }
+}
+
+void Pop3Session::finishCheck(bool empty)
+{
+    m_state = empty ? State::Empty : State::Idle;
+    m_checkDone = true;
+    m_watchdog.stop();
+    Q_EMIT statusText(empty ? Msg::NoMessage : QString());
+    if (!m_deleteKey.isEmpty()) {
+        Q_EMIT keyNotFound();
+        quit();
+    } else if (m_quitPending) {
+        sendQuit();
+    } else {
+        Q_EMIT checkFinished(empty);
     }
 }
 

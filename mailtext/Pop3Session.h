@@ -94,6 +94,8 @@ private:
     void fail(const QString &errorText);
     void finishClose();
     void retrieveNext();
+    /// The whole list was read: the session idles, or ends when asked to.
+    void finishCheck(bool empty);
     /// Sends the next command, or QUIT when the session was asked to end.
     void sendNext(State state, const QString &command, const QString &shown = QString());
     void sendQuit();

@@ -63,8 +63,11 @@ SmtpSession::SmtpSession(const Settings &settings, QObject *parent)
 
 SmtpSession::~SmtpSession()
 {
-    if (m_socket)
+    // No signal may leave a session being destroyed (its owner may be half gone).
+    if (m_socket) {
+        m_socket->disconnect(this);
         m_socket->abort();
+    }
 }
 
 void SmtpSession::sendMail(const QString &fromAddress, const QStringList &recipients,
@@ -85,15 +88,11 @@ void SmtpSession::sendMail(const QString &fromAddress, const QStringList &recipi
     connect(m_socket, &QTcpSocket::disconnected, this, &SmtpSession::onDisconnected);
     m_connecting = true;
     m_watchdog.start(m_settings.replyTimeoutMs);
-    bool portOk = false;
-    const int port = m_settings.port.trimmed().toInt(&portOk);
-    if (!portOk || port <= 0 || port > 65535) {
-        QTimer::singleShot(0, this,
-                           [this] { fail(QStringLiteral("connect:") + WSAErrorText(10049)); });
-        return;
+    if (!StartConnect(m_socket, m_settings.server, m_settings.port)) {
+        // Deferred, so that the caller sees the failure as a signal like any other.
+        QTimer::singleShot(
+            0, this, [this] { fail(QStringLiteral("connect:") + WSAErrorText(BadPortNumber)); });
     }
-    m_socket->connectToHost(m_settings.server.trimmed(), quint16(port), QIODevice::ReadWrite,
-                            QAbstractSocket::IPv4Protocol);
 }
 
 void SmtpSession::onConnected()
@@ -126,6 +125,10 @@ void SmtpSession::onReadyRead()
 void SmtpSession::handleReply(const QByteArray &reply)
 {
     const QString text = ReplyText(reply);
+    if (m_state == State::Quit) {
+        finishClose(); // the user has seen "Message Sent!"; the reply to QUIT is not shown
+        return;
+    }
     Q_EMIT statusText(text);
     const QByteArray code = reply.left(3).toUpper();
     auto expect = [&](const char *wanted) {
@@ -189,7 +192,6 @@ void SmtpSession::handleReply(const QByteArray &reply)
         m_socket->write("QUIT\r\n");
         return;
     case State::Quit:
-        finishClose();
         return;
     }
 }

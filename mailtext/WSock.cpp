@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QHostInfo>
+#include <QTcpSocket>
 #include <QtEndian>
 
 QString WSAErrorText(int number)
@@ -107,4 +108,15 @@ quint32 GetHostAddress(const QString &host)
         }
     }
     return InvalidHostAddress;
+}
+
+bool StartConnect(QTcpSocket *socket, const QString &server, const QString &port)
+{
+    bool ok = false;
+    const int number = port.trimmed().toInt(&ok);
+    if (!ok || number <= 0 || number > 65535)
+        return false;
+    socket->connectToHost(server.trimmed(), quint16(number), QIODevice::ReadWrite,
+                          QAbstractSocket::IPv4Protocol);
+    return true;
 }

@@ -19,3 +19,13 @@ QString SocketErrorMessage(const QString &step, QAbstractSocket::SocketError err
 quint32 GetHostAddress(const QString &host);
 
 inline constexpr quint32 InvalidHostAddress = 0xFFFFFFFFu;
+
+class QTcpSocket;
+
+/// Starts a non-blocking connect to server (a name is resolved without
+/// blocking) on port, given as configured text. False, with nothing started,
+/// when the port is not a number from 1 to 65535.
+bool StartConnect(QTcpSocket *socket, const QString &server, const QString &port);
+
+/// The error number reported for a port that is not a usable number.
+inline constexpr int BadPortNumber = 10049;
