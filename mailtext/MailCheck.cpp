@@ -112,6 +112,9 @@ void MailCheck::connectNewSession()
             finishDelete(DeleteResult::Deleted, QString());
     });
     connect(session, &Pop3Session::failed, this, [this](const QString &text) {
+        // Sending does not depend on receiving: a mail server that refuses the
+        // check must not keep the user from sending memos.
+        Q_EMIT sendButtonEnabled(true);
         Q_EMIT settingsButtonEnabled(true);
         Q_EMIT errorMessage(text);
         if (m_checking) {

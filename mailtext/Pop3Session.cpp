@@ -29,8 +29,11 @@ Pop3Session::Pop3Session(const Settings &settings, QObject *parent)
 
 Pop3Session::~Pop3Session()
 {
-    if (m_socket)
+    // No signal may reach an owner that is itself being destroyed.
+    if (m_socket) {
+        m_socket->disconnect(this);
         m_socket->abort();
+    }
 }
 
 void Pop3Session::startCheck()

@@ -7,8 +7,7 @@ set -eu
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 ./scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DTAV_FUZZ=OFF -DTAV_SANITIZE_TESTS=OFF >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j2 --target Tavrino TavOptions TavReply
 
 DEMO=${TAV_DEMO_DIR:-/tmp/tavrino-demo}

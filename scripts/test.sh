@@ -6,7 +6,8 @@ set -eu
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 BUILD=${TAV_BUILD_DIR:-build}
-cmake -S . -B "$BUILD" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTAV_FUZZ=ON -DTAV_SANITIZE_TESTS=ON >/dev/null
 cmake --build "$BUILD" -j2
 cd "$BUILD"
 exec ctest -j2 --output-on-failure

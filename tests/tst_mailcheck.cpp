@@ -124,9 +124,11 @@ private Q_SLOTS:
         MailCheck check(Settings(freePort), "0");
         QSignalSpy errors(&check, &MailCheck::errorMessage);
         QSignalSpy ended(&check, &MailCheck::checkEnded);
+        QSignalSpy sendEnabled(&check, &MailCheck::sendButtonEnabled);
         check.start();
         QVERIFY(ended.wait(5000));
         QCOMPARE(errors.count(), 1);
+        QCOMPARE(sendEnabled.last().first().toBool(), true); // sending still possible
         QCOMPARE(errors.first().first().toString(), QStringLiteral("connect:接続が拒否された。"));
         QVERIFY(check.timer().isActive());
         QVERIFY(ended.wait(5000)); // and again, without anyone's help
