@@ -1,12 +1,8 @@
 #pragma once
-// A scripted TCP server for dialogue tests: it plays "S:" steps (bytes to
-// send), checks "C:" steps (lines the client must send) and can close the
-// connection. Replies can be cut into single bytes or glued together.
+// A scripted TCP server for dialogue tests: it plays "send" steps, checks
+// "expect" steps (lines the client must send) and can close the connection.
+// Replies can be cut into single bytes or glued together.
 
-#include <QByteArray>
-#include <QList>
-#include <QObject>
-#include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -17,66 +13,55 @@ class FakeServer : public QObject
 
 public:
     enum class Chunking {
-        Whole, ///< each S step in one write
+        Whole, ///< each send step in one write
         Bytes, ///< every byte in a write of its own, one per event-loop turn
-        Glued, ///< consecutive S steps in one write
+        Glued, ///< consecutive send steps in one write
     };
 
-    explicit FakeServer(Chunking chunking = Chunking::Whole, QObject *parent = nullptr)
-        : QObject(parent), m_chunking(chunking)
+    explicit FakeServer(Chunking chunking = Chunking::Whole) : m_chunking(chunking)
     {
         m_server.listen(QHostAddress::LocalHost, 0);
-        connect(&m_server, &QTcpServer::newConnection, this, &FakeServer::onConnection);
-        m_byteTimer.setInterval(0);
-        connect(&m_byteTimer, &QTimer::timeout, this, &FakeServer::sendOneByte);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            ++m_connections;
+            m_waiting.append(m_server.nextPendingConnection());
+            takeNext();
+        });
     }
 
     quint16 port() const { return m_server.serverPort(); }
-
+    /// A loopback port nothing listens on.
+    static quint16 closedPort()
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        return probe.serverPort();
+    }
     /// Server sends text (CR LF appended when line is true).
     FakeServer &send(const QByteArray &text, bool line = true)
     {
-        m_steps.append(Step{Step::Send, line ? text + "\r\n" : text});
-        return *this;
+        return step(Send, line ? text + "\r\n" : text);
     }
     /// Client must send this line (without CR LF).
-    FakeServer &expect(const QByteArray &line)
-    {
-        m_steps.append(Step{Step::Expect, line});
-        return *this;
-    }
+    FakeServer &expect(const QByteArray &line) { return step(Expect, line); }
     /// The steps after this one belong to the client's next connection.
-    FakeServer &accept()
-    {
-        m_steps.append(Step{Step::Accept, {}});
-        return *this;
-    }
+    FakeServer &accept() { return step(Accept); }
     /// Server closes the connection.
-    FakeServer &close()
-    {
-        m_steps.append(Step{Step::Close, {}});
-        return *this;
-    }
+    FakeServer &close() { return step(Close); }
 
     /// True when every step was played and checked.
-    bool done() const { return m_index >= m_steps.size() && m_pendingOut.isEmpty(); }
+    bool done() const { return m_index >= m_steps.size(); }
+    /// Done, and every line the client sent was the one expected.
+    bool ok() const { return done() && m_failure.isEmpty(); }
     QString failure() const { return m_failure; }
     QList<QByteArray> received() const { return m_received; }
     int connections() const { return m_connections; }
 
 private:
-    struct Step
+    enum Kind { Send, Expect, Close, Accept };
+    FakeServer &step(Kind kind, const QByteArray &data = {})
     {
-        enum Kind { Send, Expect, Close, Accept } kind;
-        QByteArray data;
-    };
-
-    void onConnection()
-    {
-        QTcpSocket *socket = m_server.nextPendingConnection();
-        ++m_connections;
-        m_waiting.append(socket);
-        takeNext();
+        m_steps.append({kind, data});
+        return *this;
     }
 
     /// One dialogue at a time: a connection waits until the one before it ends.
@@ -84,14 +69,17 @@ private:
     {
         if (m_socket || m_waiting.isEmpty())
             return;
-        QTcpSocket *socket = m_waiting.takeFirst();
-        m_socket = socket;
+        QTcpSocket *socket = m_socket = m_waiting.takeFirst();
         ++m_serial;
         m_in.clear();
-        connect(m_socket, &QTcpSocket::readyRead, this, &FakeServer::onReadyRead);
-        connect(m_socket, &QTcpSocket::disconnected, this, [this, socket] {
-            // The script goes on with the client's next connection.
-            if (m_socket == socket)
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+            if (m_socket == socket) {
+                m_in += socket->readAll();
+                run();
+            }
+        });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            if (m_socket == socket) // the script goes on with the next connection
                 m_socket = nullptr;
             socket->deleteLater();
             takeNext();
@@ -99,75 +87,51 @@ private:
         run();
     }
 
-    void onReadyRead()
-    {
-        m_in += m_socket->readAll();
-        run();
-    }
-
     void run()
     {
-        while (m_socket && m_index < m_steps.size() && m_pendingOut.isEmpty()) {
-            const Step &step = m_steps[m_index];
-            if (step.kind == Step::Send) {
-                QByteArray out;
-                while (m_index < m_steps.size() && m_steps[m_index].kind == Step::Send) {
-                    out += m_steps[m_index].data;
+        while (m_socket && m_index < m_steps.size() && !m_byteDue) {
+            const auto &[kind, data] = m_steps[m_index];
+            if (kind == Send && m_chunking == Chunking::Bytes) {
+                m_socket->write(data.mid(m_offset, 1));
+                m_socket->flush();
+                if (++m_offset >= data.size()) {
+                    m_offset = 0;
                     ++m_index;
-                    if (m_chunking != Chunking::Glued)
-                        break;
                 }
-                write(out);
-            } else if (step.kind == Step::Expect) {
+                m_byteDue = true; // the next byte in the next event-loop turn
+                QTimer::singleShot(0, this, [this] {
+                    m_byteDue = false;
+                    run();
+                });
+            } else if (kind == Send) {
+                QByteArray out;
+                do
+                    out += m_steps[m_index++].second;
+                while (m_chunking == Chunking::Glued && m_index < m_steps.size() &&
+                       m_steps[m_index].first == Send);
+                m_socket->write(out);
+            } else if (kind == Expect) {
                 const qsizetype end = m_in.indexOf("\r\n");
                 if (end < 0)
                     return;
                 const QByteArray line = m_in.left(end);
                 m_in.remove(0, end + 2);
                 m_received.append(line);
-                if (line != step.data && m_failure.isEmpty())
+                if (line != data && m_failure.isEmpty())
                     m_failure = QStringLiteral("step %1: expected \"%2\", got \"%3\"")
                                     .arg(m_index)
-                                    .arg(QString::fromLatin1(step.data), QString::fromLatin1(line));
+                                    .arg(QString::fromLatin1(data), QString::fromLatin1(line));
                 ++m_index;
-            } else if (step.kind == Step::Accept) {
+            } else if (kind == Accept) {
                 if (m_serial == m_acceptedSerial)
                     return; // still the connection before
                 m_acceptedSerial = m_serial;
                 ++m_index;
             } else {
                 ++m_index;
-                QTcpSocket *socket = m_socket;
-                m_socket = nullptr;
-                socket->disconnectFromHost();
+                std::exchange(m_socket, nullptr)->disconnectFromHost();
                 takeNext();
             }
-        }
-    }
-
-    void write(const QByteArray &out)
-    {
-        if (m_chunking == Chunking::Bytes) {
-            m_pendingOut = out;
-            m_byteTimer.start();
-            return;
-        }
-        m_socket->write(out);
-    }
-
-    void sendOneByte()
-    {
-        if (!m_socket || m_pendingOut.isEmpty()) {
-            m_byteTimer.stop();
-            m_pendingOut.clear();
-            return;
-        }
-        m_socket->write(m_pendingOut.left(1));
-        m_socket->flush();
-        m_pendingOut.remove(0, 1);
-        if (m_pendingOut.isEmpty()) {
-            m_byteTimer.stop();
-            run();
         }
     }
 
@@ -175,14 +139,11 @@ private:
     QTcpServer m_server;
     QTcpSocket *m_socket = nullptr;
     QList<QTcpSocket *> m_waiting;
-    int m_serial = 0;
-    int m_acceptedSerial = 0;
-    QList<Step> m_steps;
-    qsizetype m_index = 0;
+    int m_serial = 0, m_acceptedSerial = 0, m_connections = 0;
+    QList<std::pair<Kind, QByteArray>> m_steps;
+    qsizetype m_index = 0, m_offset = 0;
+    bool m_byteDue = false;
     QByteArray m_in;
-    QByteArray m_pendingOut;
-    QTimer m_byteTimer;
     QString m_failure;
     QList<QByteArray> m_received;
-    int m_connections = 0;
 };

@@ -14,14 +14,7 @@ class TestMemberList : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    QString write(const QByteArray &content)
-    {
-        const QString path = m_dir.filePath(QStringLiteral("members.lst"));
-        QFile f(path);
-        f.open(QIODevice::WriteOnly | QIODevice::Truncate);
-        f.write(content);
-        return path;
-    }
+    QString path(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
 
 private Q_SLOTS:
     void read_data()
@@ -29,21 +22,16 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<Rows>("rows");
         QTest::addColumn<bool>("failed");
-        const QByteArray sato = Cp932::Encode(QStringLiteral("佐藤"));
-        QTest::newRow("empty file") << QByteArray() << Rows{} << false;
-        QTest::newRow("two rows and a separator")
-            << QByteArray(sato + ";user1@host1\r\n---;\r\nB;user2@host1\r\n")
-            << Rows{{QStringLiteral("佐藤"), "user1@host1"}, {"---", ""}, {"B", "user2@host1"}}
-            << false;
-        QTest::newRow("two semicolons") << QByteArray("a;b;c\r\n") << Rows{{"a", "b;c"}} << false;
-        QTest::newRow("leading semicolon") << QByteArray(";x\r\n") << Rows{{"", "x"}} << false;
+        QTest::newRow("rows and a separator")
+            << QByteArray(Cp932::Encode(QStringLiteral("佐藤")) + ";u1@h\r\n---;\r\n B ; u2@h \r\n")
+            << Rows{{QStringLiteral("佐藤"), "u1@h"}, {"---", ""}, {" B ", " u2@h "}} << false;
+        QTest::newRow("a;b;c") << QByteArray("a;b;c\r\n") << Rows{{"a", "b;c"}} << false;
         QTest::newRow("no terminator")
             << QByteArray("a;1\r\nb;2") << Rows{{"a", "1"}, {"b", "2"}} << false;
         QTest::newRow("lone CR ends a line")
             << QByteArray("a;1\rb;2\r") << Rows{{"a", "1"}, {"b", "2"}} << false;
         QTest::newRow("LF stays in the line")
             << QByteArray("a;1\nb;2\r\n") << Rows{{"a", "1\nb;2"}} << false;
-        QTest::newRow("spaces kept") << QByteArray(" a ; x \r\n") << Rows{{" a ", " x "}} << false;
         QTest::newRow("blank line stops")
             << QByteArray("a;1\r\n\r\nb;2\r\n") << Rows{{"a", "1"}} << true;
         QTest::newRow("fifth line without semicolon")
@@ -53,44 +41,36 @@ private Q_SLOTS:
     void read()
     {
         QFETCH(QByteArray, content);
-        QFETCH(Rows, rows);
         QFETCH(bool, failed);
-        const MemberListRead result = ReadMemberList(write(content));
-        QCOMPARE(result.rows, rows);
-        QCOMPARE(!result.error.isEmpty(), failed);
-        if (failed)
-            QCOMPARE(result.error, Msg::ErrBadArgument);
+        QFile f(path("members.lst"));
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(content);
+        f.close();
+        const MemberListRead result = ReadMemberList(f.fileName());
+        QTEST(result.rows, "rows");
+        QCOMPARE(result.error, failed ? Msg::ErrBadArgument : QString());
     }
 
-    void separatorRow()
+    void separatorAndOpenFailures()
     {
         QVERIFY((MemberRow{"---", ""}).isSeparator());
         QVERIFY(!(MemberRow{"---", "x"}).isSeparator());
         QVERIFY(!(MemberRow{"--- ", ""}).isSeparator());
-    }
-
-    void openFailures()
-    {
-        QCOMPARE(ReadMemberList(m_dir.filePath(QStringLiteral("none.lst"))).error,
-                 Msg::ErrFileNotFound);
-        QCOMPARE(ReadMemberList(m_dir.filePath(QStringLiteral("no/dir.lst"))).error,
-                 Msg::ErrPathNotFound);
-        QVERIFY(!ReadMemberList(QString()).error.isEmpty());
-        QVERIFY(ReadMemberList(QString()).rows.isEmpty());
+        QCOMPARE(ReadMemberList(path("none.lst")).error, Msg::ErrFileNotFound);
+        QCOMPARE(ReadMemberList(path("no/dir.lst")).error, Msg::ErrPathNotFound);
     }
 
     void writeAndReadBack()
     {
         const Rows rows{
-            {QStringLiteral("佐藤"), "user1@host1"}, {"---", ""}, {"a", "b;c"}, {" sp ", " x "}};
-        const QString path = m_dir.filePath(QStringLiteral("out.lst"));
-        QCOMPARE(WriteMemberList(path, rows), QString());
-        QFile f(path);
+            {QStringLiteral("佐藤"), "u1@h"}, {"---", ""}, {"a", "b;c"}, {" s ", " x "}};
+        QCOMPARE(WriteMemberList(path("out.lst"), rows), QString());
+        QFile f(path("out.lst"));
         QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), Cp932::Encode(QStringLiteral("佐藤")) +
-                                  ";user1@host1\r\n---;\r\na;b;c\r\n sp ; x \r\n");
-        QCOMPARE(ReadMemberList(path).rows, rows);
-        QVERIFY(!WriteMemberList(m_dir.filePath(QStringLiteral("no/dir.lst")), rows).isEmpty());
+        QCOMPARE(f.readAll(),
+                 Cp932::Encode(QStringLiteral("佐藤")) + ";u1@h\r\n---;\r\na;b;c\r\n s ; x \r\n");
+        QCOMPARE(ReadMemberList(path("out.lst")).rows, rows);
+        QVERIFY(!WriteMemberList(path("no/dir.lst"), rows).isEmpty());
     }
 };
 
