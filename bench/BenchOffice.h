@@ -8,6 +8,8 @@
 #include <QProcess>
 #include <QString>
 
+#include "MemoMail.h"
+
 #include <cstdio>
 
 class BenchOffice
@@ -38,6 +40,21 @@ public:
         QDir(m_dir).removeRecursively();
     }
     bool isUp() const { return m_up && m_smtpPort && m_pop3Port; }
+
+    /// The office is up; otherwise says so. Output goes out unbuffered.
+    bool ready() const
+    {
+        std::setvbuf(stdout, nullptr, _IONBF, 0);
+        if (!isUp())
+            std::fprintf(stderr, "the local mail office did not start\n");
+        return isUp();
+    }
+
+    /// The memo sender used by the benchmarks: user1 of the office's domain.
+    MemoSender sender() const
+    {
+        return {QStringLiteral("総務部"), QStringLiteral("user1"), m_domain};
+    }
     quint16 smtpPort() const { return m_smtpPort; }
     quint16 pop3Port() const { return m_pop3Port; }
     QString domain() const { return m_domain; }

@@ -86,13 +86,10 @@ double TimeKnownCheck(MailCheck &check, int expected, int &announced)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    std::setvbuf(stdout, nullptr, _IONBF, 0);
     BenchOffice office;
-    if (!office.isUp()) {
-        std::fprintf(stderr, "the local mail office did not start\n");
+    if (!office.ready())
         return 1;
-    }
-    const MemoSender sender{QStringLiteral("総務部"), QStringLiteral("user1"), office.domain()};
+    const MemoSender sender = office.sender();
     const QString to = QStringLiteral("user4@") + office.domain();
     const MemoValues memo = BuildMemoMail(
         '0', false, QStringLiteral("ACME"), QStringLiteral("担当者"),
@@ -111,8 +108,9 @@ int main(int argc, char *argv[])
     int row = 0;
     for (int n : {100, 1000}) {
         BenchOffice::python(QString::fromLatin1(Fill),
-                            {QString::number(office.smtpPort()), sender.UserID + '@' + office.domain(),
-                             to, QString::number(n - inBox), mailFile.fileName()});
+                            {QString::number(office.smtpPort()),
+                             sender.UserID + '@' + office.domain(), to, QString::number(n - inBox),
+                             mailFile.fileName()});
         inBox = n;
         Pop3Session::Settings settings;
         settings.server = QStringLiteral("127.0.0.1");
@@ -123,12 +121,11 @@ int main(int argc, char *argv[])
         MailCheck check(settings, QStringLiteral("0")); // a tick starts a check at once
         int announced = 0;
         const double ours = TimeKnownCheck(check, n, announced);
-        const double reference =
-            BenchOffice::python(QString::fromLatin1(PopTime),
-                                {QString::number(office.pop3Port()), "user4", "pass4",
-                                 QString::number(n)})
-                .trimmed()
-                .toDouble();
+        const double reference = BenchOffice::python(QString::fromLatin1(PopTime),
+                                                     {QString::number(office.pop3Port()), "user4",
+                                                      "pass4", QString::number(n)})
+                                     .trimmed()
+                                     .toDouble();
         std::printf("%-8d %12.4f %12.4f %8.2f %14.1f%s\n", n, ours, reference,
                     reference > 0 ? ours / reference : 0.0, PeakRssKb() / 1024.0,
                     announced ? "  (memos announced again!)" : "");

@@ -45,13 +45,10 @@ double Median(QList<double> values)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    std::setvbuf(stdout, nullptr, _IONBF, 0);
     BenchOffice office;
-    if (!office.isUp()) {
-        std::fprintf(stderr, "the local mail office did not start\n");
+    if (!office.ready())
         return 1;
-    }
-    const MemoSender sender{QStringLiteral("総務部"), QStringLiteral("user1"), office.domain()};
+    const MemoSender sender = office.sender();
     SmtpSession::Settings settings;
     settings.server = QStringLiteral("127.0.0.1");
     settings.port = QString::number(office.smtpPort());

@@ -37,6 +37,8 @@ START_TIMEOUT=30
 
 die() { echo "mailoffice-start: $*" >&2; exit 1; }
 say() { echo "mailoffice-start: $*"; }
+# shellcheck source=scripts/mailoffice-lib.sh
+. "$(dirname "$0")/mailoffice-lib.sh"
 
 [ $# -eq 1 ] || [ $# -eq 3 ] || die "usage: $0 DIR [SMTP_PORT POP3_PORT]"
 [ "$(id -u)" -eq 0 ] || die "must run as root (Postfix's master needs it)"
@@ -73,31 +75,6 @@ LOGDIR=$DIR/log
 PY=$(command -v /usr/bin/python3 || command -v python3 || true)
 
 # --- helpers ----------------------------------------------------------------
-
-# A process that exists and is no zombie (PID 1 may reap late).
-pid_alive() {
-    local st
-    [ -n "${1:-}" ] || return 1
-    { IFS= read -r st <"/proc/$1/stat"; } 2>/dev/null || return 1
-    st=${st##*) }
-    [ "${st%% *}" != Z ]
-}
-
-# Master pid from pid file $1 if that process is running with argument $2.
-master_pid() {
-    local pid
-    pid=$(awk 'NR==1{print $1}' "$1" 2>/dev/null) || return 1
-    pid_alive "$pid" || return 1
-    printf '%s\n' "$2" | grep -qzxF -f - "/proc/$pid/cmdline" 2>/dev/null || return 1
-    echo "$pid"
-}
-postfix_pid() { master_pid "$PFQUEUE/pid/master.pid" "$PFCONF"; }
-dovecot_pid() { master_pid "$DVRUN/master.pid" "$DVDIR/dovecot.conf"; }
-
-port_free() {
-    # Succeeds when nothing listens on 127.0.0.1:$1.
-    ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
-}
 
 pick_ports() {
     [ -n "$PY" ] || die "python3 needed to pick free ports; give SMTP_PORT POP3_PORT"

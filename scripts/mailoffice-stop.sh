@@ -21,6 +21,8 @@ STOP_TIMEOUT=10
 
 die() { echo "mailoffice-stop: $*" >&2; exit 1; }
 say() { echo "mailoffice-stop: $*"; }
+# shellcheck source=scripts/mailoffice-lib.sh
+. "$(dirname "$0")/mailoffice-lib.sh"
 
 [ $# -eq 1 ] || die "usage: $0 DIR"
 if [ ! -d "$1" ]; then
@@ -32,15 +34,6 @@ PFCONF=$DIR/postfix
 PFQUEUE=$DIR/spool
 DVDIR=$DIR/dovecot
 DVRUN=$DVDIR/run
-
-# A process that exists and is no zombie (PID 1 may reap late).
-pid_alive() {
-    local st
-    [ -n "${1:-}" ] || return 1
-    { IFS= read -r st <"/proc/$1/stat"; } 2>/dev/null || return 1
-    st=${st##*) }
-    [ "${st%% *}" != Z ]
-}
 
 # Pids of all living processes of this office. (Patterns go in on stdin, so
 # that grep's own command line does not match.)
@@ -58,15 +51,6 @@ office_procs() {
             [ "$p" != "$$" ] && pid_alive "$p" && echo "$p"
         done
     return 0
-}
-
-# Master pid from pid file $1 if that process has argument $2.
-master_pid() {
-    local pid
-    pid=$(awk 'NR==1{print $1}' "$1" 2>/dev/null) || return 1
-    pid_alive "$pid" || return 1
-    printf '%s\n' "$2" | grep -qzxF -f - "/proc/$pid/cmdline" 2>/dev/null || return 1
-    echo "$pid"
 }
 
 # Still-living pids among the arguments.
