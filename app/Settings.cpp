@@ -42,13 +42,22 @@ QString Settings::memberListPath() const
     return QDir(programFolder).absoluteFilePath(List);
 }
 
-Pop3Session::Settings Settings::pop3() const
+Pop3Settings Settings::pop3() const
 {
-    Pop3Session::Settings p;
+    Pop3Settings p;
     p.server = Pop3Server;
     p.port = Pop3Port;
     p.userId = UserID;
     p.password = Password;
-    p.sleep = Sleep;
+    p.limits.readDelayMs = qMax(0, Sleep.trimmed().toInt());
     return p;
+}
+
+SmtpSend::Settings Settings::smtp() const
+{
+    SmtpSend::Settings s;
+    s.server = SmtpServer;
+    s.port = SmtpPort;
+    s.heloName = Domain;
+    return s;
 }

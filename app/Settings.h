@@ -2,7 +2,8 @@
 // The configuration as read once at start-up. Every value is held as the text
 // found in the file; each user converts it where it is used.
 
-#include "Pop3Session.h"
+#include "Pop3Jobs.h"
+#include "SmtpSend.h"
 
 #include <QString>
 
@@ -39,5 +40,7 @@ struct Settings
     QString memberListPath() const;
 
     /// What the POP3 dialogue needs of the configuration.
-    Pop3Session::Settings pop3() const;
+    Pop3Settings pop3() const;
+    /// What the SMTP job needs of the configuration.
+    SmtpSend::Settings smtp() const;
 };

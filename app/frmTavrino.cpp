@@ -6,7 +6,7 @@
 #include "HelpWindow.h"
 #include "IniFile.h"
 #include "MailCheck.h"
-#include "SmtpSession.h"
+#include "SmtpSend.h"
 #include "Messages.h"
 #include "StatusPanels.h"
 #include "frmMessage.h"
@@ -71,10 +71,41 @@ void frmTavrino::connectMailCheck()
         return;
     connect(m_mailCheck, &MailCheck::statusText, this,
             [this](const QString &text) { m_sbrMsg->setPanelText(2, text); });
-    connect(m_mailCheck, &MailCheck::sendButtonEnabled, m_cmdButton[0], &QWidget::setEnabled);
-    connect(m_mailCheck, &MailCheck::settingsButtonEnabled, m_cmdButton[1], &QWidget::setEnabled);
-    connect(m_mailCheck, &MailCheck::newMemo, this, &frmTavrino::onNewMemo);
+    connect(m_mailCheck, &MailCheck::checkStarted, this, [this] {
+        m_checkRunning = true;
+        updateButtons();
+    });
+    connect(m_mailCheck, &MailCheck::greeted, this, [this] {
+        m_loggingIn = true;
+        updateButtons();
+    });
+    connect(m_mailCheck, &MailCheck::checkEnded, this, [this] {
+        // Sending does not depend on receiving: a mail server that refuses
+        // the check must not keep the user from sending memos.
+        m_checkRunning = false;
+        m_loggingIn = false;
+        updateButtons();
+    });
+    connect(m_mailCheck, &MailCheck::showMemo, this, &frmTavrino::onNewMemo);
+    connect(m_mailCheck, &MailCheck::waitingChanged, this, &frmTavrino::onWaitingChanged);
     connect(m_mailCheck, &MailCheck::errorMessage, this, &frmTavrino::onMailCheckError);
+    connect(m_mailCheck, &MailCheck::shutDown, this, [this] { Q_EMIT unloaded(); },
+            Qt::QueuedConnection);
+}
+
+void frmTavrino::updateButtons()
+{
+    m_cmdButton[0]->setEnabled(!m_sending && !m_checkRunning);
+    m_cmdButton[1]->setEnabled(!m_sending && !m_loggingIn);
+}
+
+void frmTavrino::onWaitingChanged(int count)
+{
+    const QString text = count > 0 ? Msg::MemosWaiting.arg(count) : QString();
+    if (count > 0)
+        m_sbrMsg->setPanelText(2, text);
+    if (m_tray)
+        m_tray->setToolTip(count > 0 ? Msg::Title + QLatin1Char('\n') + text : Msg::Title);
 }
 
 bool frmTavrino::Load()
@@ -159,35 +190,36 @@ void frmTavrino::onSend()
         m_lstMemberName->setFocus();
         return;
     }
-    Q_EMIT sendRequested(draft);
     const MemoValues memo =
         BuildMemoMail(draft.kind, draft.sealed, draft.department, draft.caller, draft.text,
                       draft.recipients, {m_settings.UserName, m_settings.UserID, m_settings.Domain});
-    m_cmdButton[0]->setEnabled(false);
-    m_cmdButton[1]->setEnabled(false);
+    m_sending = true;
+    updateButtons();
 
-    auto *session = new SmtpSession({m_settings.SmtpServer, m_settings.SmtpPort, m_settings.Domain},
-                                    this);
-    connect(session, &SmtpSession::statusText, this,
+    auto *job = new SmtpSend(m_settings.smtp(), this);
+    connect(job, &SmtpSend::statusText, this,
             [this](const QString &text) { m_sbrMsg->setPanelText(2, text); });
-    connect(session, &SmtpSession::sent, this, [this] {
-        m_sbrMsg->setPanelText(2, QString());
+    connect(job, &SmtpSend::sent, this, [this] {
+        m_sending = false;
         m_sbrMsg->setPanelText(2, Msg::MessageSent);
         ClearMemoForm();
         if (m_mailCheck)
             m_mailCheck->releaseTimer();
     });
-    connect(session, &SmtpSession::failed, this, [this](const QString &text) {
+    connect(job, &SmtpSend::failed, this, [this](const QString &text) {
         // The form keeps its contents for another attempt.
-        m_cmdButton[0]->setEnabled(true);
-        m_cmdButton[1]->setEnabled(true);
+        m_sending = false;
+        updateButtons();
         if (m_mailCheck)
             m_mailCheck->releaseTimer();
-        ShowBox(this, QMessageBox::Warning, text);
+        // Never a modal box inside the job's signal: it would run while the
+        // job is being closed and deleted under it.
+        if (!m_unloaded)
+            OpenBox(QMessageBox::Warning, text);
     });
-    connect(session, &SmtpSession::closed, session, &QObject::deleteLater);
-    session->sendMail(memo.MemoFromAddress, memo.MemoTo.split(QLatin1Char(',')),
-                      memo.MemoBody.toLatin1());
+    connect(job, &SmtpSend::closed, job, &QObject::deleteLater);
+    job->sendMail(memo.MemoFromAddress, memo.MemoTo.split(QLatin1Char(',')),
+                  memo.MemoBody.toLatin1());
 }
 
 void frmTavrino::ClearMemoForm()
@@ -202,8 +234,7 @@ void frmTavrino::ClearMemoForm()
     m_optGroup->setExclusive(true);
     m_chkCover->setChecked(false);
     onDeselectAll();
-    m_cmdButton[0]->setEnabled(true);
-    m_cmdButton[1]->setEnabled(true);
+    updateButtons();
     m_lstMemberName->setFocus();
 }
 
@@ -278,6 +309,8 @@ void frmTavrino::onNewMemo(const MemoValues &memo)
     m_viewers.removeAll(QPointer<frmMessage>());
     auto *viewer = new frmMessage(memo, m_settings.UserName, m_mailCheck, m_components);
     m_viewers.append(viewer);
+    if (m_mailCheck)
+        connect(viewer, &QObject::destroyed, m_mailCheck, &MailCheck::viewerClosed);
     viewer->show();
 }
 
@@ -359,9 +392,6 @@ void frmTavrino::closeEvent(QCloseEvent *event)
     if (m_unloaded)
         return;
     m_unloaded = true;
-    // Every POP3 session ends with QUIT, so that deletions take effect.
-    if (m_mailCheck)
-        m_mailCheck->shutdown();
     if (m_tray)
         m_tray->hide();
     // A minimised window keeps the position stored before.
@@ -372,7 +402,13 @@ void frmTavrino::closeEvent(QCloseEvent *event)
         viewer->close();
     if (m_errorBox)
         m_errorBox->close();
-    Q_EMIT unloaded();
+    // Every POP3 connection ends with QUIT, so that deletions take effect;
+    // the program ends when they have (or their bound has passed). Nothing
+    // waits here: the window is gone and takes no more clicks.
+    if (m_mailCheck)
+        m_mailCheck->shutdown();
+    else
+        Q_EMIT unloaded();
 }
 
 void frmTavrino::storePosition()

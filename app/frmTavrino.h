@@ -67,13 +67,10 @@ public:
     QSystemTrayIcon *trayIcon() const { return m_tray; }
 
 public Q_SLOTS:
-    /// The send button: checks that there is a recipient and hands the memo
-    /// on with sendRequested().
+    /// The send button: checks that there is a recipient and sends the memo.
     void onSend();
 
 Q_SIGNALS:
-    /// A memo with at least one recipient is ready to be sent.
-    void sendRequested(const MemoDraft &draft);
     /// The window has closed and stopped everything; the program ends.
     void unloaded();
 
@@ -91,6 +88,9 @@ private:
     void onMemberSelectionChanged();
     void onSettings();
     void onMailCheckError(const QString &text);
+    void onWaitingChanged(int count);
+    /// Send and settings follow what runs: a send in flight, a check.
+    void updateButtons();
     void onNewMemo(const MemoValues &memo);
     void moveToTray();
     void storePosition();
@@ -103,6 +103,9 @@ private:
     QPointer<QMessageBox> m_errorBox;
     bool m_bulkSelecting = false;
     bool m_unloaded = false;
+    bool m_sending = false;
+    bool m_checkRunning = false;
+    bool m_loggingIn = false;
 
     QGroupBox *m_frameTitle[2] = {};
     QListWidget *m_lstMemberName = nullptr;

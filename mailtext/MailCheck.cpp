@@ -1,20 +1,50 @@
 #include "MailCheck.h"
 
-#include "IniFile.h"
 #include "Messages.h"
 
-#include <QEventLoop>
+#include <limits>
 
 namespace {
 constexpr int ShutdownBoundMs = 6000;
 } // namespace
 
-MailCheck::MailCheck(const Pop3Session::Settings &settings, const QString &interval,
-                     QObject *parent)
+qint16 ParseInterval(const QString &value)
+{
+    const QString t = value.trimmed();
+    qsizetype i = t.startsWith(QLatin1Char('+')) ? 1 : 0;
+    qint32 n = 0;
+    const qsizetype digits = i;
+    while (i < t.size() && t.at(i) >= QLatin1Char('0') && t.at(i) <= QLatin1Char('9')) {
+        n = qMin<qint32>(n * 10 + (t.at(i).unicode() - '0'), std::numeric_limits<qint16>::max());
+        ++i;
+    }
+    return i == digits ? 0 : qint16(n);
+}
+
+QString ListingKeys::next(const QByteArray &answer, bool tooLarge)
+{
+    if (tooLarge)
+        return {};
+    const QString key = MemoKeyOf(answer);
+    const int seen = m_seen.value(key);
+    m_seen.insert(key, seen + 1);
+    return seen == 0 ? key : key + QLatin1Char('#') + QString::number(seen + 1);
+}
+
+MailCheck::MailCheck(const Pop3Settings &settings, const QString &interval, QObject *parent)
     : QObject(parent), m_settings(settings), m_interval(interval)
 {
     m_timer.setInterval(10000);
     connect(&m_timer, &QTimer::timeout, this, &MailCheck::tmrCheckMail_Timer);
+    m_shutdownBound.setSingleShot(true);
+    connect(&m_shutdownBound, &QTimer::timeout, this, [this] {
+        // The servers had their chance: whatever is still open is dropped.
+        for (Pop3Job *job : {static_cast<Pop3Job *>(m_check), static_cast<Pop3Job *>(m_deleteJob)})
+            delete job;
+        m_check = nullptr;
+        m_deleteJob = nullptr;
+        checkShutDown();
+    });
 }
 
 MailCheck::~MailCheck()
@@ -25,16 +55,15 @@ MailCheck::~MailCheck()
 
 void MailCheck::start()
 {
-    m_checking = true;
     m_timer.stop();
-    Q_EMIT sendButtonEnabled(false);
-    connectNewSession();
+    m_checking = true;
+    Q_EMIT checkStarted();
+    connectNewCheck();
 }
 
 void MailCheck::ScheduleNextCheck()
 {
-    // Interval as a 16-bit number; what does not read as one counts as 0.
-    const qint16 n = qMax<qint16>(0, ParseTwips(m_interval));
+    const qint16 n = ParseInterval(m_interval);
     m_minutesLeft = qint16(n / 60);
     m_lastSeconds = qint16(n % 60);
     if (m_lastSeconds == 0)
@@ -61,84 +90,156 @@ void MailCheck::startCheck()
     // The next check is scheduled from the end of this one, so a slow check
     // is never cut short by the following tick.
     m_timer.stop();
-    Q_EMIT sendButtonEnabled(false);
-    auto proceed = [this] {
-        Q_EMIT statusText(Msg::SocketClosed);
-        m_currentBox = 1 - m_currentBox;
-        m_previousKeys.clear();
-        for (const MailBoxRow &row : previousBox())
-            m_previousKeys.insert(row.Key);
-        connectNewSession();
-    };
-    if (m_session && !m_session->isClosed()) {
-        // The previous session ends with QUIT first, so that its deletions
-        // take effect before the mailbox is listed again.
-        connect(m_session, &Pop3Session::closed, this, proceed, Qt::QueuedConnection);
-        m_session->quit();
+    Q_EMIT checkStarted();
+    if (m_check && !m_check->isClosed()) {
+        // The previous connection ends with QUIT first, so that its deletions
+        // take effect before the mailbox is listed again. Nothing it says
+        // now concerns the new check.
+        disconnect(m_check, nullptr, this, nullptr);
+        connect(m_check, &Pop3Job::closed, this, [this] {
+            if (!m_shuttingDown) {
+                Q_EMIT statusText(Msg::SocketClosed);
+                connectNewCheck();
+            }
+        }, Qt::QueuedConnection);
+        m_check->quit();
         return;
     }
-    proceed();
+    Q_EMIT statusText(Msg::SocketClosed);
+    connectNewCheck();
 }
 
-void MailCheck::connectNewSession()
+void MailCheck::connectNewCheck()
 {
-    if (m_session)
-        m_session->deleteLater();
-    auto *session = new Pop3Session(m_settings, this);
-    m_session = session;
-    connect(session, &Pop3Session::statusText, this, &MailCheck::statusText);
-    connect(session, &Pop3Session::greeted, this, [this] { Q_EMIT settingsButtonEnabled(false); });
-    connect(session, &Pop3Session::listStarted, this, [this] { m_box[m_currentBox].clear(); });
-    connect(session, &Pop3Session::messageRetrieved, this, [this](int, const QByteArray &answer) {
-        const ReadMail read = ParseRetrAnswer(answer);
-        bool known = false;
-        for (const MailBoxRow &row : previousBox()) {
-            if (row.Key == read.row.Key) {
-                known = true;
-                break;
-            }
-        }
-        m_box[m_currentBox].append(read.row);
-        if (!known)
-            Q_EMIT newMemo(read.memo);
+    if (m_check)
+        m_check->deleteLater();
+    auto *check = new Pop3Check(m_settings, this);
+    m_check = check;
+    m_numberOf.clear();
+    connect(check, &Pop3Job::statusText, this, &MailCheck::statusText);
+    connect(check, &Pop3Check::greeted, this, &MailCheck::greeted);
+    connect(check, &Pop3Check::listStarted, this, &MailCheck::onListStarted);
+    connect(check, &Pop3Check::messageRetrieved, this, &MailCheck::onRetrieved);
+    connect(check, &Pop3Check::checkFinished, this, &MailCheck::onCheckFinished);
+    connect(check, &Pop3Check::messageDeleted, this, [this](int number) {
+        if (!m_deleteRunning || number != m_deleteNumber)
+            return;
+        // Gone from this connection's numbering; the next listing drops it.
+        m_numberOf.remove(m_deletes.first().key);
+        finishDelete(DeleteResult::Deleted, QString());
     });
-    connect(session, &Pop3Session::checkFinished, this, [this] {
-        Q_EMIT sendButtonEnabled(true);
-        Q_EMIT settingsButtonEnabled(true);
-        endCheck();
+    connect(check, &Pop3Job::failed, this, &MailCheck::onCheckFailed);
+    connect(check, &Pop3Job::closed, this, [this, check] {
+        if (m_check != check)
+            return;
+        if (m_checking) // closed without a word: the check is over all the same
+            endCheck(false);
+        if (m_deleteRunning && !m_deleteJob)
+            finishDelete(DeleteResult::Failed, QString());
+        QTimer::singleShot(0, this, &MailCheck::runPendingDelete);
+        checkShutDown();
     });
-    connect(session, &Pop3Session::messageDeleted, this, [this] {
-        if (m_deleteRunning)
-            finishDelete(DeleteResult::Deleted, QString());
-    });
-    connect(session, &Pop3Session::failed, this, [this](const QString &text) {
-        // Sending does not depend on receiving: a mail server that refuses the
-        // check must not keep the user from sending memos.
-        Q_EMIT sendButtonEnabled(true);
-        Q_EMIT settingsButtonEnabled(true);
-        Q_EMIT errorMessage(text);
-        if (m_checking) {
-            endCheck();
-        } else if (m_deleteRunning && !m_deleteSession) {
-            finishDelete(DeleteResult::Failed, text);
-        }
-    });
-    connect(session, &Pop3Session::closed, this, [this] {
-        if (!m_checking)
-            QTimer::singleShot(0, this, &MailCheck::runPendingDelete);
-    });
-    session->startCheck();
+    check->start();
 }
 
-void MailCheck::endCheck()
+void MailCheck::onListStarted()
+{
+    m_box.clear();
+    m_listingKeys = ListingKeys();
+}
+
+void MailCheck::onRetrieved(int number, const QByteArray &answer, bool tooLarge)
+{
+    if (tooLarge) {
+        // Not kept and not shown; its place in the numbering stays taken.
+        m_box.append(MailBoxRow());
+        Q_EMIT statusText(Msg::TooLargeSkipped.arg(number));
+        return;
+    }
+    const QString key = m_listingKeys.next(answer, false);
+    const auto known = m_known.constFind(key);
+    if (known != m_known.constEnd()) {
+        m_box.append(*known);
+    } else {
+        ReadMail read = ParseRetrAnswer(answer);
+        read.row.Key = key;
+        read.memo.MemoKey = key;
+        m_known.insert(key, read.row);
+        m_box.append(read.row);
+        announce(read.memo);
+    }
+    m_numberOf.insert(key, number);
+}
+
+void MailCheck::onCheckFinished()
+{
+    // A whole listing: what is no longer on the server is forgotten.
+    QHash<QString, MailBoxRow> known;
+    known.reserve(m_box.size());
+    for (const MailBoxRow &row : std::as_const(m_box)) {
+        if (!row.Key.isEmpty())
+            known.insert(row.Key, row);
+    }
+    m_known.swap(known);
+    endCheck(true);
+}
+
+void MailCheck::onCheckFailed(const QString &text)
+{
+    Q_EMIT errorMessage(text);
+    if (m_checking) {
+        // The memos announced so far stay known; so do those known before.
+        endCheck(false);
+    } else if (m_deleteRunning && !m_deleteJob) {
+        finishDelete(DeleteResult::Failed, text);
+    }
+}
+
+void MailCheck::endCheck(bool ok)
 {
     m_checking = false;
     if (m_shuttingDown)
         return;
     ScheduleNextCheck();
     restartTimerIfFree();
-    Q_EMIT checkEnded();
+    Q_EMIT checkEnded(ok);
     runPendingDelete();
+}
+
+void MailCheck::announce(const MemoValues &memo)
+{
+    m_waiting.enqueue(memo);
+    if (!m_pumpQueued) {
+        m_pumpQueued = true;
+        QTimer::singleShot(0, this, &MailCheck::pumpViewers);
+    }
+    Q_EMIT waitingChanged(int(m_waiting.size()));
+}
+
+void MailCheck::pumpViewers()
+{
+    m_pumpQueued = false;
+    if (m_shuttingDown || m_waiting.isEmpty() || m_openViewers >= m_maxViewers)
+        return;
+    // One viewer per turn of the event loop, so the window keeps answering.
+    ++m_openViewers;
+    const MemoValues memo = m_waiting.dequeue();
+    Q_EMIT waitingChanged(int(m_waiting.size()));
+    Q_EMIT showMemo(memo);
+    if (!m_waiting.isEmpty() && m_openViewers < m_maxViewers) {
+        m_pumpQueued = true;
+        QTimer::singleShot(0, this, &MailCheck::pumpViewers);
+    }
+}
+
+void MailCheck::viewerClosed()
+{
+    if (m_openViewers > 0)
+        --m_openViewers;
+    if (!m_pumpQueued && !m_waiting.isEmpty()) {
+        m_pumpQueued = true;
+        QTimer::singleShot(0, this, &MailCheck::pumpViewers);
+    }
 }
 
 void MailCheck::restartTimerIfFree()
@@ -162,10 +263,10 @@ void MailCheck::releaseTimer()
 
 int MailCheck::Pop3State() const
 {
-    if (m_deleteSession && !m_deleteSession->isClosed())
-        return int(m_deleteSession->state());
-    if (m_session && !m_session->isClosed())
-        return int(m_session->state());
+    if (m_deleteJob && !m_deleteJob->isClosed())
+        return int(m_deleteJob->state());
+    if (m_check && !m_check->isClosed() && !m_check->isIdle())
+        return int(m_check->state());
     return 0;
 }
 
@@ -211,51 +312,55 @@ void MailCheck::runPendingDelete()
             releaseTimer();
             continue;
         }
-        if (m_session && m_session->isIdle()) {
-            qsizetype number = -1;
-            const QList<MailBoxRow> &box = currentBox();
-            for (qsizetype i = 0; i < box.size(); ++i) {
-                if (box[i].Key == p.key) {
-                    number = i + 1;
-                    break;
-                }
-            }
-            if (number < 0) {
+        if (m_check && m_check->isIdle()) {
+            const auto number = m_numberOf.constFind(p.key);
+            if (number == m_numberOf.constEnd()) {
                 finishDelete(DeleteResult::NotFound, QString());
                 continue;
             }
             m_deleteRunning = true;
-            m_session->deleteMessage(int(number));
+            m_deleteNumber = *number;
+            m_check->deleteMessage(*number);
             return;
         }
-        if (m_session && !m_session->isClosed())
-            return; // busy: tried again when the session is free or closed
-        if (m_deleteSession)
-            return;
-        // The server closed the kept session: a session of its own finds the
-        // memo by its key, deletes it and ends with QUIT.
-        m_deleteRunning = true;
-        auto *session = new Pop3Session(m_settings, this);
-        m_deleteSession = session;
-        connect(session, &Pop3Session::statusText, this, &MailCheck::statusText);
-        connect(session, &Pop3Session::messageDeleted, this,
-                [this] { finishDelete(DeleteResult::Deleted, QString()); });
-        connect(session, &Pop3Session::keyNotFound, this,
-                [this] { finishDelete(DeleteResult::NotFound, QString()); });
-        connect(session, &Pop3Session::failed, this, [this](const QString &text) {
-            Q_EMIT errorMessage(text);
-            if (m_deleteRunning)
-                finishDelete(DeleteResult::Failed, text);
-        });
-        connect(session, &Pop3Session::closed, this, [this, session] {
-            if (m_deleteSession == session)
-                m_deleteSession = nullptr;
-            session->deleteLater();
-            QTimer::singleShot(0, this, &MailCheck::runPendingDelete);
-        });
-        session->startDeleteByKey(p.key);
+        if (m_check && !m_check->isClosed())
+            return; // busy: tried again when the connection is free or closed
+        startOwnDelete(p.key);
         return;
     }
+}
+
+void MailCheck::startOwnDelete(const QString &key)
+{
+    // The server closed the kept connection: a connection of its own finds
+    // the memo by its key, deletes it and ends with QUIT.
+    m_deleteRunning = true;
+    auto keys = std::make_shared<ListingKeys>();
+    auto *job = new Pop3Delete(
+        m_settings, key,
+        [keys](const QByteArray &answer, bool tooLarge) { return keys->next(answer, tooLarge); },
+        this);
+    m_deleteJob = job;
+    connect(job, &Pop3Job::statusText, this, &MailCheck::statusText);
+    connect(job, &Pop3Delete::deleted, this,
+            [this] { finishDelete(DeleteResult::Deleted, QString()); });
+    connect(job, &Pop3Delete::notFound, this,
+            [this] { finishDelete(DeleteResult::NotFound, QString()); });
+    connect(job, &Pop3Job::failed, this, [this](const QString &text) {
+        Q_EMIT errorMessage(text);
+        if (m_deleteRunning)
+            finishDelete(DeleteResult::Failed, text);
+    });
+    connect(job, &Pop3Job::closed, this, [this, job] {
+        if (m_deleteJob == job)
+            m_deleteJob = nullptr;
+        job->deleteLater();
+        if (m_deleteRunning)
+            finishDelete(DeleteResult::Failed, QString());
+        QTimer::singleShot(0, this, &MailCheck::runPendingDelete);
+        checkShutDown();
+    });
+    job->start();
 }
 
 void MailCheck::finishDelete(DeleteResult result, const QString &errorText)
@@ -274,38 +379,26 @@ void MailCheck::finishDelete(DeleteResult result, const QString &errorText)
 
 void MailCheck::shutdown()
 {
+    if (m_shuttingDown)
+        return;
     m_shuttingDown = true;
     m_timer.stop();
-    QList<Pop3Session *> open;
-    for (Pop3Session *s : {m_session, m_deleteSession}) {
-        if (s && !s->isClosed())
-            open.append(s);
-    }
-    if (open.isEmpty())
+    m_waiting.clear();
+    if (m_check)
+        m_check->quit();
+    if (m_deleteJob)
+        m_deleteJob->quit();
+    m_shutdownBound.start(ShutdownBoundMs);
+    QTimer::singleShot(0, this, &MailCheck::checkShutDown);
+}
+
+void MailCheck::checkShutDown()
+{
+    if (!m_shuttingDown || m_shutDownSent)
         return;
-    auto allClosed = [&open] {
-        for (Pop3Session *s : open) {
-            if (!s->isClosed())
-                return false;
-        }
-        return true;
-    };
-    QEventLoop loop;
-    QTimer bound;
-    bound.setSingleShot(true);
-    connect(&bound, &QTimer::timeout, &loop, &QEventLoop::quit);
-    for (Pop3Session *s : open) {
-        connect(
-            s, &Pop3Session::closed, &loop,
-            [&] {
-                if (allClosed())
-                    loop.quit();
-            },
-            Qt::QueuedConnection);
-        s->quit();
-    }
-    if (allClosed())
+    if ((m_check && !m_check->isClosed()) || (m_deleteJob && !m_deleteJob->isClosed()))
         return;
-    bound.start(ShutdownBoundMs);
-    loop.exec();
+    m_shutDownSent = true;
+    m_shutdownBound.stop();
+    Q_EMIT shutDown();
 }

@@ -1,18 +1,36 @@
 #pragma once
 // The receiving desk's background work: the mail-check schedule, one POP3
-// session per check, the mailbox lists of the last two checks, new-memo
-// detection and deletions requested from memo viewers.
+// check per tick, the memos already announced, the memos waiting for a
+// viewer, and deletions asked for by memo viewers. It reports what happened;
+// the windows decide what their buttons do.
 
 #include "MemoMail.h"
-#include "Pop3Session.h"
+#include "Pop3Jobs.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
-#include <QSet>
+#include <QQueue>
 #include <QTimer>
 
 #include <functional>
+
+/// Interval as a 16-bit count of seconds; what does not read as a whole
+/// number from 0 counts as 0.
+qint16 ParseInterval(const QString &value);
+
+/// Keys of a mailbox listing in order: the memo key of each message, with
+/// "#2", "#3"… after a key already met, so that even identical copies are told
+/// apart. A message too large to read has no key.
+class ListingKeys
+{
+public:
+    QString next(const QByteArray &answer, bool tooLarge);
+
+private:
+    QHash<QString, int> m_seen;
+};
 
 class MailCheck : public QObject
 {
@@ -27,7 +45,9 @@ public:
     };
     using DeleteCallback = std::function<void(DeleteResult, const QString &errorText)>;
 
-    explicit MailCheck(const Pop3Session::Settings &settings, const QString &interval,
+    static constexpr int DefaultMaxViewers = 50;
+
+    explicit MailCheck(const Pop3Settings &settings, const QString &interval,
                        QObject *parent = nullptr);
     ~MailCheck() override;
 
@@ -52,29 +72,41 @@ public:
     int Pop3State() const;
     bool isChecking() const { return m_checking; }
 
-    const QList<MailBoxRow> &currentBox() const { return m_box[m_currentBox]; }
-    const QList<MailBoxRow> &previousBox() const { return m_box[1 - m_currentBox]; }
+    /// The rows of the last listing, row n - 1 for message n.
+    const QList<MailBoxRow> &currentBox() const { return m_box; }
 
-    /// Deletes the message with key on the server, once the session is free.
+    /// Deletes the message with key on the server, once a session is free.
     /// done is called once, unless context is destroyed first.
     void requestDelete(const QString &key, QObject *context, DeleteCallback done);
-
-    /// Ends every session with QUIT, waiting at most a few seconds.
-    void shutdown();
-
     /// Bound on the wait for a free session before a deletion.
     void setDeleteTimeoutMs(int ms) { m_deleteTimeoutMs = ms; }
 
+    /// At most this many viewers opened by the desk at once; later memos wait.
+    void setMaxViewers(int n) { m_maxViewers = n; }
+    /// A viewer opened for showMemo() has closed: the next memo may show.
+    void viewerClosed();
+    int waitingCount() const { return int(m_waiting.size()); }
+
+    /// Ends every session with QUIT, without waiting here; shutDown() follows
+    /// within the QUIT bound.
+    void shutdown();
+
 Q_SIGNALS:
     void statusText(const QString &text);
-    void sendButtonEnabled(bool enabled);
-    void settingsButtonEnabled(bool enabled);
-    /// A memo not listed by the previous check.
-    void newMemo(const MemoValues &memo);
+    /// A check has started; checkEnded() follows.
+    void checkStarted();
+    /// The server greeted the check's connection.
+    void greeted();
+    /// The check ended: ok when every message was listed.
+    void checkEnded(bool ok);
+    /// Open a viewer for this memo now.
+    void showMemo(const MemoValues &memo);
+    /// How many new memos wait for a viewer.
+    void waitingChanged(int count);
     /// A failure to tell the user about.
     void errorMessage(const QString &text);
-    /// A check ended, normally or not.
-    void checkEnded();
+    /// Every session has ended after shutdown().
+    void shutDown();
 
 private:
     struct PendingDelete
@@ -87,13 +119,21 @@ private:
     };
 
     void startCheck();
-    void connectNewSession();
-    void endCheck();
+    void connectNewCheck();
+    void onListStarted();
+    void onRetrieved(int number, const QByteArray &answer, bool tooLarge);
+    void onCheckFinished();
+    void onCheckFailed(const QString &text);
+    void endCheck(bool ok);
+    void announce(const MemoValues &memo);
+    void pumpViewers();
     void runPendingDelete();
+    void startOwnDelete(const QString &key);
     void finishDelete(DeleteResult result, const QString &errorText);
     void restartTimerIfFree();
+    void checkShutDown();
 
-    Pop3Session::Settings m_settings;
+    Pop3Settings m_settings;
     QString m_interval;
     QTimer m_timer;
     qint16 m_minutesLeft = 0;
@@ -101,12 +141,25 @@ private:
     int m_holds = 0;
     bool m_checking = false;
     bool m_shuttingDown = false;
-    Pop3Session *m_session = nullptr;
-    Pop3Session *m_deleteSession = nullptr;
-    QList<MailBoxRow> m_box[2];
-    QSet<QString> m_previousKeys; ///< keys of the previous list, for the new-memo test
-    int m_currentBox = 0;
+    bool m_shutDownSent = false;
+    QTimer m_shutdownBound;
+    Pop3Check *m_check = nullptr;
+    Pop3Delete *m_deleteJob = nullptr;
+
+    /// Memos announced and still on the server as far as is known: a memo
+    /// in here never pops up again, whatever fails in between.
+    QHash<QString, MailBoxRow> m_known;
+    QList<MailBoxRow> m_box; ///< the last listing (complete or not)
+    QHash<QString, int> m_numberOf; ///< key to message number on the kept session
+    ListingKeys m_listingKeys;
+
+    QQueue<MemoValues> m_waiting;
+    int m_openViewers = 0;
+    int m_maxViewers = DefaultMaxViewers;
+    bool m_pumpQueued = false;
+
     QList<PendingDelete> m_deletes;
     bool m_deleteRunning = false;
+    int m_deleteNumber = 0;
     int m_deleteTimeoutMs = 30000;
 };

@@ -226,3 +226,8 @@ MemoView ViewOfMemo(const MemoValues &memo)
     view.text = TrimSpaces(body.size() > 3 ? body.left(body.size() - 3) : QString());
     return view;
 }
+
+QString MemoKeyOf(const QByteArray &retrAnswer)
+{
+    return ParseRetrAnswer(retrAnswer).row.Key;
+}

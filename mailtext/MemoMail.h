@@ -69,6 +69,9 @@ struct ReadMail
 /// Reads a whole RETR answer (status line to terminating "." line, as received).
 ReadMail ParseRetrAnswer(const QByteArray &retrAnswer);
 
+/// The key of a RETR answer, as ParseRetrAnswer gives it.
+QString MemoKeyOf(const QByteArray &retrAnswer);
+
 /// The memo values of a RETR answer.
 inline MemoValues ReadMemoMail(const QByteArray &retrAnswer)
 {

@@ -32,7 +32,20 @@ inline const QString Connecting = QStringLiteral("Connecting...");
 inline const QString SocketClosed = QStringLiteral("Socket Closed.");
 inline const QString NoMessage = QStringLiteral("No Message.");
 inline const QString MessageSent = QStringLiteral("Message Sent!");
-inline const QString SocketCreateFailed = QStringLiteral("Socket:生成ができませんでした。");
+
+// Received mail and the mail check
+inline const QString TooLargeSkipped =
+    QStringLiteral("メッセージ %1 は大きすぎるため読み飛ばしました。");
+inline const QString MemosWaiting = QStringLiteral("表示待ちのメッセージ: %1 件");
+
+// A command argument that could smuggle in a command of its own.
+inline const QString UnsafeArgument =
+    QStringLiteral("改行などの制御文字を含むため送信できません: ");
+
+// Sending
+inline const QString MayBeDelivered =
+    QStringLiteral("メッセージは既に配送されている可能性があります。再送信すると重複することがあります。");
+inline const QString RefusedRecipient = QStringLiteral("宛先: ");
 
 // Memo form
 inline const QString NoRecipient = QStringLiteral("宛先を指定してください！");

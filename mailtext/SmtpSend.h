@@ -1,36 +1,25 @@
 #pragma once
-// One SMTP dialogue delivering one mail: HELO, MAIL FROM, one RCPT TO per
-// recipient, DATA, the mail text, and QUIT once the server has accepted it.
-// Shared by the program and the reply component.
+// One SMTP job delivering one mail over its own line session: HELO, MAIL
+// FROM, one RCPT TO per recipient, DATA, the mail text, and QUIT once the
+// server has accepted it. The program and the reply component both use it.
+
+#include "LineSession.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
-
-class QTcpSocket;
-
-/// Framing of SMTP replies: a reply is complete at the CR LF of its last line
-/// (the line whose fourth character is not "-").
-struct SmtpFrame
-{
-    bool complete = false;
-    bool bad = false;
-    qsizetype length = 0;
-};
-SmtpFrame FrameSmtpReply(const QByteArray &buffer);
 
 /// Lines of a mail text with dot-stuffing applied and CR LF after each line,
 /// followed by the end of data (CR LF "." CR LF).
 QByteArray SmtpDataBlock(const QByteArray &mailText);
 
-class SmtpSession : public QObject
+class SmtpSend : public QObject
 {
     Q_OBJECT
 
 public:
-    /// The reply the dialogue waits for.
+    /// The reply the job waits for.
     enum class State : qint16 {
         Greeting = 0,  ///< the server's greeting
         Helo = 1,      ///< reply to HELO
@@ -46,50 +35,45 @@ public:
         QString server;
         QString port;
         QString heloName;
-        int replyTimeoutMs = 60000;
-        int quitTimeoutMs = 5000;
+        LineLimits limits;
     };
 
-    explicit SmtpSession(const Settings &settings, QObject *parent = nullptr);
-    ~SmtpSession() override;
+    explicit SmtpSend(const Settings &settings, QObject *parent = nullptr);
 
     /// Connects and delivers mailText (7-bit, lines ending in CR LF but the
     /// last) from fromAddress to the recipients, in order. Blank recipients
-    /// are skipped; the others are trimmed.
+    /// are skipped; the others are trimmed. An address or HELO name holding
+    /// CR, LF or NUL is refused before anything is sent.
     void sendMail(const QString &fromAddress, const QStringList &recipients,
                   const QByteArray &mailText);
 
+    /// Drops the connection at once; nothing more is reported but closed().
+    void cancel();
+
     State state() const { return m_state; }
+    bool isClosed() const { return m_line.isClosed(); }
 
 Q_SIGNALS:
     void statusText(const QString &text);
     /// The server accepted the mail.
     void sent();
-    /// The dialogue failed; the text is the one to show.
+    /// The job failed; the text is the one to show.
     void failed(const QString &errorText);
-    /// The socket is closed; emitted once, after sent() or failed().
+    /// The connection is closed; once, after sent() or failed().
     void closed();
 
 private:
-    void onConnected();
-    void onReadyRead();
-    void onSocketError();
-    void onDisconnected();
-    void onWatchdog();
-    void handleReply(const QByteArray &reply);
-    void sendCommand(State next, const QString &command);
+    void onReply(const LineReply &reply);
+    void onFailed(const QString &errorText);
+    void command(State next, const QString &text);
     void fail(const QString &errorText);
-    void finishClose();
 
     Settings m_settings;
-    QTcpSocket *m_socket = nullptr;
-    QTimer m_watchdog;
-    QByteArray m_buffer;
+    LineSession m_line;
     State m_state = State::Greeting;
     QString m_from;
     QStringList m_recipients;
+    QString m_lastRecipient;
     QByteArray m_mail;
-    bool m_connecting = false;
     bool m_done = false;
-    bool m_closed = false;
 };

@@ -1,0 +1,126 @@
+#pragma once
+// The connection under every mail dialogue: it connects, frames whole
+// replies, keeps one watchdog per reply, maps failures to the system's texts
+// and closes politely. A job says what to send and what each reply means.
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+class QTcpSocket;
+
+/// Bounds of one connection.
+struct LineLimits
+{
+    int replyTimeoutMs = 60000; ///< a reply's first line is due this long after its command
+    int quitTimeoutMs = 5000;   ///< the reply to the closing command
+    /// A long answer may take longer than replyTimeoutMs only while it keeps
+    /// arriving: at least minBytesPerWindow bytes in every rateWindowMs.
+    int rateWindowMs = 10000;
+    qsizetype minBytesPerWindow = 1024;
+    qsizetype maxLine = 8 * 1024;                ///< a status line longer than this is garbage
+    qsizetype maxReply = 1024 * 1024;            ///< a whole SMTP reply
+    qsizetype maxAnswer = 64 * 1024 * 1024;      ///< a multi-line answer kept in memory
+    int readDelayMs = 0;                         ///< the configured pause before reading
+};
+
+/// How the reply to a command ends.
+enum class ReplyForm {
+    Pop3Line,      ///< one status line
+    Pop3MultiLine, ///< "+OK" line, data, "." line; a negative reply is one line
+    Smtp,          ///< lines "nnn-" up to the line "nnn " (or "nnn")
+};
+
+/// One whole reply, as it arrived (terminator included).
+struct LineReply
+{
+    QByteArray bytes;
+    /// A multi-line answer over maxAnswer: read through, not kept; bytes
+    /// holds its status line only.
+    bool tooLarge = false;
+};
+
+/// True when text can travel as a command argument: no CR, LF or NUL.
+bool IsSafeArgument(const QString &text);
+
+class LineSession : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit LineSession(const LineLimits &limits, QObject *parent = nullptr);
+    ~LineSession() override;
+
+    /// Connects to server:port (given as configured text) and awaits the
+    /// greeting in the given form.
+    void open(const QString &server, const QString &port, ReplyForm greeting);
+
+    /// Sends command (CR LF is appended) and awaits its reply. shown is what
+    /// the status bar says; empty for the command itself.
+    void send(const QByteArray &command, ReplyForm form, const QString &shown = QString());
+
+    /// Sends a block as it is (the mail data) and awaits the reply.
+    void sendBlock(const QByteArray &block, ReplyForm form);
+
+    /// Ends the connection with command ("QUIT"): after the reply being
+    /// awaited, if any, which is dropped; its own reply is awaited at most
+    /// quitTimeoutMs and never reported. closed() follows.
+    void quit(const QByteArray &command);
+
+    /// Closes at once; closed() follows unless closed already.
+    void abort();
+
+    /// Connected, nothing awaited, not ending.
+    bool isIdle() const;
+    bool isClosed() const { return m_closed; }
+    bool isEnding() const { return m_ending; }
+
+Q_SIGNALS:
+    void statusText(const QString &text);
+    /// One whole reply to what was sent (or the greeting).
+    void replied(const LineReply &reply);
+    /// The connection failed while a reply was awaited; the text is the one
+    /// to show. closed() follows.
+    void failed(const QString &errorText);
+    /// The socket is closed; once per session. Anything the server says or
+    /// does while nothing is awaited ends the connection without a failure.
+    void closed();
+
+private:
+    enum class Watch { None, Connect, Reply, Rate, Quit };
+
+    void onConnected();
+    void onReadyRead();
+    void onSocketError();
+    void onDisconnected();
+    void onWatchdog();
+    void processBuffer();
+    /// Length of the whole reply at the front of the buffer, 0 while
+    /// incomplete, -1 when the server broke a bound.
+    qsizetype frameReply();
+    void deliver(qsizetype length);
+    void write(const QByteArray &bytes);
+    void arm(Watch watch, int ms);
+    void fail(const QString &errorText);
+    void finishClose();
+
+    LineLimits m_limits;
+    QTcpSocket *m_socket = nullptr;
+    QTimer m_watchdog;
+    QTimer m_readDelay;
+    Watch m_watch = Watch::None;
+    QByteArray m_buffer;
+    ReplyForm m_form = ReplyForm::Pop3Line;
+    bool m_awaiting = false;
+    bool m_connecting = false;
+    bool m_ending = false;
+    bool m_closed = false;
+    bool m_dropNext = false;   ///< the reply awaited when quit() came
+    QByteArray m_quitCommand;  ///< sent once the awaited reply is whole
+    qsizetype m_scan = 0;      ///< where the search for the terminator goes on
+    qsizetype m_statusEnd = -1; ///< end of a multi-line answer's status line
+    qsizetype m_windowBytes = 0;
+    bool m_discarding = false; ///< reading through an answer that is too large
+    QByteArray m_discardStatus;
+};
