@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by mailoffice-start.sh and mailoffice-stop.sh (sourced, not run).
 
 # A process that exists and is no zombie (PID 1 may reap late).
@@ -16,4 +17,14 @@ master_pid() {
     pid_alive "$pid" || return 1
     printf '%s\n' "$2" | grep -qzxF -f - "/proc/$pid/cmdline" 2>/dev/null || return 1
     echo "$pid"
+}
+
+# Pids of the office's Postfix and Dovecot masters, if running. The caller
+# sets PFCONF, PFQUEUE, DVDIR and DVRUN for its DIR.
+postfix_pid() { master_pid "$PFQUEUE/pid/master.pid" "$PFCONF"; }
+dovecot_pid() { master_pid "$DVRUN/master.pid" "$DVDIR/dovecot.conf"; }
+
+# Succeeds when nothing listens on 127.0.0.1:$1.
+port_free() {
+    ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
 }

@@ -16,10 +16,12 @@
 # Afterwards:
 #   DIR/ports.env   SMTP_PORT=… POP3_PORT=… MAIL_DOMAIN=… MAIL_HOST=…
 #                   (shell syntax, for `. DIR/ports.env`)
-#   DIR/users.txt   one "login password address" line per mailbox
+#   DIR/users.txt   one "login password address" line per mailbox, 50 in
+#                   all: "user1 pass1 user1@tavrino.test" .. "user50 pass50
+#                   user50@tavrino.test"
 #   DIR/log/        postfix.log, dovecot.log
 #
-# Mailboxes user1..user4 @ tavrino.test, passwords pass1..pass4. POP3
+# Mailboxes user1..user50 @ tavrino.test, passwords pass1..pass50. POP3
 # accepts the login "user1" as well as "user1@tavrino.test". Plain-text
 # login, no TLS. Mail for other domains is refused.
 #
@@ -31,7 +33,7 @@ set -eu
 unset MAIL_CONFIG
 
 DOMAIN=tavrino.test
-NUSERS=4
+NUSERS=50
 MAILUSER=tavmail
 START_TIMEOUT=30
 

@@ -73,8 +73,8 @@ wait_gone() {
     done
 }
 
-pfpid=$(master_pid "$PFQUEUE/pid/master.pid" "$PFCONF") || pfpid=
-dvpid=$(master_pid "$DVRUN/master.pid" "$DVDIR/dovecot.conf") || dvpid=
+pfpid=$(postfix_pid) || pfpid=
+dvpid=$(dovecot_pid) || dvpid=
 procs=$(office_procs)
 
 if [ -z "$pfpid$dvpid$procs" ]; then
