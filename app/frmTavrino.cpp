@@ -6,8 +6,8 @@
 #include "HelpWindow.h"
 #include "IniFile.h"
 #include "MailCheck.h"
-#include "SmtpSend.h"
 #include "Messages.h"
+#include "SmtpSend.h"
 #include "StatusPanels.h"
 #include "frmMessage.h"
 
@@ -89,8 +89,9 @@ void frmTavrino::connectMailCheck()
     connect(m_mailCheck, &MailCheck::showMemo, this, &frmTavrino::onNewMemo);
     connect(m_mailCheck, &MailCheck::waitingChanged, this, &frmTavrino::onWaitingChanged);
     connect(m_mailCheck, &MailCheck::errorMessage, this, &frmTavrino::onMailCheckError);
-    connect(m_mailCheck, &MailCheck::shutDown, this, [this] { Q_EMIT unloaded(); },
-            Qt::QueuedConnection);
+    connect(
+        m_mailCheck, &MailCheck::shutDown, this, [this] { Q_EMIT unloaded(); },
+        Qt::QueuedConnection);
 }
 
 void frmTavrino::updateButtons()
@@ -190,9 +191,9 @@ void frmTavrino::onSend()
         m_lstMemberName->setFocus();
         return;
     }
-    const MemoValues memo =
-        BuildMemoMail(draft.kind, draft.sealed, draft.department, draft.caller, draft.text,
-                      draft.recipients, {m_settings.UserName, m_settings.UserID, m_settings.Domain});
+    const MemoValues memo = BuildMemoMail(
+        draft.kind, draft.sealed, draft.department, draft.caller, draft.text, draft.recipients,
+        {m_settings.UserName, m_settings.UserID, m_settings.Domain});
     m_sending = true;
     updateButtons();
 

@@ -234,8 +234,14 @@ qsizetype LineSession::frameReply()
         m_scan = end - 2;
     }
     const qsizetype terminator = m_buffer.indexOf("\r\n.\r\n", m_scan);
-    if (terminator >= 0)
+    if (terminator >= 0 && (m_discarding || terminator + 5 <= m_limits.maxAnswer))
         return terminator + 5;
+    if (terminator >= 0) {
+        // Whole, but over the bound all the same: treated as read through.
+        m_discarding = true;
+        m_discardStatus = m_buffer.left(m_statusEnd);
+        return terminator + 5;
+    }
     if (m_discarding || size > m_limits.maxAnswer) {
         // Too large to keep: read through to the end of the answer, holding
         // only the last bytes, which may begin the terminator.
@@ -288,8 +294,9 @@ void LineSession::deliver(qsizetype length)
 void LineSession::write(const QByteArray &bytes)
 {
     if (!m_socket || m_socket->write(bytes) != bytes.size())
-        fail(SocketErrorMessage(QStringLiteral("send"),
-                                m_socket ? m_socket->error() : QAbstractSocket::UnknownSocketError));
+        fail(SocketErrorMessage(QStringLiteral("send"), m_socket
+                                                            ? m_socket->error()
+                                                            : QAbstractSocket::UnknownSocketError));
 }
 
 void LineSession::arm(Watch watch, int ms)

@@ -19,10 +19,10 @@ struct LineLimits
     /// arriving: at least minBytesPerWindow bytes in every rateWindowMs.
     int rateWindowMs = 10000;
     qsizetype minBytesPerWindow = 1024;
-    qsizetype maxLine = 8 * 1024;                ///< a status line longer than this is garbage
-    qsizetype maxReply = 1024 * 1024;            ///< a whole SMTP reply
-    qsizetype maxAnswer = 64 * 1024 * 1024;      ///< a multi-line answer kept in memory
-    int readDelayMs = 0;                         ///< the configured pause before reading
+    qsizetype maxLine = 8 * 1024;           ///< a status line longer than this is garbage
+    qsizetype maxReply = 1024 * 1024;       ///< a whole SMTP reply
+    qsizetype maxAnswer = 64 * 1024 * 1024; ///< a multi-line answer kept in memory
+    int readDelayMs = 0;                    ///< the configured pause before reading
 };
 
 /// How the reply to a command ends.
@@ -116,9 +116,9 @@ private:
     bool m_connecting = false;
     bool m_ending = false;
     bool m_closed = false;
-    bool m_dropNext = false;   ///< the reply awaited when quit() came
-    QByteArray m_quitCommand;  ///< sent once the awaited reply is whole
-    qsizetype m_scan = 0;      ///< where the search for the terminator goes on
+    bool m_dropNext = false;    ///< the reply awaited when quit() came
+    QByteArray m_quitCommand;   ///< sent once the awaited reply is whole
+    qsizetype m_scan = 0;       ///< where the search for the terminator goes on
     qsizetype m_statusEnd = -1; ///< end of a multi-line answer's status line
     qsizetype m_windowBytes = 0;
     bool m_discarding = false; ///< reading through an answer that is too large

@@ -96,12 +96,15 @@ void MailCheck::startCheck()
         // take effect before the mailbox is listed again. Nothing it says
         // now concerns the new check.
         disconnect(m_check, nullptr, this, nullptr);
-        connect(m_check, &Pop3Job::closed, this, [this] {
-            if (!m_shuttingDown) {
-                Q_EMIT statusText(Msg::SocketClosed);
-                connectNewCheck();
-            }
-        }, Qt::QueuedConnection);
+        connect(
+            m_check, &Pop3Job::closed, this,
+            [this] {
+                if (!m_shuttingDown) {
+                    Q_EMIT statusText(Msg::SocketClosed);
+                    connectNewCheck();
+                }
+            },
+            Qt::QueuedConnection);
         m_check->quit();
         return;
     }

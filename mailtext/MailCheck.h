@@ -149,7 +149,7 @@ private:
     /// Memos announced and still on the server as far as is known: a memo
     /// in here never pops up again, whatever fails in between.
     QHash<QString, MailBoxRow> m_known;
-    QList<MailBoxRow> m_box; ///< the last listing (complete or not)
+    QList<MailBoxRow> m_box;        ///< the last listing (complete or not)
     QHash<QString, int> m_numberOf; ///< key to message number on the kept session
     ListingKeys m_listingKeys;
 

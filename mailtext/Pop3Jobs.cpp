@@ -48,8 +48,8 @@ void Pop3Job::begin()
     for (const QString &argument : {m_settings.userId, m_settings.password}) {
         if (!IsSafeArgument(argument)) {
             // Never sent: it would end the command early and start another.
-            const QString shown = argument == m_settings.password ? QStringLiteral("PASS")
-                                                                  : QStringLiteral("USER");
+            const QString shown =
+                argument == m_settings.password ? QStringLiteral("PASS") : QStringLiteral("USER");
             QTimer::singleShot(0, this, [this, shown] {
                 Q_EMIT failed(shown + QLatin1Char(':') + Msg::UnsafeArgument + shown);
                 m_line.abort();

@@ -47,6 +47,15 @@ public:
     FakeServer &accept() { return step(Accept); }
     /// Server closes the connection.
     FakeServer &close() { return step(Close); }
+    /// Server waits this long before the next step.
+    FakeServer &pause(int ms) { return step(Pause, QByteArray::number(ms)); }
+    /// Server sends text in pieces of size bytes, pausing ms between them.
+    FakeServer &trickle(const QByteArray &text, int size, int ms)
+    {
+        for (qsizetype i = 0; i < text.size(); i += size)
+            send(text.mid(i, size), false).pause(ms);
+        return *this;
+    }
 
     /// True when every step was played and checked.
     bool done() const { return m_index >= m_steps.size(); }
@@ -57,7 +66,7 @@ public:
     int connections() const { return m_connections; }
 
 private:
-    enum Kind { Send, Expect, Close, Accept };
+    enum Kind { Send, Expect, Close, Accept, Pause };
     FakeServer &step(Kind kind, const QByteArray &data = {})
     {
         m_steps.append({kind, data});
@@ -122,6 +131,13 @@ private:
                                     .arg(m_index)
                                     .arg(QString::fromLatin1(data), QString::fromLatin1(line));
                 ++m_index;
+            } else if (kind == Pause) {
+                ++m_index;
+                m_byteDue = true;
+                QTimer::singleShot(data.toInt(), this, [this] {
+                    m_byteDue = false;
+                    run();
+                });
             } else if (kind == Accept) {
                 if (m_serial == m_acceptedSerial)
                     return; // still the connection before
