@@ -2,6 +2,8 @@
 
 #include "Cp932.h"
 
+#include <array>
+
 namespace {
 
 constexpr char kEsc = 0x1B;
@@ -59,6 +61,45 @@ quint16 formAt(const quint16 *table, const char16_t *s, qsizetype n, qsizetype &
     if (QChar::isHighSurrogate(u) && i + 1 < n && QChar::isLowSurrogate(s[i + 1]))
         ++i;
     return '?';
+}
+
+// The code page 932 code a byte pair read in kanji mode is taken for. Bytes
+// outside 0x21-0x7E can push lead or trail past a byte.
+void kanjiPairToSjis(unsigned d, unsigned c, unsigned &lead, unsigned &trail)
+{
+    trail = c + ((d & 1) ? 0x1F : 0x7D);
+    if (trail >= 0x7F)
+        ++trail;
+    // Truncation toward zero matters for bytes below 0x21: 0x1E-0x20 still
+    // make a pair, lower control bytes pass on their own.
+    lead = unsigned((int(d) - 0x21) / 2 + 0x81);
+    if (lead > 0x9F)
+        lead += 0x40;
+}
+
+constexpr unsigned kJisFirst = 0x21;
+constexpr unsigned kJisCells = 94; // 0x21-0x7E
+
+// The character of every kanji-mode pair of bytes 0x21-0x7E, as the code page
+// 932 table gives it through kanjiPairToSjis (such a pair always makes a lead
+// byte 0x81-0x9F or 0xE0-0xEF). 94 x 94 entries stay in the first-level cache
+// while a long text is decoded, where the whole code page table would not.
+const char16_t *kanjiPairTable()
+{
+    static const auto pairs = [] {
+        const char16_t *table = Cp932::ToUnicodeTable();
+        std::array<char16_t, kJisCells * kJisCells> t{};
+        for (unsigned d = 0; d < kJisCells; ++d) {
+            for (unsigned c = 0; c < kJisCells; ++c) {
+                unsigned lead = 0;
+                unsigned trail = 0;
+                kanjiPairToSjis(d + kJisFirst, c + kJisFirst, lead, trail);
+                t[d * kJisCells + c] = table[lead << 8 | trail];
+            }
+        }
+        return t;
+    }();
+    return pairs.data();
 }
 
 } // namespace
@@ -209,6 +250,7 @@ QByteArray SjisToJis(const QString &text)
 QString JisBytesToText(const QByteArray &bytes, FinalByte finalByte)
 {
     const char16_t *table = Cp932::ToUnicodeTable();
+    const char16_t *pairs = kanjiPairTable();
     const qsizetype n = bytes.size();
     const uchar *b = reinterpret_cast<const uchar *>(bytes.constData());
     // Every step writes at most one character and consumes at least one byte.
@@ -220,6 +262,12 @@ QString JisBytesToText(const QByteArray &bytes, FinalByte finalByte)
     while (i + 1 < n) {
         const unsigned d = b[i];
         const unsigned c = b[i + 1];
+        if (kanji && d - kJisFirst < kJisCells && c - kJisFirst < kJisCells) {
+            // The common case of a two-byte run, by the small table.
+            *o++ = pairs[(d - kJisFirst) * kJisCells + (c - kJisFirst)];
+            i += 2;
+            continue;
+        }
         if (d == 0x1B && i + 2 < n) {
             const unsigned f = b[i + 2];
             if (c == '$' && f == 'B') {
@@ -235,16 +283,8 @@ QString JisBytesToText(const QByteArray &bytes, FinalByte finalByte)
         }
         unsigned lead = d;
         unsigned trail = c;
-        if (kanji) {
-            trail = c + ((d & 1) ? 0x1F : 0x7D);
-            if (trail >= 0x7F)
-                ++trail;
-            // Truncation toward zero matters for bytes below 0x21: 0x1E-0x20 still
-            // make a pair, lower control bytes pass on their own.
-            lead = unsigned((int(d) - 0x21) / 2 + 0x81);
-            if (lead > 0x9F)
-                lead += 0x40;
-        }
+        if (kanji)
+            kanjiPairToSjis(d, c, lead, trail);
         if (lead <= 0x7F) {
             *o++ = table[d];
             ++i;
