@@ -2,6 +2,8 @@
 
 #include "Cp932.h"
 
+#include <array>
+
 namespace {
 
 constexpr char kEsc = 0x1B;
@@ -59,6 +61,94 @@ quint16 formAt(const quint16 *table, const char16_t *s, qsizetype n, qsizetype &
     if (QChar::isHighSurrogate(u) && i + 1 < n && QChar::isLowSurrogate(s[i + 1]))
         ++i;
     return '?';
+}
+
+// The code page 932 code a byte pair read in kanji mode is taken for. Bytes
+// outside 0x21-0x7E can push lead or trail past a byte.
+void kanjiPairToSjis(unsigned d, unsigned c, unsigned &lead, unsigned &trail)
+{
+    trail = c + ((d & 1) ? 0x1F : 0x7D);
+    if (trail >= 0x7F)
+        ++trail;
+    // Truncation toward zero matters for bytes below 0x21: 0x1E-0x20 still
+    // make a pair, lower control bytes pass on their own.
+    lead = unsigned((int(d) - 0x21) / 2 + 0x81);
+    if (lead > 0x9F)
+        lead += 0x40;
+}
+
+constexpr unsigned kJisFirst = 0x21;
+constexpr unsigned kJisCells = 94; // 0x21-0x7E
+
+// The character of every kanji-mode pair of bytes 0x21-0x7E, as the code page
+// 932 table gives it through kanjiPairToSjis (such a pair always makes a lead
+// byte 0x81-0x9F or 0xE0-0xEF). 94 x 94 entries stay in the first-level cache
+// while a long text is decoded, where the whole code page table would not.
+const char16_t *kanjiPairTable()
+{
+    static const auto pairs = [] {
+        const char16_t *table = Cp932::ToUnicodeTable();
+        std::array<char16_t, kJisCells * kJisCells> t{};
+        for (unsigned d = 0; d < kJisCells; ++d) {
+            for (unsigned c = 0; c < kJisCells; ++c) {
+                unsigned lead = 0;
+                unsigned trail = 0;
+                kanjiPairToSjis(d + kJisFirst, c + kJisFirst, lead, trail);
+                t[d * kJisCells + c] = table[lead << 8 | trail];
+            }
+        }
+        return t;
+    }();
+    return pairs.data();
+}
+
+// Marks a surrogate in the encoder's table; 0xFF is no JIS byte.
+constexpr quint16 kSurrogateForm = 0xFFFF;
+
+// Control codes that could switch a reader's character set are never passed
+// on from user text.
+bool isShifting(quint16 code)
+{
+    return code == 0x1B || code == 0x0E || code == 0x0F || code == 0x00;
+}
+
+// What the encoder writes for each UTF-16 unit: below 0x80 the one ASCII byte,
+// otherwise the JIS X 0208 pair as j1 << 8 | j2 (j1 is 0x21-0x7E); surrogates
+// are marked, as a pair makes one character. Folds the code page 932 table,
+// the Shift_JIS -> JIS transform and the replacements into one look-up.
+class JisForms
+{
+public:
+    JisForms()
+    {
+        const quint16 *table = Cp932::FromUnicodeTable();
+        for (unsigned u = 0; u < 0x10000; ++u)
+            m_forms[u] = QChar::isSurrogate(char16_t(u)) ? kSurrogateForm : formOf(table[u]);
+    }
+    const quint16 *data() const { return m_forms.data(); }
+
+private:
+    static quint16 formOf(quint16 code)
+    {
+        if (code < 0x80)
+            return isShifting(code) ? '?' : code;
+        if (code <= 0xFF)
+            return '.'; // no JIS X 0208 form, and the output stays 7-bit
+        quint8 j1 = quint8(code >> 8);
+        quint8 j2 = quint8(code);
+        SjisPairToJis(j1, j2);
+        // User-defined and IBM extension rows have no JIS row either; two zero
+        // bytes must never go out, so the character is unrepresentable.
+        return j1 == 0 ? '?' : quint16(j1 << 8 | j2);
+    }
+
+    std::array<quint16, 0x10000> m_forms;
+};
+
+const quint16 *jisFormTable()
+{
+    static const JisForms forms;
+    return forms.data();
 }
 
 } // namespace
@@ -148,7 +238,7 @@ void SjisPairToJis(quint8 &s1, quint8 &s2)
 
 QByteArray SjisToJis(const QString &text)
 {
-    const quint16 *table = Cp932::FromUnicodeTable();
+    const quint16 *forms = jisFormTable();
     const qsizetype n = text.size();
     const char16_t *s = reinterpret_cast<const char16_t *>(text.constData());
     // Worst case per UTF-16 unit: an escape sequence and two bytes, or an
@@ -156,36 +246,22 @@ QByteArray SjisToJis(const QString &text)
     QByteArray out(n * 5 + 3, Qt::Uninitialized);
     char *p = out.data();
     bool twoByte = false;
-    const auto putAscii = [&](char b) {
-        if (twoByte) {
-            *p++ = kEsc;
-            *p++ = '(';
-            *p++ = 'B';
-            twoByte = false;
-        }
-        *p++ = b;
-    };
     for (qsizetype i = 0; i < n; ++i) {
-        const quint16 code = formAt(table, s, n, i);
-        if (code < 0x80) {
-            // Control codes that could switch a reader's character set are
-            // never passed on from user text.
-            const bool shifting = code == 0x1B || code == 0x0E || code == 0x0F || code == 0x00;
-            putAscii(shifting ? '?' : char(code));
-            continue;
+        quint16 form = forms[s[i]];
+        if (form == kSurrogateForm) {
+            // A surrogate pair is one character without a form.
+            if (QChar::isHighSurrogate(s[i]) && i + 1 < n && QChar::isLowSurrogate(s[i + 1]))
+                ++i;
+            form = '?';
         }
-        if (code <= 0xFF) {
-            // No JIS X 0208 form, and the output stays 7-bit.
-            putAscii('.');
-            continue;
-        }
-        quint8 j1 = quint8(code >> 8);
-        quint8 j2 = quint8(code);
-        SjisPairToJis(j1, j2);
-        if (j1 == 0) {
-            // User-defined and IBM extension rows have no JIS row either; two zero
-            // bytes must never go out, so the character is unrepresentable.
-            putAscii('?');
+        if (form < 0x80) {
+            if (twoByte) {
+                *p++ = kEsc;
+                *p++ = '(';
+                *p++ = 'B';
+                twoByte = false;
+            }
+            *p++ = char(form);
             continue;
         }
         if (!twoByte) {
@@ -194,8 +270,8 @@ QByteArray SjisToJis(const QString &text)
             *p++ = 'B';
             twoByte = true;
         }
-        *p++ = char(j1);
-        *p++ = char(j2);
+        *p++ = char(form >> 8);
+        *p++ = char(form);
     }
     if (twoByte) {
         *p++ = kEsc;
@@ -209,6 +285,7 @@ QByteArray SjisToJis(const QString &text)
 QString JisBytesToText(const QByteArray &bytes, FinalByte finalByte)
 {
     const char16_t *table = Cp932::ToUnicodeTable();
+    const char16_t *pairs = kanjiPairTable();
     const qsizetype n = bytes.size();
     const uchar *b = reinterpret_cast<const uchar *>(bytes.constData());
     // Every step writes at most one character and consumes at least one byte.
@@ -220,6 +297,12 @@ QString JisBytesToText(const QByteArray &bytes, FinalByte finalByte)
     while (i + 1 < n) {
         const unsigned d = b[i];
         const unsigned c = b[i + 1];
+        if (kanji && d - kJisFirst < kJisCells && c - kJisFirst < kJisCells) {
+            // The common case of a two-byte run, by the small table.
+            *o++ = pairs[(d - kJisFirst) * kJisCells + (c - kJisFirst)];
+            i += 2;
+            continue;
+        }
         if (d == 0x1B && i + 2 < n) {
             const unsigned f = b[i + 2];
             if (c == '$' && f == 'B') {
@@ -235,16 +318,8 @@ QString JisBytesToText(const QByteArray &bytes, FinalByte finalByte)
         }
         unsigned lead = d;
         unsigned trail = c;
-        if (kanji) {
-            trail = c + ((d & 1) ? 0x1F : 0x7D);
-            if (trail >= 0x7F)
-                ++trail;
-            // Truncation toward zero matters for bytes below 0x21: 0x1E-0x20 still
-            // make a pair, lower control bytes pass on their own.
-            lead = unsigned((int(d) - 0x21) / 2 + 0x81);
-            if (lead > 0x9F)
-                lead += 0x40;
-        }
+        if (kanji)
+            kanjiPairToSjis(d, c, lead, trail);
         if (lead <= 0x7F) {
             *o++ = table[d];
             ++i;

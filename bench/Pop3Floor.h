@@ -1,0 +1,31 @@
+#pragma once
+// The floor for a mail check: a minimal blocking POP3 client on plain POSIX
+// sockets, one command at a time, each reply read whole before the next
+// command goes out.
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+struct FloorResult
+{
+    /// Connect to the last RETR answer read whole (QUIT not included).
+    double seconds = 0;
+    /// Mean time from the end of reading one answer (STAT's, then each RETR's)
+    /// to the write of the next RETR: taking the reply apart, undoing the
+    /// dot-stuffing and formatting the command. The digest is computed after
+    /// the check and counts in neither figure.
+    double clientUsPerRetr = 0;
+    /// The message count STAT gave; all of them are retrieved.
+    int messages = 0;
+    /// SHA-1 over the contents of all RETR answers in order. A content is what
+    /// follows the status line, dot-stuffing undone, up to but excluding the
+    /// terminating "." line: the lines with their CRLFs, empty for an empty
+    /// message.
+    QByteArray digest;
+    bool ok = false;
+    QString error;
+};
+
+/// One check of 127.0.0.1:port: greeting, USER, PASS, STAT, RETR 1..n, QUIT.
+FloorResult RunFloorCheck(quint16 port, const char *user, const char *pass);
