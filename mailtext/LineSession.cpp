@@ -10,25 +10,6 @@ namespace {
 constexpr int TimedOutNumber = 10060;
 constexpr int TooLargeNumber = 10040;
 constexpr int ClosedNumber = 10054;
-
-bool IsPositive(const QByteArray &buffer)
-{
-    return buffer.left(4).toUpper().contains("+OK");
-}
-
-/// The size a "+OK 1234 octets" line announces, or 0.
-qsizetype AnnouncedSize(const QByteArray &statusLine)
-{
-    const qsizetype blank = statusLine.indexOf(' ');
-    if (blank < 0)
-        return 0;
-    qsizetype end = blank + 1;
-    while (end < statusLine.size() && statusLine.at(end) >= '0' && statusLine.at(end) <= '9')
-        ++end;
-    bool ok = false;
-    const qlonglong n = statusLine.mid(blank + 1, end - blank - 1).toLongLong(&ok);
-    return ok && n > 0 ? qsizetype(n) : 0;
-}
 } // namespace
 
 bool IsSafeArgument(const QString &text)
@@ -41,7 +22,7 @@ bool IsSafeArgument(const QString &text)
 }
 
 LineSession::LineSession(const LineLimits &limits, QObject *parent)
-    : QObject(parent), m_limits(limits)
+    : QObject(parent), m_limits(limits), m_framer(limits)
 {
     m_watchdog.setSingleShot(true);
     connect(&m_watchdog, &QTimer::timeout, this, &LineSession::onWatchdog);
@@ -65,7 +46,7 @@ void LineSession::open(const QString &server, const QString &port, ReplyForm gre
     connect(m_socket, &QTcpSocket::readyRead, this, &LineSession::onReadyRead);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &LineSession::onSocketError);
     connect(m_socket, &QTcpSocket::disconnected, this, &LineSession::onDisconnected);
-    m_form = greeting;
+    m_framer.expect(greeting);
     m_awaiting = true;
     m_connecting = true;
     arm(Watch::Connect, m_limits.replyTimeoutMs);
@@ -87,7 +68,7 @@ void LineSession::send(const QByteArray &command, ReplyForm form, const QString 
 {
     if (m_closed || m_ending)
         return;
-    m_form = form;
+    m_framer.expect(form);
     m_awaiting = true;
     Q_EMIT statusText(shown.isEmpty() ? QString::fromLatin1(command) : shown);
     arm(Watch::Reply, m_limits.replyTimeoutMs);
@@ -98,7 +79,7 @@ void LineSession::sendBlock(const QByteArray &block, ReplyForm form)
 {
     if (m_closed || m_ending)
         return;
-    m_form = form;
+    m_framer.expect(form);
     m_awaiting = true;
     arm(Watch::Reply, m_limits.replyTimeoutMs);
     write(block);
@@ -122,7 +103,7 @@ void LineSession::quit(const QByteArray &command)
         return;
     }
     m_awaiting = true;
-    m_form = ReplyForm::Pop3Line;
+    m_framer.expect(ReplyForm::Pop3Line);
     arm(Watch::Quit, m_limits.quitTimeoutMs);
     write(command + "\r\n");
 }
@@ -155,131 +136,43 @@ void LineSession::processBuffer()
 {
     if (m_closed || !m_socket)
         return;
-    const qsizetype before = m_buffer.size();
-    m_buffer += m_socket->readAll();
-    m_windowBytes += m_buffer.size() - before;
+    const QByteArray bytes = m_socket->readAll();
+    m_windowBytes += bytes.size();
+    m_framer.append(bytes);
     QPointer<LineSession> self(this);
-    while (self && !m_closed && !m_buffer.isEmpty()) {
+    while (self && !m_closed && !m_framer.isEmpty()) {
         if (!m_awaiting) {
             // Nothing was asked: a server ending an idle session, or noise.
             // Either way the connection is over, and nothing failed.
             finishClose();
             return;
         }
-        const qsizetype length = frameReply();
-        if (length < 0) {
+        LineReply reply;
+        const ReplyFramer::Status status = m_framer.next(reply);
+        if (status == ReplyFramer::Status::Bad) {
             fail(QStringLiteral("recv:") + WSAErrorText(TooLargeNumber));
             return;
         }
-        if (length == 0)
-            return;
-        if (m_form != ReplyForm::Smtp && !m_discarding && !IsPositive(m_buffer) &&
-            !m_buffer.left(4).toUpper().contains("-ERR")) {
-            // A line that answers no command of ours is dropped.
-            m_buffer.remove(0, length);
-            m_scan = 0;
-            m_statusEnd = -1;
-            continue;
-        }
-        deliver(length);
-    }
-}
-
-qsizetype LineSession::frameReply()
-{
-    const qsizetype size = m_buffer.size();
-    auto statusLine = [&]() -> qsizetype {
-        const qsizetype end = m_buffer.indexOf("\r\n", m_scan);
-        if (end >= 0)
-            return end + 2;
-        if (size > m_limits.maxLine)
-            return -1;
-        m_scan = qMax<qsizetype>(0, size - 1);
-        return 0;
-    };
-    switch (m_form) {
-    case ReplyForm::Pop3Line:
-        return statusLine();
-    case ReplyForm::Smtp:
-        while (true) {
-            const qsizetype lineStart = m_scan;
-            const qsizetype end = m_buffer.indexOf("\r\n", lineStart);
-            if (end < 0) {
-                if (size - lineStart > m_limits.maxLine || size > m_limits.maxReply)
-                    return -1;
-                return 0;
+        if (status == ReplyFramer::Status::Incomplete) {
+            if (m_watch == Watch::Reply && m_framer.dataStarted()) {
+                // The rest of the answer may take longer, while it keeps coming.
+                m_windowBytes = 0;
+                arm(Watch::Rate, m_limits.rateWindowMs);
             }
-            m_scan = end + 2;
-            const bool continued = end - lineStart >= 4 && m_buffer.at(lineStart + 3) == '-';
-            if (!continued)
-                return m_scan;
+            return;
         }
-    case ReplyForm::Pop3MultiLine:
-        break;
+        deliver(reply);
     }
-    if (m_statusEnd < 0 && !m_discarding) {
-        const qsizetype end = statusLine();
-        if (end <= 0)
-            return end;
-        if (!IsPositive(m_buffer))
-            return end; // a negative reply is its status line alone
-        m_statusEnd = end;
-        // The rest of the answer may take longer, while it keeps coming.
-        m_windowBytes = size - end;
-        arm(Watch::Rate, m_limits.rateWindowMs);
-        const qsizetype announced = AnnouncedSize(m_buffer.left(end));
-        if (announced > 0 && announced < m_limits.maxAnswer)
-            m_buffer.reserve(end + announced + announced / 32 + 16);
-        // An empty message: the terminating line follows the status line.
-        m_scan = end - 2;
-    }
-    const qsizetype terminator = m_buffer.indexOf("\r\n.\r\n", m_scan);
-    if (terminator >= 0 && (m_discarding || terminator + 5 <= m_limits.maxAnswer))
-        return terminator + 5;
-    if (terminator >= 0) {
-        // Whole, but over the bound all the same: treated as read through.
-        m_discarding = true;
-        m_discardStatus = m_buffer.left(m_statusEnd);
-        return terminator + 5;
-    }
-    if (m_discarding || size > m_limits.maxAnswer) {
-        // Too large to keep: read through to the end of the answer, holding
-        // only the last bytes, which may begin the terminator.
-        if (!m_discarding) {
-            m_discarding = true;
-            m_discardStatus = m_buffer.left(m_statusEnd);
-        }
-        m_buffer = m_buffer.right(4);
-        m_buffer.squeeze();
-        m_scan = 0;
-        return 0;
-    }
-    m_scan = qMax(m_statusEnd - 2, size - 4);
-    return 0;
 }
 
-void LineSession::deliver(qsizetype length)
+void LineSession::deliver(const LineReply &reply)
 {
-    LineReply reply;
-    if (m_discarding) {
-        reply.bytes = std::exchange(m_discardStatus, QByteArray());
-        reply.tooLarge = true;
-        m_discarding = false;
-        m_buffer.remove(0, length);
-    } else if (length == m_buffer.size()) {
-        reply.bytes = std::exchange(m_buffer, QByteArray());
-    } else {
-        reply.bytes = m_buffer.left(length);
-        m_buffer.remove(0, length);
-    }
-    m_scan = 0;
-    m_statusEnd = -1;
     m_awaiting = false;
     arm(Watch::None, 0);
     if (m_dropNext) {
         m_dropNext = false;
         m_awaiting = true;
-        m_form = ReplyForm::Pop3Line;
+        m_framer.expect(ReplyForm::Pop3Line);
         arm(Watch::Quit, m_limits.quitTimeoutMs);
         write(m_quitCommand + "\r\n");
         return;
@@ -354,7 +247,7 @@ void LineSession::onDisconnected()
     if (m_closed)
         return;
     // Replies that came with the close are still handled.
-    if (m_socket->bytesAvailable() > 0 || !m_buffer.isEmpty()) {
+    if (m_socket->bytesAvailable() > 0 || !m_framer.isEmpty()) {
         m_readDelay.stop();
         QPointer<LineSession> self(this);
         processBuffer();

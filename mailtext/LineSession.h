@@ -8,38 +8,9 @@
 #include <QString>
 #include <QTimer>
 
+#include "ReplyFramer.h"
+
 class QTcpSocket;
-
-/// Bounds of one connection.
-struct LineLimits
-{
-    int replyTimeoutMs = 60000; ///< a reply's first line is due this long after its command
-    int quitTimeoutMs = 5000;   ///< the reply to the closing command
-    /// A long answer may take longer than replyTimeoutMs only while it keeps
-    /// arriving: at least minBytesPerWindow bytes in every rateWindowMs.
-    int rateWindowMs = 10000;
-    qsizetype minBytesPerWindow = 1024;
-    qsizetype maxLine = 8 * 1024;           ///< a status line longer than this is garbage
-    qsizetype maxReply = 1024 * 1024;       ///< a whole SMTP reply
-    qsizetype maxAnswer = 64 * 1024 * 1024; ///< a multi-line answer kept in memory
-    int readDelayMs = 0;                    ///< the configured pause before reading
-};
-
-/// How the reply to a command ends.
-enum class ReplyForm {
-    Pop3Line,      ///< one status line
-    Pop3MultiLine, ///< "+OK" line, data, "." line; a negative reply is one line
-    Smtp,          ///< lines "nnn-" up to the line "nnn " (or "nnn")
-};
-
-/// One whole reply, as it arrived (terminator included).
-struct LineReply
-{
-    QByteArray bytes;
-    /// A multi-line answer over maxAnswer: read through, not kept; bytes
-    /// holds its status line only.
-    bool tooLarge = false;
-};
 
 /// True when text can travel as a command argument: no CR, LF or NUL.
 bool IsSafeArgument(const QString &text);
@@ -96,10 +67,7 @@ private:
     void onDisconnected();
     void onWatchdog();
     void processBuffer();
-    /// Length of the whole reply at the front of the buffer, 0 while
-    /// incomplete, -1 when the server broke a bound.
-    qsizetype frameReply();
-    void deliver(qsizetype length);
+    void deliver(const LineReply &reply);
     void write(const QByteArray &bytes);
     void arm(Watch watch, int ms);
     void fail(const QString &errorText);
@@ -110,8 +78,7 @@ private:
     QTimer m_watchdog;
     QTimer m_readDelay;
     Watch m_watch = Watch::None;
-    QByteArray m_buffer;
-    ReplyForm m_form = ReplyForm::Pop3Line;
+    ReplyFramer m_framer;
     bool m_awaiting = false;
     bool m_connecting = false;
     bool m_ending = false;

@@ -106,7 +106,7 @@ private Q_SLOTS:
                                              m_office.address(3)))));
         m_a = openDesk(1, QStringLiteral("総務部"), QStringLiteral("300")); // A only sends
         m_b = openDesk(2, QStringLiteral("鈴木"), QStringLiteral("1"));
-        connect(m_b->check.get(), &MailCheck::newMemo, this, [this] { ++m_announcedToB; });
+        connect(m_b->check.get(), &MailCheck::showMemo, this, [this] { ++m_announcedToB; });
     }
 
     void cleanupTestCase()

@@ -85,7 +85,7 @@ private Q_SLOTS:
                         MemoMailText('0', false, "A", "B", "y", "<second@example.jp>")};
         MailCheck check(Desk(pop3.port()).settings.pop3(), QStringLiteral("300"));
         QList<MemoValues> memos;
-        connect(&check, &MailCheck::newMemo, this, [&memos](const MemoValues &m) { memos << m; });
+        connect(&check, &MailCheck::showMemo, this, [&memos](const MemoValues &m) { memos << m; });
         QSignalSpy ended(&check, &MailCheck::checkEnded);
         check.start();
         QVERIFY(ended.wait(10000));
