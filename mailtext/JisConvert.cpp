@@ -206,7 +206,7 @@ QByteArray SjisToJis(const QString &text)
     return out;
 }
 
-QString JisBytesToText(const QByteArray &bytes, FinalByte finalByte)
+QString JisBytesToText(QByteArrayView bytes, FinalByte finalByte)
 {
     const char16_t *table = Cp932::ToUnicodeTable();
     const qsizetype n = bytes.size();
@@ -268,7 +268,7 @@ QString JisBytesToText(const QByteArray &bytes, FinalByte finalByte)
     return out;
 }
 
-QString JisToText(const QByteArray &mailBytes)
+QString JisToText(QByteArrayView mailBytes)
 {
     return JisBytesToText(mailBytes, FinalByte::Drop);
 }

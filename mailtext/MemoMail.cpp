@@ -163,7 +163,8 @@ ReadMail ParseRetrAnswer(const QByteArray &retrAnswer)
     const QByteArray mail = UndoDotStuffing(retrAnswer);
     const qsizetype blank = mail.indexOf("\r\n\r\n");
     // The header block runs up to and including the CR of the first CR LF CR LF.
-    const QByteArray headerBytes = blank < 0 ? mail : mail.left(blank + 1);
+    const QByteArrayView headerBytes =
+        blank < 0 ? QByteArrayView(mail) : QByteArrayView(mail).first(blank + 1);
     const QString headerText = Cp932::Decode(headerBytes);
 
     QString subject, from, to, date, messageId;
@@ -188,7 +189,8 @@ ReadMail ParseRetrAnswer(const QByteArray &retrAnswer)
     memo.MemoDate = date;
     memo.MemoMessageId = messageId;
     if (blank >= 0 && blank + 4 < mail.size())
-        memo.MemoBody = TrimSpaces(JisToText(mail.mid(blank + 4, mail.size() - blank - 5)));
+        memo.MemoBody =
+            TrimSpaces(JisToText(QByteArrayView(mail).sliced(blank + 4, mail.size() - blank - 5)));
 
     row.Subject = TrimSpaces(memo.MemoSubject);
     row.From = TrimSpaces(DecodeHeaderText(from));
