@@ -81,6 +81,59 @@ QString NormalizeLineBreaks(const QString &text)
     return out;
 }
 
+/// The Message-ID of a RETR answer from its header lines alone, without
+/// decoding the header: the last "Message-ID:" line, its continuation lines
+/// joined as the header reader joins them, each cut at its first CR.
+QString KeyMessageId(QByteArrayView answer)
+{
+    const QByteArrayView field("message-id:");
+    const qsizetype blank = answer.indexOf("\r\n\r\n");
+    // The header block ends at the CR of the empty line, so its last line,
+    // never ended by CR LF, is never joined.
+    const QByteArrayView block = blank < 0 ? answer : answer.first(blank + 1);
+    const auto upToCr = [](QByteArrayView text) {
+        const qsizetype cr = text.indexOf('\r');
+        return cr < 0 ? text : text.first(cr);
+    };
+    QByteArray value;
+    bool joining = false;
+    for (qsizetype pos = 0; pos < block.size();) {
+        const qsizetype crlf = block.indexOf("\r\n", pos);
+        QByteArrayView line = block.sliced(pos, (crlf < 0 ? block.size() : crlf) - pos);
+        if (line.startsWith("..") && pos > 0)
+            line = line.sliced(1); // dot-stuffed
+        if (joining && crlf >= 0 && !line.contains(':')) {
+            value += "  ";
+            value += upToCr(line);
+        } else {
+            joining = line.size() >= field.size() &&
+                      line.first(field.size()).compare(field, Qt::CaseInsensitive) == 0;
+            if (joining)
+                value = upToCr(line.sliced(field.size())).toByteArray();
+        }
+        if (crlf < 0)
+            break;
+        pos = crlf + 2;
+    }
+    return TrimSpaces(Cp932::Decode(value));
+}
+
+/// SHA-1 of the message after its status line, with dot-stuffing undone on
+/// the way (as UndoDotStuffing does) rather than in a copy of the message.
+QByteArray ContentDigest(QByteArrayView answer)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    const qsizetype statusEnd = answer.indexOf("\r\n");
+    qsizetype from = statusEnd < 0 ? 0 : statusEnd + 2;
+    // Every "\r\n.." lies at or after the status line's CR LF; its second dot goes.
+    for (qsizetype at = answer.indexOf("\r\n.."); at >= 0; at = answer.indexOf("\r\n..", at + 4)) {
+        hash.addData(answer.sliced(from, at + 3 - from));
+        from = at + 4;
+    }
+    hash.addData(answer.sliced(from));
+    return hash.result();
+}
+
 QString QuoteDisplayName(const QString &name)
 {
     QString out;
@@ -134,6 +187,12 @@ MemoValues BuildMemoMail(QChar kind, bool sealed, const QString &department, con
     memo.MemoHeader = FoldHeaderLines(EncodeHeaderText(header)) + CrLf;
     memo.MemoBody = memo.MemoHeader + QString::fromLatin1(body);
     return memo;
+}
+
+QString MemoKeyOf(const QByteArray &retrAnswer)
+{
+    return KeyMessageId(retrAnswer) + QLatin1Char('#') +
+           QString::fromLatin1(ContentDigest(retrAnswer).toHex());
 }
 
 QByteArray UndoDotStuffing(const QByteArray &retrAnswer)
@@ -196,17 +255,7 @@ ReadMail ParseRetrAnswer(const QByteArray &retrAnswer)
     row.From = TrimSpaces(DecodeHeaderText(from));
     row.Date = TrimSpaces(date);
     row.MessageId = TrimSpaces(messageId);
-    if (!row.MessageId.isEmpty()) {
-        row.Key = row.MessageId;
-    } else {
-        // A mail without a Message-ID gets a key of its own, so that it neither
-        // hides another such mail nor lets a delete find a different message.
-        const qsizetype statusEnd = mail.indexOf("\r\n");
-        const QByteArray content = statusEnd < 0 ? mail : mail.mid(statusEnd + 2);
-        row.Key = QLatin1Char('#') +
-                  QString::fromLatin1(
-                      QCryptographicHash::hash(content, QCryptographicHash::Sha1).toHex());
-    }
+    row.Key = MemoKeyOf(retrAnswer);
     memo.MemoKey = row.Key;
     return result;
 }

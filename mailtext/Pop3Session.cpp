@@ -155,7 +155,7 @@ void Pop3Session::handlePositive(const QByteArray &reply)
     }
     case State::Retr:
         if (!m_deleteKey.isEmpty()) {
-            if (ParseRetrAnswer(reply).row.Key == m_deleteKey) {
+            if (MemoKeyOf(reply) == m_deleteKey) {
                 m_deleteNumber = m_messageIndex;
                 sendNext(State::Dele, QStringLiteral("DELE ") + QString::number(m_messageIndex));
                 return;

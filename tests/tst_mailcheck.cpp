@@ -133,7 +133,8 @@ private Q_SLOTS:
         MailCheck check(Settings(server.port()), "300");
         Results results;
         check.start();
-        check.requestDelete("<b>", nullptr, Collect(results)); // waits for the running check
+        check.requestDelete(MemoKeyOf(Memo("<b>", "B")), nullptr,
+                            Collect(results)); // waits for the running check
         QVERIFY(!check.timer().isActive());
         QTRY_COMPARE_WITH_TIMEOUT(results, Results{MailCheck::DeleteResult::Deleted}, 10000);
         QVERIFY(check.timer().isActive());
@@ -177,7 +178,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(check.Pop3State(), 0, 5000);
         QTest::qWait(100); // let the server's close arrive
         Results results;
-        check.requestDelete("<b>", nullptr, Collect(results));
+        check.requestDelete(MemoKeyOf(Memo("<b>", "B")), nullptr, Collect(results));
         QTRY_COMPARE_WITH_TIMEOUT(results, Results{MailCheck::DeleteResult::Deleted}, 10000);
         QCOMPARE(errors.count(), 0);
         QCOMPARE(memos.count(), 2); // the deleting session announced nothing

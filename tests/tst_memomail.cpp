@@ -74,7 +74,7 @@ private Q_SLOTS:
         QCOMPARE(Shown(ViewOfMemo(read.memo)),
                  QStringLiteral(
                      "0|open|12/06 09:30|営業部|担当者|折り返しお願いします。\r\n内線123まで\r\n"));
-        QCOMPARE(read.row.Key, QStringLiteral("<1@host1>"));
+        QVERIFY(read.row.Key.startsWith("<1@host1>#"));
         QCOMPARE(read.row.From, QStringLiteral("\" 総務部 \" <user1@host1>"));
     }
 
@@ -120,23 +120,54 @@ private Q_SLOTS:
                  QStringLiteral("2|sealed|12/06 09:30|カ゛ス||.xyz\r\n.\r\n..ガス\r\n"));
     }
 
-    void foreignMailsAndKeys()
+    void foreignMails()
     {
         const ReadMail read = ParseRetrAnswer(
             "+OK\r\nFrom: \"A\" <a@b>\r\nSubject: =?iso-2022-jp?B?GyRCOzNFRBsoQg==?= hi\r\n"
             "To: x@y\r\nMessage-ID:   <m@x>  \r\n\r\nhello\r\n.\r\n");
         QCOMPARE(read.memo.MemoFromName, QStringLiteral("\"A\""));
         QCOMPARE(read.memo.MemoSubject, QStringLiteral(" 山田 hi"));
-        QCOMPARE(read.row.Key, QStringLiteral("<m@x>"));
-        QCOMPARE(read.memo.MemoKey, QStringLiteral("<m@x>"));
         QCOMPARE(read.memo.MemoBody, QStringLiteral("hello\r\n."));
+    }
 
-        // Without a Message-ID each mail has a key of its own, the same at every check.
-        const QString keyA =
-            ParseRetrAnswer("+OK 10 octets\r\nSubject:x\r\n\r\none\r\n.\r\n").row.Key;
-        QVERIFY(!keyA.isEmpty());
-        QVERIFY(keyA != ParseRetrAnswer("+OK 10 octets\r\nSubject:x\r\n\r\ntwo\r\n.\r\n").row.Key);
-        QCOMPARE(ParseRetrAnswer("+OK 99 octets\r\nSubject:x\r\n\r\none\r\n.\r\n").row.Key, keyA);
+    void keys_data()
+    {
+        QTest::addColumn<QByteArray>("first");
+        QTest::addColumn<QByteArray>("second");
+        QTest::addColumn<bool>("same");
+        const QByteArray id = "+OK\r\nMessage-ID: <m@x>\r\n\r\n";
+        const QByteArray folded = "+OK\r\nMessage-ID:\r\n <f@x>\r\nTo: y\r\n\r\n";
+        const QByteArray none = "+OK\r\nSubject:x\r\n\r\n";
+        QTest::newRow("one Message-ID, other texts") << id + "one\r\n.\r\n"
+                                                     << id + "two\r\n.\r\n"
+                                                     << false;
+        QTest::newRow("folded Message-ID, other texts") << folded + "one\r\n.\r\n"
+                                                        << folded + "two\r\n.\r\n"
+                                                        << false;
+        QTest::newRow("no Message-ID, other texts") << none + "one\r\n.\r\n"
+                                                    << none + "two\r\n.\r\n"
+                                                    << false;
+        QTest::newRow("dot lines, other texts") << id + "..a\r\n.\r\n"
+                                                << id + "..b\r\n.\r\n"
+                                                << false;
+        QTest::newRow("one message, other status lines")
+            << id + "..a\r\n.\r\n"
+            << "+OK 99 octets" + id.mid(3) + "..a\r\n.\r\n"
+            << true;
+    }
+
+    void keys()
+    {
+        QFETCH(QByteArray, first);
+        QFETCH(QByteArray, second);
+        QFETCH(bool, same);
+        const ReadMail a = ParseRetrAnswer(first), b = ParseRetrAnswer(second);
+        QCOMPARE(a.row.Key == b.row.Key, same);
+        for (const auto &[answer, read] : {std::pair{first, a}, std::pair{second, b}}) {
+            QVERIFY(read.row.Key.startsWith(read.row.MessageId + '#'));
+            QCOMPARE(read.memo.MemoKey, read.row.Key);
+            QCOMPARE(MemoKeyOf(answer), read.row.Key);
+        }
     }
 };
 
