@@ -81,6 +81,16 @@ QString NormalizeLineBreaks(const QString &text)
     return out;
 }
 
+/// A sender read from a mail goes into replies and onto the wire: CR, LF and
+/// NUL, which no address or name may hold, are dropped.
+QString WithoutBreaks(QString text)
+{
+    text.removeIf([](QChar c) {
+        return c == QLatin1Char('\r') || c == QLatin1Char('\n') || c == QChar(u'\0');
+    });
+    return text;
+}
+
 /// The Message-ID of a RETR answer from its header lines alone, without
 /// decoding the header: the last "Message-ID:" line, its continuation lines
 /// joined as the header reader joins them, each cut at its first CR.
@@ -243,7 +253,8 @@ ReadMail ParseRetrAnswer(const QByteArray &retrAnswer)
     memo.MemoSubject = DecodeHeaderText(subject);
     QString name;
     SplitAddress(from, name, memo.MemoFromAddress);
-    memo.MemoFromName = DecodeHeaderText(TrimSpaces(name));
+    memo.MemoFromAddress = WithoutBreaks(memo.MemoFromAddress);
+    memo.MemoFromName = WithoutBreaks(DecodeHeaderText(TrimSpaces(name)));
     memo.MemoTo = DecodeHeaderText(to);
     memo.MemoDate = date;
     memo.MemoMessageId = messageId;
@@ -252,7 +263,7 @@ ReadMail ParseRetrAnswer(const QByteArray &retrAnswer)
             TrimSpaces(JisToText(QByteArrayView(mail).sliced(blank + 4, mail.size() - blank - 5)));
 
     row.Subject = TrimSpaces(memo.MemoSubject);
-    row.From = TrimSpaces(DecodeHeaderText(from));
+    row.From = WithoutBreaks(TrimSpaces(DecodeHeaderText(from)));
     row.Date = TrimSpaces(date);
     row.MessageId = TrimSpaces(messageId);
     row.Key = MemoKeyOf(retrAnswer);

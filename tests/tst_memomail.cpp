@@ -130,6 +130,37 @@ private Q_SLOTS:
         QCOMPARE(read.memo.MemoBody, QStringLiteral("hello\r\n."));
     }
 
+    void senderWithoutBreaks_data()
+    {
+        QTest::addColumn<QByteArray>("from");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("rowFrom");
+        QTest::newRow("bare LF in the address") << QByteArray("A <a@b\nRCPT TO:<x@y>>") << "A"
+                                                << "a@bRCPT TO:<x@y"
+                                                << "A <a@bRCPT TO:<x@y>>";
+        QTest::newRow("NUL and LF in a quoted name") << QByteArray("\"B\0\nC\" <a@b>", 12) << "BC"
+                                                     << "a@b"
+                                                     << "\"BC\" <a@b>";
+        QTest::newRow("CR LF in an encoded name")
+            << "=?ISO-2022-JP?B?" + QByteArray("D\r\nE").toBase64() + "?= <a@b>"
+            << "DE"
+            << "a@b"
+            << "DE <a@b>";
+    }
+
+    void senderWithoutBreaks()
+    {
+        QFETCH(QByteArray, from);
+        QFETCH(QString, name);
+        QFETCH(QString, address);
+        QFETCH(QString, rowFrom);
+        const ReadMail read = ParseRetrAnswer("+OK\r\nFrom:" + from + "\r\n\r\nx\r\n.\r\n");
+        QCOMPARE(read.memo.MemoFromName, name);
+        QCOMPARE(read.memo.MemoFromAddress, address);
+        QCOMPARE(read.row.From, rowFrom);
+    }
+
     void keys_data()
     {
         QTest::addColumn<QByteArray>("first");
