@@ -170,12 +170,13 @@ MemoValues BuildMemoMail(QChar kind, bool sealed, const QString &department, con
 {
     MemoValues memo;
     const QString space = QStringLiteral(" ");
+    // Only U+0020 is trimmed: an ideographic space typed into a field stays.
     memo.MemoSubject =
-        MemoSubjectRecord(kind, sealed, when, HeaderSafe(department, space).trimmed(),
-                          HeaderSafe(caller, space).trimmed());
+        MemoSubjectRecord(kind, sealed, when, TrimSpaces(HeaderSafe(department, space)),
+                          TrimSpaces(HeaderSafe(caller, space)));
     memo.MemoFromAddress =
         HeaderSafe(sender.UserID.trimmed() + QLatin1Char('@') + sender.Domain.trimmed(), QString());
-    memo.MemoFromName = HeaderSafe(sender.UserName, space).trimmed();
+    memo.MemoFromName = TrimSpaces(HeaderSafe(sender.UserName, space));
     QStringList to;
     to.reserve(recipients.size());
     for (const QString &address : recipients)

@@ -78,6 +78,14 @@ private Q_SLOTS:
         QVERIFY(viewer.isVisible());
     }
 
+    void senderKeepsOtherBlanks()
+    {
+        MemoValues memo = SealedMemo();
+        memo.MemoFromName = QStringLiteral(" \u3000佐藤\u3000 ");
+        frmMessage viewer(memo, QString(), nullptr, nullptr);
+        QCOMPARE(Text(&viewer, "lblSender"), QStringLiteral("\u3000佐藤\u3000"));
+    }
+
     void deleteCommand()
     {
         FakePop3 pop3;

@@ -92,6 +92,29 @@ private Q_SLOTS:
         QVERIFY2(subject.contains(split), qPrintable(subject));
     }
 
+    void fieldsTrimOnlySpaces_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("kept");
+        QTest::newRow("ideographic spaces") << "\u3000営業部\u3000"
+                                            << "\u3000営業部\u3000";
+        QTest::newRow("tab and no-break space") << "\t営業部\u00A0"
+                                                << "\t営業部\u00A0";
+        QTest::newRow("spaces") << "  営業部 "
+                                << "営業部";
+    }
+
+    void fieldsTrimOnlySpaces()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, kept);
+        const MemoValues memo =
+            BuildMemoMail('0', false, typed, typed, "", {"a@b"}, {typed, "user1", "host1"}, When);
+        QCOMPARE(memo.MemoSubject,
+                 "0    12/06 09:30" + kept.leftJustified(20) + kept.leftJustified(20));
+        QCOMPARE(memo.MemoFromName, kept);
+    }
+
     void injectionIsImpossible()
     {
         const MemoValues memo = BuildMemoMail(
