@@ -7,6 +7,20 @@
 #include <QFontMetrics>
 #include <QLabel>
 
+namespace {
+
+/// A panel is heard by what it shows; its tool tip, what the panel is for, is
+/// its description.
+void ShowText(QLabel *label, const QString &text)
+{
+    if (label->text() == text)
+        return; // the clock refreshes every second; announce only a change
+    label->setText(text);
+    label->setAccessibleName(text);
+}
+
+} // namespace
+
 StatusPanels::StatusPanels(const QString &panel2Tip, QWidget *parent) : QStatusBar(parent)
 {
     setSizeGripEnabled(false);
@@ -20,7 +34,7 @@ StatusPanels::StatusPanels(const QString &panel2Tip, QWidget *parent) : QStatusB
         auto *label = new QLabel(this);
         label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         label->setToolTip(tips[i]);
-        label->setAccessibleName(tips[i]);
+        label->setAccessibleDescription(tips[i]);
         if (i < 2) {
             // A long text is cut, it never widens the bar.
             label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -40,7 +54,7 @@ StatusPanels::StatusPanels(const QString &panel2Tip, QWidget *parent) : QStatusB
 void StatusPanels::setPanelText(int panel, const QString &text)
 {
     if (QLabel *label = this->panel(panel))
-        label->setText(text);
+        ShowText(label, text);
 }
 
 QString StatusPanels::panelText(int panel) const
@@ -64,6 +78,6 @@ void StatusPanels::setNames(const QString &objectName)
 void StatusPanels::refreshClock()
 {
     const QDateTime now = QDateTime::currentDateTime();
-    m_panels[2]->setText(now.toString(QStringLiteral("yyyy/MM/dd")));
-    m_panels[3]->setText(now.toString(QStringLiteral("H:mm")));
+    ShowText(m_panels[2], now.toString(QStringLiteral("yyyy/MM/dd")));
+    ShowText(m_panels[3], now.toString(QStringLiteral("H:mm")));
 }

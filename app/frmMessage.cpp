@@ -4,6 +4,7 @@
 #include "AppMessages.h"
 #include "AppUi.h"
 #include "Components.h"
+#include "HeaderLines.h"
 #include "Messages.h"
 #include "StatusPanels.h"
 
@@ -180,14 +181,14 @@ void frmMessage::showMemo(const MemoValues &memo, const QString &userName)
     m_txtDepartment->setText(QLatin1Char(' ') + view.department);
     m_txtCaller->setText(QLatin1Char(' ') + view.caller);
     m_txtMessage->setPlainText(view.text);
-    const QString sender = memo.MemoFromName.trimmed();
-    const QString senderAddress = memo.MemoFromAddress.trimmed();
+    const QString sender = TrimSpaces(memo.MemoFromName);
+    const QString senderAddress = TrimSpaces(memo.MemoFromAddress);
     m_lblSender->setText(sender);
     NameControl(m_lblSender, QStringLiteral("lblSender"), sender);
     m_lblSenderID->setText(senderAddress);
     NameControl(m_lblSenderID, QStringLiteral("lblSenderID"), senderAddress);
     m_sbrMsg->setPanelText(1, userName);
-    m_sbrMsg->setPanelText(2, memo.MemoMessageId.trimmed());
+    m_sbrMsg->setPanelText(2, TrimSpaces(memo.MemoMessageId));
 }
 
 void frmMessage::RefreshDeleteButton()

@@ -195,7 +195,7 @@ QByteArray Encode(const QString &text)
     return out;
 }
 
-QString Decode(const QByteArray &bytes)
+QString Decode(QByteArrayView bytes)
 {
     const char16_t *table = ToUnicodeTable();
     const qsizetype n = bytes.size();

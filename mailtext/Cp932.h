@@ -3,6 +3,7 @@
 // are built once, on first use, from glibc's iconv "CP932" table.
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 namespace Cp932 {
@@ -32,6 +33,6 @@ const char16_t *ToUnicodeTable();
 QByteArray Encode(const QString &text);
 
 /// Code page 932 bytes to text. A lead byte at the very end gives U+30FB.
-QString Decode(const QByteArray &bytes);
+QString Decode(QByteArrayView bytes);
 
 } // namespace Cp932

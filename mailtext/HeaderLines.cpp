@@ -1,5 +1,7 @@
 #include "HeaderLines.h"
 
+#include <vector>
+
 namespace {
 constexpr int FoldWidth = 75;
 const QString CrLf = QStringLiteral("\r\n");
@@ -42,40 +44,75 @@ QString FoldHeaderLines(const QString &block)
 
 QList<HeaderLine> ScanHeaderLines(const QString &block)
 {
+    const QStringView text(block);
+    const qsizetype size = text.size();
+
+    // Every physical line ended by CR LF, found once: joining continuation
+    // lines then never scans the block again, however long the header grows.
+    struct Physical
+    {
+        qsizetype start;
+        qsizetype firstCr; // the CR of its CR LF unless a bare CR comes first
+        qsizetype crlf;
+        bool colon;
+    };
+    std::vector<Physical> physical;
+    for (qsizetype i = 0, start = 0, firstCr = -1, colon = -1; i < size; ++i) {
+        const char16_t c = text[i].unicode();
+        if (c == u':' && colon < start) {
+            colon = i;
+        } else if (c == u'\r') {
+            if (firstCr < start)
+                firstCr = i;
+            if (i + 1 < size && text[i + 1] == u'\n') {
+                physical.push_back({start, firstCr, i, colon >= start});
+                start = i + 2;
+                ++i;
+            }
+        }
+    }
+
     QList<HeaderLine> lines;
-    const qsizetype size = block.size();
+    size_t next = 0;      // the first physical line whose CR LF is at or after pos
+    qsizetype colon = -2; // the first colon at or after pos, -1 for none
+    qsizetype cr = -2;    // the first CR at or after pos
     qsizetype pos = 0;
     while (pos < size) {
+        // A joined line cut at a bare CR counts fewer characters than it
+        // spanned, so the next line may start inside it: each search resumes
+        // where the last one stopped instead of scanning ahead again.
+        while (next < physical.size() && physical[next].crlf < pos)
+            ++next;
+        if (colon != -1 && colon < pos)
+            colon = text.indexOf(QLatin1Char(':'), pos);
+        const bool ended = next < physical.size();
         // The current line runs up to and including the CR of the next CR LF.
-        const qsizetype crlf = block.indexOf(CrLf, pos);
-        qsizetype lineEnd = crlf < 0 ? size : crlf + 1; // exclusive
-        const qsizetype lineLen = lineEnd - pos;
+        const qsizetype lineLen = (ended ? physical[next].crlf + 1 : size) - pos;
 
         HeaderLine header;
-        const qsizetype colon = block.indexOf(QLatin1Char(':'), pos);
         if (colon >= 0)
-            header.name = block.mid(pos, qMin(colon - pos, lineLen)).toUpper();
+            header.name = text.mid(pos, qMin(colon - pos, lineLen)).toString().toUpper();
 
-        QString logical = block.mid(pos, lineLen);
+        // Following lines without a colon, themselves ended by CR LF, are
+        // joined: each but the last up to its first CR, the last with its CR.
+        size_t last = ended ? next : physical.size();
+        while (last + 1 < physical.size() && !physical[last + 1].colon)
+            ++last;
         qsizetype consumed = lineLen;
-        // Join following lines without a colon that are themselves ended by CR LF.
-        qsizetype cursor = crlf < 0 ? size : crlf + 2;
-        while (crlf >= 0 && cursor < size) {
-            const qsizetype nextCrlf = block.indexOf(CrLf, cursor);
-            if (nextCrlf < 0)
-                break;
-            const QStringView next = QStringView(block).mid(cursor, nextCrlf + 1 - cursor);
-            if (next.contains(QLatin1Char(':')))
-                break;
-            const qsizetype cr = logical.indexOf(QLatin1Char('\r'));
-            if (cr >= 0)
-                logical.truncate(cr);
-            logical += QLatin1String("  ");
-            logical += next;
-            consumed = logical.size(); // the two spaces stand for the CR LF
-            cursor = nextCrlf + 2;
+        if (ended && last > next) {
+            if (cr < pos)
+                cr = text.indexOf(QLatin1Char('\r'), pos);
+            header.line = text.mid(pos, cr - pos).toString();
+            for (size_t j = next + 1; j <= last; ++j) {
+                const Physical &line = physical[j];
+                header.line += QLatin1String("  ");
+                header.line +=
+                    text.mid(line.start, (j == last ? line.crlf + 1 : line.firstCr) - line.start);
+            }
+            consumed = header.line.size(); // the two spaces stand for the CR LF
+        } else {
+            header.line = text.mid(pos, lineLen).toString();
         }
-        header.line = logical;
         lines.append(header);
         pos += consumed + 1;
     }

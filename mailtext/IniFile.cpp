@@ -159,14 +159,29 @@ bool IniFile::SetIniParm(const QString &section, const QString &key, const QStri
         lines.append(entry);
     }
 
-    QSaveFile out(m_path);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    for (const QByteArray &line : lines) {
-        out.write(line);
-        out.write("\r\n", 2);
+    // The file holds the password. A new one is first created empty for the
+    // owner alone: QSaveFile gives its temporary file the mode of an existing
+    // file, and would otherwise create it readable for all under the usual mask.
+    bool created = false;
+    if (!info.exists()) {
+        QFile placeholder(m_path);
+        if (!placeholder.open(QIODevice::WriteOnly | QIODevice::NewOnly,
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+            return false;
+        created = true;
     }
-    return out.commit();
+    QSaveFile out(m_path);
+    if (out.open(QIODevice::WriteOnly)) {
+        for (const QByteArray &line : lines) {
+            out.write(line);
+            out.write("\r\n", 2);
+        }
+        if (out.commit())
+            return true;
+    }
+    if (created)
+        QFile::remove(m_path);
+    return false;
 }
 
 QString IniWriteErrorText(const QString &appIniFile)

@@ -282,7 +282,7 @@ QByteArray SjisToJis(const QString &text)
     return out;
 }
 
-QString JisBytesToText(const QByteArray &bytes, FinalByte finalByte)
+QString JisBytesToText(QByteArrayView bytes, FinalByte finalByte)
 {
     const char16_t *table = Cp932::ToUnicodeTable();
     const char16_t *pairs = kanjiPairTable();
@@ -343,7 +343,7 @@ QString JisBytesToText(const QByteArray &bytes, FinalByte finalByte)
     return out;
 }
 
-QString JisToText(const QByteArray &mailBytes)
+QString JisToText(QByteArrayView mailBytes)
 {
     return JisBytesToText(mailBytes, FinalByte::Drop);
 }

@@ -3,6 +3,7 @@
 // Shift_JIS (code page 932) <-> ISO-2022-JP.
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 /// Half-width katakana (U+FF61-U+FF9F) widened to full width; a kana followed
@@ -30,7 +31,7 @@ enum class FinalByte {
 };
 
 /// ISO-2022-JP (or raw Shift_JIS) bytes to text.
-QString JisBytesToText(const QByteArray &bytes, FinalByte finalByte = FinalByte::Drop);
+QString JisBytesToText(QByteArrayView bytes, FinalByte finalByte = FinalByte::Drop);
 
 /// Received mail bytes to text; the same as JisBytesToText with the body's rule.
-QString JisToText(const QByteArray &mailBytes);
+QString JisToText(QByteArrayView mailBytes);

@@ -81,6 +81,69 @@ QString NormalizeLineBreaks(const QString &text)
     return out;
 }
 
+/// A sender read from a mail goes into replies and onto the wire: CR, LF and
+/// NUL, which no address or name may hold, are dropped.
+QString WithoutBreaks(QString text)
+{
+    text.removeIf([](QChar c) {
+        return c == QLatin1Char('\r') || c == QLatin1Char('\n') || c == QChar(u'\0');
+    });
+    return text;
+}
+
+/// The Message-ID of a RETR answer from its header lines alone, without
+/// decoding the header: the last "Message-ID:" line, its continuation lines
+/// joined as the header reader joins them, each cut at its first CR.
+QString KeyMessageId(QByteArrayView answer)
+{
+    const QByteArrayView field("message-id:");
+    const qsizetype blank = answer.indexOf("\r\n\r\n");
+    // The header block ends at the CR of the empty line, so its last line,
+    // never ended by CR LF, is never joined.
+    const QByteArrayView block = blank < 0 ? answer : answer.first(blank + 1);
+    const auto upToCr = [](QByteArrayView text) {
+        const qsizetype cr = text.indexOf('\r');
+        return cr < 0 ? text : text.first(cr);
+    };
+    QByteArray value;
+    bool joining = false;
+    for (qsizetype pos = 0; pos < block.size();) {
+        const qsizetype crlf = block.indexOf("\r\n", pos);
+        QByteArrayView line = block.sliced(pos, (crlf < 0 ? block.size() : crlf) - pos);
+        if (line.startsWith("..") && pos > 0)
+            line = line.sliced(1); // dot-stuffed
+        if (joining && crlf >= 0 && !line.contains(':')) {
+            value += "  ";
+            value += upToCr(line);
+        } else {
+            joining = line.size() >= field.size() &&
+                      line.first(field.size()).compare(field, Qt::CaseInsensitive) == 0;
+            if (joining)
+                value = upToCr(line.sliced(field.size())).toByteArray();
+        }
+        if (crlf < 0)
+            break;
+        pos = crlf + 2;
+    }
+    return TrimSpaces(Cp932::Decode(value));
+}
+
+/// SHA-1 of the message after its status line, with dot-stuffing undone on
+/// the way (as UndoDotStuffing does) rather than in a copy of the message.
+QByteArray ContentDigest(QByteArrayView answer)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    const qsizetype statusEnd = answer.indexOf("\r\n");
+    qsizetype from = statusEnd < 0 ? 0 : statusEnd + 2;
+    // Every "\r\n.." lies at or after the status line's CR LF; its second dot goes.
+    for (qsizetype at = answer.indexOf("\r\n.."); at >= 0; at = answer.indexOf("\r\n..", at + 4)) {
+        hash.addData(answer.sliced(from, at + 3 - from));
+        from = at + 4;
+    }
+    hash.addData(answer.sliced(from));
+    return hash.result();
+}
+
 QString QuoteDisplayName(const QString &name)
 {
     QString out;
@@ -107,12 +170,13 @@ MemoValues BuildMemoMail(QChar kind, bool sealed, const QString &department, con
 {
     MemoValues memo;
     const QString space = QStringLiteral(" ");
+    // Only U+0020 is trimmed: an ideographic space typed into a field stays.
     memo.MemoSubject =
-        MemoSubjectRecord(kind, sealed, when, HeaderSafe(department, space).trimmed(),
-                          HeaderSafe(caller, space).trimmed());
+        MemoSubjectRecord(kind, sealed, when, TrimSpaces(HeaderSafe(department, space)),
+                          TrimSpaces(HeaderSafe(caller, space)));
     memo.MemoFromAddress =
         HeaderSafe(sender.UserID.trimmed() + QLatin1Char('@') + sender.Domain.trimmed(), QString());
-    memo.MemoFromName = HeaderSafe(sender.UserName, space).trimmed();
+    memo.MemoFromName = TrimSpaces(HeaderSafe(sender.UserName, space));
     QStringList to;
     to.reserve(recipients.size());
     for (const QString &address : recipients)
@@ -134,6 +198,12 @@ MemoValues BuildMemoMail(QChar kind, bool sealed, const QString &department, con
     memo.MemoHeader = FoldHeaderLines(EncodeHeaderText(header)) + CrLf;
     memo.MemoBody = memo.MemoHeader + QString::fromLatin1(body);
     return memo;
+}
+
+QString MemoKeyOf(const QByteArray &retrAnswer)
+{
+    return KeyMessageId(retrAnswer) + QLatin1Char('#') +
+           QString::fromLatin1(ContentDigest(retrAnswer).toHex());
 }
 
 QByteArray UndoDotStuffing(const QByteArray &retrAnswer)
@@ -163,7 +233,8 @@ ReadMail ParseRetrAnswer(const QByteArray &retrAnswer)
     const QByteArray mail = UndoDotStuffing(retrAnswer);
     const qsizetype blank = mail.indexOf("\r\n\r\n");
     // The header block runs up to and including the CR of the first CR LF CR LF.
-    const QByteArray headerBytes = blank < 0 ? mail : mail.left(blank + 1);
+    const QByteArrayView headerBytes =
+        blank < 0 ? QByteArrayView(mail) : QByteArrayView(mail).first(blank + 1);
     const QString headerText = Cp932::Decode(headerBytes);
 
     QString subject, from, to, date, messageId;
@@ -183,28 +254,20 @@ ReadMail ParseRetrAnswer(const QByteArray &retrAnswer)
     memo.MemoSubject = DecodeHeaderText(subject);
     QString name;
     SplitAddress(from, name, memo.MemoFromAddress);
-    memo.MemoFromName = DecodeHeaderText(TrimSpaces(name));
+    memo.MemoFromAddress = WithoutBreaks(memo.MemoFromAddress);
+    memo.MemoFromName = WithoutBreaks(DecodeHeaderText(TrimSpaces(name)));
     memo.MemoTo = DecodeHeaderText(to);
     memo.MemoDate = date;
     memo.MemoMessageId = messageId;
     if (blank >= 0 && blank + 4 < mail.size())
-        memo.MemoBody = TrimSpaces(JisToText(mail.mid(blank + 4, mail.size() - blank - 5)));
+        memo.MemoBody =
+            TrimSpaces(JisToText(QByteArrayView(mail).sliced(blank + 4, mail.size() - blank - 5)));
 
     row.Subject = TrimSpaces(memo.MemoSubject);
-    row.From = TrimSpaces(DecodeHeaderText(from));
+    row.From = WithoutBreaks(TrimSpaces(DecodeHeaderText(from)));
     row.Date = TrimSpaces(date);
     row.MessageId = TrimSpaces(messageId);
-    if (!row.MessageId.isEmpty()) {
-        row.Key = row.MessageId;
-    } else {
-        // A mail without a Message-ID gets a key of its own, so that it neither
-        // hides another such mail nor lets a delete find a different message.
-        const qsizetype statusEnd = mail.indexOf("\r\n");
-        const QByteArray content = statusEnd < 0 ? mail : mail.mid(statusEnd + 2);
-        row.Key = QLatin1Char('#') +
-                  QString::fromLatin1(
-                      QCryptographicHash::hash(content, QCryptographicHash::Sha1).toHex());
-    }
+    row.Key = MemoKeyOf(retrAnswer);
     memo.MemoKey = row.Key;
     return result;
 }
@@ -225,9 +288,4 @@ MemoView ViewOfMemo(const MemoValues &memo)
     const QString &body = memo.MemoBody;
     view.text = TrimSpaces(body.size() > 3 ? body.left(body.size() - 3) : QString());
     return view;
-}
-
-QString MemoKeyOf(const QByteArray &retrAnswer)
-{
-    return ParseRetrAnswer(retrAnswer).row.Key;
 }

@@ -21,7 +21,7 @@ struct MemoValues
     QString MemoHeader;
     QString MemoBody;
     /// After reading: the key by which the memo is found again in a mailbox
-    /// list (its Message-ID, or a digest when the mail has none).
+    /// list (see MemoKeyOf).
     QString MemoKey;
 };
 
@@ -52,12 +52,19 @@ struct MailBoxRow
     QString From;
     QString Date;
     QString MessageId;
-    QString Key; ///< Message-ID, or a digest of the message when it has none
+    QString Key; ///< see MemoKeyOf
 };
 
 /// Undoes POP3 dot-stuffing: a line that begins ".." stands for a line
 /// beginning ".". The terminating "." line stays as it is.
 QByteArray UndoDotStuffing(const QByteArray &retrAnswer);
+
+/// The key of a retrieved message (a whole RETR answer): its Message-ID, "#"
+/// and the hex SHA-1 of everything after the status line with dot-stuffing
+/// undone; "#" and the digest alone without a Message-ID. Two messages under
+/// one Message-ID get different keys. Reads only the header lines and hashes
+/// the rest, so it is cheaper than ParseRetrAnswer, which gives the same key.
+QString MemoKeyOf(const QByteArray &retrAnswer);
 
 /// A retrieved message taken apart once, for the memo reader and the list row.
 struct ReadMail
@@ -68,9 +75,6 @@ struct ReadMail
 
 /// Reads a whole RETR answer (status line to terminating "." line, as received).
 ReadMail ParseRetrAnswer(const QByteArray &retrAnswer);
-
-/// The key of a RETR answer, as ParseRetrAnswer gives it.
-QString MemoKeyOf(const QByteArray &retrAnswer);
 
 /// The memo values of a RETR answer.
 inline MemoValues ReadMemoMail(const QByteArray &retrAnswer)

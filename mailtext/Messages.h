@@ -43,8 +43,8 @@ inline const QString UnsafeArgument =
     QStringLiteral("改行などの制御文字を含むため送信できません: ");
 
 // Sending
-inline const QString MayBeDelivered =
-    QStringLiteral("メッセージは既に配送されている可能性があります。再送信すると重複することがあります。");
+inline const QString MayBeDelivered = QStringLiteral(
+    "メッセージは既に配送されている可能性があります。再送信すると重複することがあります。");
 inline const QString RefusedRecipient = QStringLiteral("宛先: ");
 
 // Memo form

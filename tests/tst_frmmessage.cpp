@@ -43,7 +43,7 @@ private Q_SLOTS:
                                                 "折り返しお願いします。\n明日まで|佐藤|"
                                                 "sato@example.jp|鈴木|<m1@example.jp>"));
         QCOMPARE(Text(&viewer, "frameTitle"), QStringLiteral("03/05 09:07"));
-        QCOMPARE(viewer.memoKey(), QStringLiteral("<m1@example.jp>"));
+        QVERIFY(viewer.memoKey().startsWith("<m1@example.jp>#"));
         QVERIFY(Child<QPlainTextEdit>(&viewer, "txtMessage")->isReadOnly());
 
         // Sealed: covered until Alt+G (or a click) uncovers it for good.
@@ -76,6 +76,14 @@ private Q_SLOTS:
         QCOMPARE(boxes.boxes.size(), 1);
         QCOMPARE(boxes.boxes[0].text, Msg::AppError + QStringLiteral("\r\nplugin missing"));
         QVERIFY(viewer.isVisible());
+    }
+
+    void senderKeepsOtherBlanks()
+    {
+        MemoValues memo = SealedMemo();
+        memo.MemoFromName = QStringLiteral(" \u3000佐藤\u3000 ");
+        frmMessage viewer(memo, QString(), nullptr, nullptr);
+        QCOMPARE(Text(&viewer, "lblSender"), QStringLiteral("\u3000佐藤\u3000"));
     }
 
     void deleteCommand()

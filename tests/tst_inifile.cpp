@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 class TestIniFile : public QObject
 {
     Q_OBJECT
@@ -67,6 +69,35 @@ private Q_SLOTS:
         QCOMPARE(get(path, QStringLiteral("TOP")), QStringLiteral("1200"));
         QVERIFY(ini.SetIniParm(QStringLiteral("Tavrino"), QStringLiteral("A"), "x\r\nB=y"));
         QCOMPARE(get(path, QStringLiteral("B")), QString()); // a value adds no line
+    }
+
+    void writeModes_data()
+    {
+        QTest::addColumn<int>("existingMode"); // -1: no file yet
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("new file, for the owner alone") << -1 << "600";
+        QTest::newRow("existing file keeps its mode") << 0640 << "640";
+    }
+
+    void writeModes()
+    {
+        QFETCH(int, existingMode);
+        QFETCH(QString, mode);
+        const QString path = m_dir.filePath(QStringLiteral("mode.ini"));
+        QFile::remove(path);
+        if (existingMode >= 0) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(::fchmod(file.handle(), mode_t(existingMode)) == 0);
+        }
+        const mode_t mask = ::umask(022); // the usual mask, which leaves new files readable
+        const bool written = IniFile(path).SetIniParm(QStringLiteral("Tavrino"),
+                                                      QStringLiteral("Password"), "secret");
+        ::umask(mask);
+        QVERIFY(written);
+        struct stat st;
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+        QCOMPARE(QString::number(st.st_mode & 07777, 8), mode);
     }
 
     void writeFailures()

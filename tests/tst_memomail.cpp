@@ -74,7 +74,7 @@ private Q_SLOTS:
         QCOMPARE(Shown(ViewOfMemo(read.memo)),
                  QStringLiteral(
                      "0|open|12/06 09:30|営業部|担当者|折り返しお願いします。\r\n内線123まで\r\n"));
-        QCOMPARE(read.row.Key, QStringLiteral("<1@host1>"));
+        QVERIFY(read.row.Key.startsWith("<1@host1>#"));
         QCOMPARE(read.row.From, QStringLiteral("\" 総務部 \" <user1@host1>"));
     }
 
@@ -90,6 +90,29 @@ private Q_SLOTS:
         const QString subject = ParseRetrAnswer(RetrAnswer(memo)).memo.MemoSubject;
         const QRegularExpression split(QString(18, QChar(0x3042)) + " +" + QChar(0x3042) + " ");
         QVERIFY2(subject.contains(split), qPrintable(subject));
+    }
+
+    void fieldsTrimOnlySpaces_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("kept");
+        QTest::newRow("ideographic spaces") << "\u3000営業部\u3000"
+                                            << "\u3000営業部\u3000";
+        QTest::newRow("tab and no-break space") << "\t営業部\u00A0"
+                                                << "\t営業部\u00A0";
+        QTest::newRow("spaces") << "  営業部 "
+                                << "営業部";
+    }
+
+    void fieldsTrimOnlySpaces()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, kept);
+        const MemoValues memo =
+            BuildMemoMail('0', false, typed, typed, "", {"a@b"}, {typed, "user1", "host1"}, When);
+        QCOMPARE(memo.MemoSubject,
+                 "0    12/06 09:30" + kept.leftJustified(20) + kept.leftJustified(20));
+        QCOMPARE(memo.MemoFromName, kept);
     }
 
     void injectionIsImpossible()
@@ -120,23 +143,85 @@ private Q_SLOTS:
                  QStringLiteral("2|sealed|12/06 09:30|カ゛ス||.xyz\r\n.\r\n..ガス\r\n"));
     }
 
-    void foreignMailsAndKeys()
+    void foreignMails()
     {
         const ReadMail read = ParseRetrAnswer(
             "+OK\r\nFrom: \"A\" <a@b>\r\nSubject: =?iso-2022-jp?B?GyRCOzNFRBsoQg==?= hi\r\n"
             "To: x@y\r\nMessage-ID:   <m@x>  \r\n\r\nhello\r\n.\r\n");
         QCOMPARE(read.memo.MemoFromName, QStringLiteral("\"A\""));
         QCOMPARE(read.memo.MemoSubject, QStringLiteral(" 山田 hi"));
-        QCOMPARE(read.row.Key, QStringLiteral("<m@x>"));
-        QCOMPARE(read.memo.MemoKey, QStringLiteral("<m@x>"));
         QCOMPARE(read.memo.MemoBody, QStringLiteral("hello\r\n."));
+    }
 
-        // Without a Message-ID each mail has a key of its own, the same at every check.
-        const QString keyA =
-            ParseRetrAnswer("+OK 10 octets\r\nSubject:x\r\n\r\none\r\n.\r\n").row.Key;
-        QVERIFY(!keyA.isEmpty());
-        QVERIFY(keyA != ParseRetrAnswer("+OK 10 octets\r\nSubject:x\r\n\r\ntwo\r\n.\r\n").row.Key);
-        QCOMPARE(ParseRetrAnswer("+OK 99 octets\r\nSubject:x\r\n\r\none\r\n.\r\n").row.Key, keyA);
+    void senderWithoutBreaks_data()
+    {
+        QTest::addColumn<QByteArray>("from");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("rowFrom");
+        QTest::newRow("bare LF in the address") << QByteArray("A <a@b\nRCPT TO:<x@y>>") << "A"
+                                                << "a@bRCPT TO:<x@y"
+                                                << "A <a@bRCPT TO:<x@y>>";
+        QTest::newRow("NUL and LF in a quoted name") << QByteArray("\"B\0\nC\" <a@b>", 12) << "BC"
+                                                     << "a@b"
+                                                     << "\"BC\" <a@b>";
+        QTest::newRow("CR LF in an encoded name")
+            << "=?ISO-2022-JP?B?" + QByteArray("D\r\nE").toBase64() + "?= <a@b>"
+            << "DE"
+            << "a@b"
+            << "DE <a@b>";
+    }
+
+    void senderWithoutBreaks()
+    {
+        QFETCH(QByteArray, from);
+        QFETCH(QString, name);
+        QFETCH(QString, address);
+        QFETCH(QString, rowFrom);
+        const ReadMail read = ParseRetrAnswer("+OK\r\nFrom:" + from + "\r\n\r\nx\r\n.\r\n");
+        QCOMPARE(read.memo.MemoFromName, name);
+        QCOMPARE(read.memo.MemoFromAddress, address);
+        QCOMPARE(read.row.From, rowFrom);
+    }
+
+    void keys_data()
+    {
+        QTest::addColumn<QByteArray>("first");
+        QTest::addColumn<QByteArray>("second");
+        QTest::addColumn<bool>("same");
+        const QByteArray id = "+OK\r\nMessage-ID: <m@x>\r\n\r\n";
+        const QByteArray folded = "+OK\r\nMessage-ID:\r\n <f@x>\r\nTo: y\r\n\r\n";
+        const QByteArray none = "+OK\r\nSubject:x\r\n\r\n";
+        QTest::newRow("one Message-ID, other texts") << id + "one\r\n.\r\n"
+                                                     << id + "two\r\n.\r\n"
+                                                     << false;
+        QTest::newRow("folded Message-ID, other texts") << folded + "one\r\n.\r\n"
+                                                        << folded + "two\r\n.\r\n"
+                                                        << false;
+        QTest::newRow("no Message-ID, other texts") << none + "one\r\n.\r\n"
+                                                    << none + "two\r\n.\r\n"
+                                                    << false;
+        QTest::newRow("dot lines, other texts") << id + "..a\r\n.\r\n"
+                                                << id + "..b\r\n.\r\n"
+                                                << false;
+        QTest::newRow("one message, other status lines")
+            << id + "..a\r\n.\r\n"
+            << "+OK 99 octets" + id.mid(3) + "..a\r\n.\r\n"
+            << true;
+    }
+
+    void keys()
+    {
+        QFETCH(QByteArray, first);
+        QFETCH(QByteArray, second);
+        QFETCH(bool, same);
+        const ReadMail a = ParseRetrAnswer(first), b = ParseRetrAnswer(second);
+        QCOMPARE(a.row.Key == b.row.Key, same);
+        for (const auto &[answer, read] : {std::pair{first, a}, std::pair{second, b}}) {
+            QVERIFY(read.row.Key.startsWith(read.row.MessageId + '#'));
+            QCOMPARE(read.memo.MemoKey, read.row.Key);
+            QCOMPARE(MemoKeyOf(answer), read.row.Key);
+        }
     }
 };
 

@@ -1,0 +1,45 @@
+// The status bar's panels as a screen reader hears them.
+
+#include "AppMessages.h"
+#include "StatusPanels.h"
+
+#include <QAccessible>
+#include <QLabel>
+#include <QTest>
+
+class TestStatusPanels : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void heardAsShown_data()
+    {
+        QTest::addColumn<int>("panel");
+        QTest::addColumn<QString>("text"); // null: what the clock shows
+        QTest::addColumn<QString>("tip");
+        QTest::newRow("user") << 1 << QStringLiteral("鈴木") << AppMsg::PanelUser;
+        QTest::newRow("command") << 2 << QStringLiteral("Message Sent!") << AppMsg::PanelCommand;
+        QTest::newRow("date") << 3 << QString() << AppMsg::PanelDate;
+        QTest::newRow("time") << 4 << QString() << AppMsg::PanelTime;
+    }
+
+    void heardAsShown()
+    {
+        QFETCH(int, panel);
+        QFETCH(QString, text);
+        QFETCH(QString, tip);
+        StatusPanels bar(AppMsg::PanelCommand);
+        bar.setNames(QStringLiteral("sbrMsg"));
+        if (!text.isNull())
+            bar.setPanelText(panel, text);
+        auto *label = bar.findChild<QLabel *>(QStringLiteral("sbrMsgPanel%1").arg(panel));
+        QVERIFY(label && !label->text().isEmpty());
+        QAccessibleInterface *heard = QAccessible::queryAccessibleInterface(label);
+        QVERIFY(heard);
+        QCOMPARE(heard->text(QAccessible::Name), label->text());
+        QCOMPARE(heard->text(QAccessible::Description), tip);
+    }
+};
+
+QTEST_MAIN(TestStatusPanels)
+#include "tst_statuspanels.moc"
