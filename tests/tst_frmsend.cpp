@@ -7,6 +7,7 @@
 #include "tst_windowhelpers.h"
 
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
 
@@ -166,6 +167,9 @@ private Q_SLOTS:
         QTest::newRow("refused port") << 0 << QStringLiteral("connect:接続が拒否された。");
         QTest::newRow("251 to RCPT TO") << 1 << QStringLiteral("recv:251 User not local");
         QTest::newRow("554 after the data") << 2 << QStringLiteral("recv:554 5.7.1 Rejected");
+        // The box used to open inside the job's signal, and the job was
+        // deleted under it when the server closed (seen under AddressSanitizer).
+        QTest::newRow("554 greeting, then close") << 3 << QStringLiteral("recv:554 5.3.2 busy");
     }
     void failures()
     {
@@ -183,12 +187,20 @@ private Q_SLOTS:
             ScriptUpToEndOfData(server, {"sato@example.jp", "tanaka@example.jp"},
                                 Built('1', "本文", QDateTime::currentDateTime()).size())
                 .send(reply);
+        } else if (stage == 3) {
+            server.send(reply).close();
         }
         BoxCatcher boxes;
+        boxes.dismiss = false; // pressed only once the server has gone
         clickSend();
         // One box; the form kept for another try, buttons back, timer running.
         QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes.size(), 1, 10000);
-        QCOMPARE(boxes.boxes[0].text, box);
+        QTRY_VERIFY(server.done());
+        QTest::qWait(50);
+        boxes.dismiss = true;
+        // A refused recipient is named.
+        QCOMPARE(boxes.boxes[0].text,
+                 box + (stage == 1 ? QStringLiteral("\r\n宛先: sato@example.jp") : QString()));
         QCOMPARE(boxes.boxes[0].icon, QMessageBox::Warning);
         QTRY_VERIFY(BoxCatcher::openBoxes().isEmpty());
         QVERIFY(Text(m_window, "sbrMsgPanel2") != Msg::MessageSent);
@@ -198,7 +210,7 @@ private Q_SLOTS:
         QCOMPARE(draft.kind, QLatin1Char('1'));
         verifyBusy(false);
         QVERIFY(server.done());
-        if (stage > 0) // nothing was sent after the failing reply
+        if (stage == 1 || stage == 2) // nothing was sent after the failing reply
             QCOMPARE(server.received().last(),
                      QByteArray(stage == 1 ? "RCPT TO:<sato@example.jp>" : "."));
     }
@@ -223,6 +235,30 @@ private Q_SLOTS:
         QCOMPARE(got.mid(7), QList<QByteArray>({"Content-Type: text/plain; charset=us-ascii", "",
                                                 "..", "..abc", "end.", "", ".", "QUIT"}));
         verifyBusy(false);
+    }
+
+    void sendStaysOffWhileAMemoIsOnItsWay()
+    {
+        FakeServer server; // greets, then answers HELO only when told
+        server.send("220 fake").expect("HELO example.jp").pause(1500).send("250 fake");
+        server.expect("MAIL FROM:<user1@example.jp>").send("421 closing");
+        openDesk(server.port());
+        FillMemo(m_window, {0}, 0, false, "a", "b", "c");
+        BoxCatcher boxes;
+        clickSend();
+        // A check that fails meanwhile must not offer the same memo again.
+        m_pop3.reset();
+        QSignalSpy ended(m_desk->check.get(), &MailCheck::checkEnded);
+        for (int i = 0; i < 10 && !m_desk->check->isChecking(); ++i)
+            m_desk->check->tmrCheckMail_Timer();
+        QVERIFY(ended.wait(5000));
+        QCOMPARE(ended.first().first().toBool(), false);
+        QVERIFY(!child<QToolButton>("cmdButton0")->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(server.done(), 10000);
+        QTRY_VERIFY(child<QToolButton>("cmdButton0")->isEnabled());
+        QTRY_COMPARE(boxes.boxes.size(), 2); // the check's failure and the send's
+        QCOMPARE(boxes.boxes[1].text, QStringLiteral("recv:421 closing"));
+        QTRY_VERIFY(BoxCatcher::openBoxes().isEmpty());
     }
 
     void windowGoneDuringSend()
