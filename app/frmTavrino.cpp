@@ -69,8 +69,12 @@ void frmTavrino::connectMailCheck()
 {
     if (!m_mailCheck)
         return;
-    connect(m_mailCheck, &MailCheck::statusText, this,
-            [this](const QString &text) { m_sbrMsg->setPanelText(2, text); });
+    connect(m_mailCheck, &MailCheck::statusText, this, [this](const QString &text) {
+        // Between checks the panel keeps saying how many memos wait.
+        const int waiting = m_mailCheck->waitingCount();
+        m_sbrMsg->setPanelText(2, text.isEmpty() && waiting > 0 ? Msg::MemosWaiting.arg(waiting)
+                                                                : text);
+    });
     connect(m_mailCheck, &MailCheck::checkStarted, this, [this] {
         m_checkRunning = true;
         updateButtons();

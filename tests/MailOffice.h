@@ -40,13 +40,16 @@ struct MailOffice
 class PopProbe
 {
 public:
-    PopProbe(const MailOffice &office, int user)
+    PopProbe(const MailOffice &office, int user, const QByteArray &password = {})
     {
         m_socket.connectToHost(QStringLiteral("127.0.0.1"), office.pop3Port);
-        m_ok = m_socket.waitForConnected(5000) && command({}).startsWith("+OK") &&
-               command("USER user" + QByteArray::number(user)).startsWith("+OK") &&
-               command("PASS pass" + QByteArray::number(user)).startsWith("+OK");
+        m_ok =
+            m_socket.waitForConnected(5000) && command({}).startsWith("+OK") &&
+            command("USER user" + QByteArray::number(user)).startsWith("+OK") &&
+            command("PASS " + (password.isEmpty() ? "pass" + QByteArray::number(user) : password))
+                .startsWith("+OK");
     }
+    bool ok() const { return m_ok; }
     ~PopProbe()
     {
         if (m_ok)

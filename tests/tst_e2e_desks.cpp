@@ -4,6 +4,7 @@
 
 #include "MailOffice.h"
 #include "Messages.h"
+#include "SmtpSend.h"
 #include "frmMessage.h"
 #include "tst_windowhelpers.h"
 
@@ -73,6 +74,70 @@ class TestE2eDesks : public QObject
 
     /// user2's POP3 sessions since the test began, by Dovecot's log: how many
     /// are still open; ends gets how the others ended.
+    /// Delivers a mail through the office's SMTP server, as any mailer would.
+    void deliver(int user, const QByteArray &mail)
+    {
+        SmtpSend job({QStringLiteral("127.0.0.1"),
+                      QString::number(m_office.smtpPort),
+                      QStringLiteral("localhost"),
+                      {}});
+        QSignalSpy sent(&job, &SmtpSend::sent);
+        QSignalSpy closed(&job, &SmtpSend::closed);
+        job.sendMail(m_office.address(1), {m_office.address(user)}, mail);
+        QVERIFY(closed.wait(10000));
+        QCOMPARE(sent.count(), 1);
+    }
+
+    QByteArray memoTo(int user, const QString &text, const QByteArray &messageId = {})
+    {
+        const MemoValues memo = BuildMemoMail('0', false, QStringLiteral("ACME"),
+                                              QStringLiteral("Bob"), text, {m_office.address(user)},
+                                              {QStringLiteral("総務部"), "user1", m_office.domain});
+        const QByteArray mail = memo.MemoBody.toLatin1();
+        return messageId.isEmpty() ? mail : "Message-ID: " + messageId + "\r\n" + mail;
+    }
+
+    /// A mail check of its own for user, on a long interval: checks run when asked.
+    std::unique_ptr<MailCheck> checkOf(int user)
+    {
+        Pop3Settings s{QStringLiteral("127.0.0.1"),
+                       QString::number(m_office.pop3Port),
+                       QStringLiteral("user%1").arg(user),
+                       QStringLiteral("pass%1").arg(user),
+                       {}};
+        return std::make_unique<MailCheck>(s, QStringLiteral("300"));
+    }
+
+    /// Runs one check now (the first when first is set); its outcome.
+    static bool runCheck(MailCheck &check, bool first = false)
+    {
+        QSignalSpy ended(&check, &MailCheck::checkEnded);
+        if (first)
+            check.start();
+        for (int i = 0; i < 10 && !check.isChecking(); ++i)
+            check.tmrCheckMail_Timer(); // the minutes counted down at once
+        return ended.wait(15000) && ended.first().first().toBool();
+    }
+
+    /// Sets the password Dovecot accepts for user.
+    void setPassword(int user, const QByteArray &password)
+    {
+        QFile file(m_office.dir + QStringLiteral("/dovecot/users"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QByteArray users = file.readAll();
+        file.close();
+        const QByteArray name = "user" + QByteArray::number(user) + "@";
+        const qsizetype at = users.indexOf(QByteArray("\n" + name)) + 1;
+        const qsizetype from = users.indexOf("{PLAIN}", at) + 7;
+        users.replace(from, users.indexOf(':', from) - from, password);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(users);
+        QVERIFY(file.flush());
+        file.close();
+        // Dovecot looks at the file again at most once a second.
+        QTRY_VERIFY_WITH_TIMEOUT(PopProbe(m_office, user, password).ok(), 10000);
+    }
+
     int openSessionsOfB(QList<QByteArray> *ends) const
     {
         QFile log(m_office.dir + QStringLiteral("/log/dovecot.log"));
@@ -200,6 +265,84 @@ private Q_SLOTS:
                  QStringLiteral("| ACME| Bob|秘密\n"));
         QTest::mouseClick(cover, Qt::LeftButton);
         QVERIFY(!cover->isVisible());
+    }
+
+    void aFailedLoginInBetweenAnnouncesNothingTwice()
+    {
+        EmptyMailbox(m_office, 4);
+        deliver(4, memoTo(4, QStringLiteral("一")));
+        deliver(4, memoTo(4, QStringLiteral("二")));
+        auto check = checkOf(4);
+        QSignalSpy shown(check.get(), &MailCheck::showMemo);
+        QSignalSpy errors(check.get(), &MailCheck::errorMessage);
+        QVERIFY(runCheck(*check, true));
+        QTRY_COMPARE(shown.count(), 2);
+        setPassword(4, "changed");
+        deliver(4, memoTo(4, QStringLiteral("三")));
+        QVERIFY(!runCheck(*check));
+        QCOMPARE(errors.count(), 1);
+        QVERIFY2(errors.first().first().toString().startsWith("recv:-ERR"),
+                 qPrintable(errors.first().first().toString()));
+        setPassword(4, "pass4");
+        QVERIFY(runCheck(*check));
+        QTest::qWait(100);
+        QCOMPARE(shown.count(), 3); // only the new one
+        QCOMPARE(ViewOfMemo(shown.last().first().value<MemoValues>()).text.trimmed(),
+                 QStringLiteral("三"));
+        check->shutdown();
+        QSignalSpy(check.get(), &MailCheck::shutDown).wait(7000);
+    }
+
+    void twoMailsWithOneMessageIdDeleteTheOneShown()
+    {
+        EmptyMailbox(m_office, 5);
+        deliver(5, memoTo(5, QStringLiteral("first"), "<same@forwarded.example>"));
+        deliver(5, memoTo(5, QStringLiteral("second"), "<same@forwarded.example>"));
+        auto check = checkOf(5);
+        QList<MemoValues> shown;
+        connect(check.get(), &MailCheck::showMemo, this, [&](const MemoValues &m) { shown << m; });
+        QVERIFY(runCheck(*check, true));
+        QTRY_COMPARE(shown.size(), 2);
+        QCOMPARE(ViewOfMemo(shown[1]).text.trimmed(), QStringLiteral("second"));
+        QList<MailCheck::DeleteResult> results;
+        check->requestDelete(shown[1].MemoKey, nullptr,
+                             [&](MailCheck::DeleteResult r, const QString &) { results << r; });
+        QTRY_COMPARE_WITH_TIMEOUT(results.size(), 1, 10000);
+        QCOMPARE(results[0], MailCheck::DeleteResult::Deleted);
+        QVERIFY(runCheck(*check)); // its QUIT makes the deletion take effect
+        QCOMPARE(check->currentBox().size(), 1);
+        QCOMPARE(check->currentBox()[0].Key, shown[0].MemoKey);
+        check->shutdown();
+        QSignalSpy(check.get(), &MailCheck::shutDown).wait(7000);
+    }
+
+    void aFloodOpensFiftyViewersAndTheRestWait()
+    {
+        EmptyMailbox(m_office, 6);
+        for (int i = 1; i <= 200; ++i)
+            deliver(6, memoTo(6, QString::number(i)));
+        QVERIFY(!QTest::currentTestFailed());
+        auto desk = std::make_unique<Desk>(m_office.pop3Port, m_office.smtpPort);
+        desk->settings.UserID = QStringLiteral("user6");
+        desk->settings.Password = QStringLiteral("pass6");
+        desk->settings.Domain = m_office.domain;
+        QVERIFY(desk->open(&m_components));
+        desk->window->show();
+        QTRY_COMPARE_WITH_TIMEOUT(desk->window->viewers().size(), 50, 30000);
+        QTRY_COMPARE(desk->check->waitingCount(), 150);
+        QTest::qWait(200);
+        QCOMPARE(desk->window->viewers().size(), 50);
+        QCOMPARE(Text(desk->window.get(), "sbrMsgPanel2"),
+                 QStringLiteral("表示待ちのメッセージ: 150 件"));
+        // Closing viewers brings the next memos, in order.
+        QList<frmMessage *> open = desk->window->viewers();
+        open[0]->close();
+        open[1]->close();
+        QTRY_COMPARE(desk->check->waitingCount(), 148);
+        QTRY_COMPARE(desk->window->viewers().size(), 50);
+        QCOMPARE(Text(desk->window->viewers().last(), "txtMessage").trimmed(),
+                 QStringLiteral("52"));
+        desk.reset();
     }
 
     void closingDeskBSendsQuit()
