@@ -31,6 +31,13 @@ qsizetype AnnouncedSize(const QByteArray &statusLine)
 }
 } // namespace
 
+LineSession::TraceHook LineSession::s_traceHook = nullptr;
+
+void LineSession::setTraceHook(TraceHook hook)
+{
+    s_traceHook = hook;
+}
+
 bool IsSafeArgument(const QString &text)
 {
     for (const QChar c : text) {
@@ -157,6 +164,8 @@ void LineSession::processBuffer()
         return;
     const qsizetype before = m_buffer.size();
     m_buffer += m_socket->readAll();
+    if (s_traceHook)
+        s_traceHook(false);
     m_windowBytes += m_buffer.size() - before;
     QPointer<LineSession> self(this);
     while (self && !m_closed && !m_buffer.isEmpty()) {
@@ -293,6 +302,8 @@ void LineSession::deliver(qsizetype length)
 
 void LineSession::write(const QByteArray &bytes)
 {
+    if (s_traceHook)
+        s_traceHook(true);
     if (!m_socket || m_socket->write(bytes) != bytes.size())
         fail(SocketErrorMessage(QStringLiteral("send"), m_socket
                                                             ? m_socket->error()
