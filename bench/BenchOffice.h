@@ -3,14 +3,20 @@
 // project's scripts in a temporary folder and stopped at the end.
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QString>
+#include <QThread>
 
 #include "MemoMail.h"
+#include "SmtpSend.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 class BenchOffice
 {
@@ -55,6 +61,7 @@ public:
     {
         return {QStringLiteral("総務部"), QStringLiteral("user1"), m_domain};
     }
+    QString dir() const { return m_dir; }
     quint16 smtpPort() const { return m_smtpPort; }
     quint16 pop3Port() const { return m_pop3Port; }
     QString domain() const { return m_domain; }
@@ -69,6 +76,26 @@ public:
         return p.readAllStandardOutput();
     }
 
+    /// Waits until Postfix's queue holds no message (every mail delivered).
+    bool waitQueueEmpty(int timeoutMs) const
+    {
+        const QDeadlineTimer deadline(timeoutMs);
+        while (true) {
+            bool empty = true;
+            for (const char *queue : {"maildrop", "incoming", "active", "deferred"}) {
+                QDirIterator it(m_dir + QStringLiteral("/spool/") + QLatin1String(queue),
+                                QDir::Files, QDirIterator::Subdirectories);
+                if (it.hasNext())
+                    empty = false;
+            }
+            if (empty)
+                return true;
+            if (deadline.hasExpired())
+                return false;
+            QThread::msleep(5);
+        }
+    }
+
 private:
     static QString script(const char *name)
     {
@@ -81,3 +108,82 @@ private:
     quint16 m_pop3Port = 0;
     QString m_domain;
 };
+
+/// A helper process spoken to in lines: one request line in, one reply line out.
+class LineChild
+{
+public:
+    LineChild(const QString &program, const QStringList &args)
+    {
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(program, args);
+        m_process.waitForStarted(10000);
+    }
+    ~LineChild()
+    {
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(30000)) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+    /// The next line the child writes, without its line break; empty when
+    /// none came within timeoutMs or the child ended.
+    QByteArray readLine(int timeoutMs)
+    {
+        const QDeadlineTimer deadline(timeoutMs);
+        while (!m_process.canReadLine()) {
+            const int left = int(qMax<qint64>(1, deadline.remainingTime()));
+            if (deadline.hasExpired() || !m_process.waitForReadyRead(left)) {
+                if (m_process.canReadLine())
+                    break;
+                return {}; // timed out, or the child ended
+            }
+        }
+        return m_process.readLine().trimmed();
+    }
+    QByteArray ask(const QByteArray &line, int timeoutMs)
+    {
+        m_process.write(line + '\n');
+        m_process.waitForBytesWritten(timeoutMs);
+        return readLine(timeoutMs);
+    }
+
+private:
+    QProcess m_process;
+};
+
+/// The arguments that make python3 run code with args.
+inline QStringList PythonArgs(const char *code, const QStringList &args)
+{
+    return QStringList{QStringLiteral("-c"), QString::fromLatin1(code)} + args;
+}
+
+/// The mail text to hand to smtplib so that it puts on the wire exactly the
+/// bytes SmtpSend sends: SmtpDataBlock without its end of data and with the
+/// dot-stuffing undone (smtplib stuffs again and ends the data itself).
+inline QByteArray SmtpWireText(const QByteArray &mailText)
+{
+    const QByteArray block = SmtpDataBlock(mailText);
+    const QByteArray stuffed = block.left(block.size() - 3); // without ".\r\n"
+    QByteArray out;
+    out.reserve(stuffed.size());
+    for (qsizetype line = 0; line < stuffed.size();) {
+        qsizetype next = stuffed.indexOf("\r\n", line);
+        next = next < 0 ? stuffed.size() : next + 2;
+        const qsizetype from = stuffed.at(line) == '.' ? line + 1 : line;
+        out.append(stuffed.constData() + from, next - from);
+        line = next;
+    }
+    return out;
+}
+
+/// The median of the figures (the mean of the middle two for an even count).
+inline double Median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t mid = values.size() / 2;
+    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+}

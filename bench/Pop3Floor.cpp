@@ -11,6 +11,7 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -52,9 +53,10 @@ public:
     }
 
     /// One reply read whole: the status line into `status`; for a multi-line
-    /// reply the content, still dot-stuffed, into `content`. False on a
-    /// closed connection, a read error or a reply other than +OK.
-    bool reply(QByteArray &status, QByteArray *content)
+    /// reply the content, still dot-stuffed, into `content`, and with `raw`
+    /// the whole answer as it came. False on a closed connection, a read
+    /// error or a reply other than +OK.
+    bool reply(QByteArray &status, QByteArray *content, QByteArray *raw = nullptr)
     {
         status.clear();
         qsizetype lineEnd;
@@ -77,6 +79,8 @@ public:
             }
             *content = m_buf.mid(lineEnd + 2, end + 2 - (lineEnd + 2));
             consumed = end + 5;
+            if (raw)
+                *raw = m_buf.left(consumed);
         }
         m_buf.remove(0, consumed);
         return positive;
@@ -120,12 +124,14 @@ QByteArray unstuffed(const QByteArray &content)
 
 } // namespace
 
-FloorResult RunFloorCheck(quint16 port, const char *user, const char *pass)
+FloorResult RunFloorCheck(quint16 port, const char *user, const char *pass,
+                          QList<QByteArray> *answers)
 {
     FloorResult r;
     Client c;
     QByteArray status;
     QByteArray content;
+    QByteArray raw;
     const auto fail = [&](const char *step) {
         r.error = QStringLiteral("%1: %2").arg(QLatin1String(step),
                                                status.isEmpty() ? QStringLiteral("no reply")
@@ -154,10 +160,12 @@ FloorResult RunFloorCheck(quint16 port, const char *user, const char *pass)
     for (int i = 1; i <= r.messages; ++i) {
         const QByteArray command = "RETR " + QByteArray::number(i) + "\r\n";
         clientTime += Clock::now() - answered;
-        if (!c.send(command) || !c.reply(status, &content))
+        if (!c.send(command) || !c.reply(status, &content, answers ? &raw : nullptr))
             return fail("RETR");
         answered = c.lastRead();
         contents.append(unstuffed(content));
+        if (answers)
+            answers->append(std::exchange(raw, QByteArray()));
     }
     r.seconds = std::chrono::duration<double>(answered - start).count();
     if (r.messages > 0)

@@ -4,6 +4,7 @@
 // command goes out.
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QtGlobal>
 
@@ -28,4 +29,8 @@ struct FloorResult
 };
 
 /// One check of 127.0.0.1:port: greeting, USER, PASS, STAT, RETR 1..n, QUIT.
-FloorResult RunFloorCheck(quint16 port, const char *user, const char *pass);
+/// With answers, each RETR answer is also kept as it came, status line to
+/// terminating "." line, in mailbox order (a copy inside the timed loop:
+/// leave it null for timed runs).
+FloorResult RunFloorCheck(quint16 port, const char *user, const char *pass,
+                          QList<QByteArray> *answers = nullptr);

@@ -1,84 +1,576 @@
-// One complete mail check of a real Dovecot mailbox whose memos are all
-// already known, against a minimal POP3 client (Python's poplib) retrieving
-// the same messages in the same run.
+// The mail check on a real Dovecot mailbox, against references doing the same
+// work in the same run:
+//
+//  - one check of 1,000 and of 10,000 memos the desk already knows (nothing
+//    is announced), against the floor (a minimal blocking POSIX client) and
+//    Python's poplib, run in turn; with the client's own time per RETR and
+//    the program's peak memory;
+//  - one retrieval of a 10 MB and of a 60 MB memo, against the floor.
+//
+// The program's side runs in a child process (this program again), so that
+// its peak memory is its own: one per mailbox size for the known memos, one
+// per run for the large ones.
+//
+// Usage (as root; starts a private mail office): bench_pop3check
+// Child modes: --known PORT USER PASS COUNT KEYFILE   (commands on stdin)
+//              --large PORT USER PASS
 
 #include "BenchOffice.h"
+#include "LineSession.h"
 #include "MailCheck.h"
+#include "Messages.h"
+#include "Pop3Floor.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QDateTime>
 #include <QEventLoop>
+#include <QRandomGenerator>
 #include <QTemporaryFile>
-#include <QTimer>
 
-#include <sys/resource.h>
-
+#include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <limits>
+#include <vector>
 
 namespace {
 
-const char *Fill = R"(
-import smtplib, sys
-port, sender, to, count, path = int(sys.argv[1]), sys.argv[2], sys.argv[3], int(sys.argv[4]), sys.argv[5]
-mail = open(path, 'rb').read()
-s = smtplib.SMTP('127.0.0.1', port)
-for i in range(count):
-    s.sendmail(sender, [to], mail.replace(b'ACME', b'ACME%05d' % i))
+using Clock = std::chrono::steady_clock;
+
+constexpr int KnownRuns = 7;
+constexpr int LargeRuns = 5;
+constexpr int KnownUser = 4;
+constexpr int ChildTimeoutMs = 300000;
+
+double Ms(Clock::duration d)
+{
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+/// The process's peak resident memory since its start (VmHWM). Not
+/// getrusage(): its maximum carries over exec() from the forked image of the
+/// parent, whose pages all count as resident in the child until then.
+long PeakRssKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return 0;
+}
+
+Pop3Settings SettingsFor(const char *port, const char *user, const char *pass)
+{
+    Pop3Settings settings;
+    settings.server = QStringLiteral("127.0.0.1");
+    settings.port = QString::fromLatin1(port);
+    settings.userId = QString::fromLatin1(user);
+    settings.password = QString::fromLatin1(pass);
+    return settings;
+}
+
+/// Runs the event loop until the check under way ends; its ok.
+bool AwaitCheck(MailCheck &check)
+{
+    QEventLoop loop;
+    bool ok = false;
+    QObject::connect(&check, &MailCheck::checkEnded, &loop, [&](bool result) {
+        ok = result;
+        loop.quit();
+    });
+    loop.exec();
+    return ok;
+}
+
+void AwaitShutDown(MailCheck &check)
+{
+    QEventLoop loop;
+    QObject::connect(&check, &MailCheck::shutDown, &loop, &QEventLoop::quit);
+    check.shutdown();
+    loop.exec();
+}
+
+// ---------------------------------------------------------------- children
+
+/// When the last socket read returned, and for each write since the gaps
+/// were cleared, the time from that read: the client's work on the answer
+/// that read completed, up to its next command.
+Clock::time_point g_lastRead;
+std::vector<double> g_gapsUs;
+
+void TraceIo(bool isWrite)
+{
+    const Clock::time_point now = Clock::now();
+    if (!isWrite) {
+        g_lastRead = now;
+        return;
+    }
+    g_gapsUs.push_back(std::chrono::duration<double, std::micro>(now - g_lastRead).count());
+}
+
+/// Lists the mailbox once (every memo announced), then runs one check per
+/// "check" line on stdin. Replies:
+///   ready SHOWN
+///   result OK FULL_MS CHECK_MS SHOWN RETR_MEDIAN_US RETR_MEAN_US LISTED
+///   keys            (after writing the listing's keys to KEYFILE)
+///   rss PEAK_KB     (after "quit")
+/// FULL_MS runs from the timer's tick to the end of the check and includes
+/// ending the connection kept from the previous check; CHECK_MS runs from
+/// the new connection's start, as the references are timed.
+int RunKnownChild(char **argv)
+{
+    const int count = std::atoi(argv[5]);
+    const QString keyFile = QString::fromLocal8Bit(argv[6]);
+    MailCheck check(SettingsFor(argv[2], argv[3], argv[4]), QStringLiteral("0"));
+    check.setMaxViewers(std::numeric_limits<int>::max()); // every memo shows at once
+    int shown = 0;
+    QObject::connect(&check, &MailCheck::showMemo, [&shown] { ++shown; });
+    QObject::connect(&check, &MailCheck::errorMessage, [](const QString &text) {
+        std::fprintf(stderr, "mail check: %s\n", qPrintable(text));
+    });
+    Clock::time_point reconnect{};
+    QObject::connect(&check, &MailCheck::statusText, [&reconnect](const QString &text) {
+        if (reconnect == Clock::time_point{} && text == Msg::SocketClosed)
+            reconnect = Clock::now();
+    });
+    check.holdTimer(); // a check starts only when asked for
+    check.start();
+    const bool listed = AwaitCheck(check);
+    while (check.waitingCount() > 0)
+        QCoreApplication::processEvents();
+    std::printf("ready %d\n", listed && check.currentBox().size() == count ? shown : -1);
+    std::fflush(stdout);
+
+    LineSession::setTraceHook(TraceIo);
+    g_gapsUs.reserve(size_t(count) + 64);
+    char line[64];
+    while (std::fgets(line, sizeof line, stdin)) {
+        if (std::strncmp(line, "check", 5) == 0) {
+            shown = 0;
+            g_gapsUs.clear();
+            reconnect = {};
+            const Clock::time_point start = Clock::now();
+            check.tmrCheckMail_Timer();
+            const bool ok = AwaitCheck(check);
+            const Clock::time_point end = Clock::now();
+            // Whatever the check queued (nothing, for known memos) gets its turn.
+            for (int i = 0; i < 10; ++i)
+                QCoreApplication::processEvents();
+            // The last `count` writes are the RETR commands, each following the
+            // answer before it (STAT's for the first).
+            std::vector<double> retr;
+            if (g_gapsUs.size() >= size_t(count))
+                retr.assign(g_gapsUs.end() - count, g_gapsUs.end());
+            double mean = 0;
+            for (double g : retr)
+                mean += g;
+            mean = retr.empty() ? 0 : mean / double(retr.size());
+            std::printf("result %d %.3f %.3f %d %.3f %.3f %lld\n", ok ? 1 : 0, Ms(end - start),
+                        Ms(end - (reconnect == Clock::time_point{} ? start : reconnect)), shown,
+                        Median(retr), mean, qlonglong(check.currentBox().size()));
+        } else if (std::strncmp(line, "keys", 4) == 0) {
+            QFile out(keyFile);
+            if (out.open(QIODevice::WriteOnly)) {
+                for (const MailBoxRow &row : check.currentBox())
+                    out.write(row.Key.toUtf8() + '\n');
+            }
+            std::printf("keys\n");
+        } else if (std::strncmp(line, "quit", 4) == 0) {
+            break;
+        }
+        std::fflush(stdout);
+    }
+    LineSession::setTraceHook(nullptr);
+    AwaitShutDown(check);
+    std::printf("rss %ld\n", PeakRssKb());
+    std::fflush(stdout);
+    return 0;
+}
+
+/// One check of a mailbox holding one new, large memo. Replies
+///   large OK MS PEAK_KB SHOWN BODY_CHARS KEY
+/// MS runs from the start of the check to its end (the memo read and queued
+/// for its viewer).
+int RunLargeChild(char **argv)
+{
+    MailCheck check(SettingsFor(argv[2], argv[3], argv[4]), QStringLiteral("0"));
+    int shown = 0;
+    qsizetype bodyChars = 0;
+    QObject::connect(&check, &MailCheck::showMemo, [&](const MemoValues &memo) {
+        ++shown;
+        bodyChars = memo.MemoBody.size();
+    });
+    QObject::connect(&check, &MailCheck::errorMessage, [](const QString &text) {
+        std::fprintf(stderr, "mail check: %s\n", qPrintable(text));
+    });
+    check.holdTimer();
+    const Clock::time_point start = Clock::now();
+    check.start();
+    const bool ok = AwaitCheck(check);
+    const Clock::time_point end = Clock::now();
+    while (check.waitingCount() > 0)
+        QCoreApplication::processEvents();
+    const QString key = check.currentBox().size() == 1 ? check.currentBox().first().Key : QString();
+    AwaitShutDown(check);
+    std::printf("large %d %.3f %ld %d %lld %s\n", ok ? 1 : 0, Ms(end - start), PeakRssKb(), shown,
+                qlonglong(bodyChars), key.isEmpty() ? "-" : qPrintable(key));
+    return 0;
+}
+
+// ------------------------------------------------------------------ parent
+
+/// Sends the mails of a file of "LENGTH\n" + bytes records over one smtplib
+/// connection, then waits until the mailbox holds TOTAL messages; prints
+/// the count it saw.
+const char *FillScript = R"(
+import poplib, smtplib, sys, time
+smtp_port, pop_port, sender, to, user, password, path, total = sys.argv[1:9]
+data = open(path, 'rb').read()
+mails, pos = [], 0
+while pos < len(data):
+    nl = data.index(b'\n', pos)
+    size = int(data[pos:nl])
+    mails.append(data[nl + 1:nl + 1 + size])
+    pos = nl + 1 + size
+s = smtplib.SMTP('127.0.0.1', int(smtp_port), local_hostname='localhost')
+for m in mails:
+    s.sendmail(sender, [to], m)
 s.quit()
+deadline = time.time() + 240
+while True:
+    p = poplib.POP3('127.0.0.1', int(pop_port))
+    p.user(user); p.pass_(password)
+    n = p.stat()[0]
+    p.quit()
+    if n >= int(total) or time.time() > deadline:
+        break
+    time.sleep(0.5)
+print(n)
 )";
 
-const char *PopTime = R"(
-import poplib, sys, time
-port, user, password, expected = int(sys.argv[1]), sys.argv[2], sys.argv[3], int(sys.argv[4])
-best = None
-for attempt in range(3):
+/// One check per line on stdin: connect to the last RETR answer timed;
+/// replies "SECONDS COUNT SHA1" with the SHA-1 over the contents as the
+/// floor computes it (after the timing).
+const char *PoplibScript = R"(
+import hashlib, poplib, sys, time
+port, user, password = int(sys.argv[1]), sys.argv[2], sys.argv[3]
+for line in sys.stdin:
     t0 = time.perf_counter()
     p = poplib.POP3('127.0.0.1', port)
     p.user(user); p.pass_(password)
     n = p.stat()[0]
-    for i in range(1, n + 1):
-        p.retr(i)
+    got = [p.retr(i)[1] for i in range(1, n + 1)]
     t1 = time.perf_counter()
     p.quit()
-    assert n == expected, (n, expected)
-    best = t1 - t0 if best is None else min(best, t1 - t0)
-print('%.6f' % best)
+    h = hashlib.sha1()
+    for lines in got:
+        for l in lines:
+            h.update(l + b'\r\n')
+    print('%.6f %d %s' % (t1 - t0, n, h.hexdigest()), flush=True)
 )";
 
-long PeakRssKb()
+bool Fill(const BenchOffice &office, int user, const QList<QByteArray> &mails, int total)
 {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
+    QTemporaryFile file;
+    if (!file.open())
+        return false;
+    for (const QByteArray &mail : mails)
+        file.write(QByteArray::number(mail.size()) + '\n' + mail);
+    file.flush();
+    const QString login = QStringLiteral("user%1").arg(user);
+    const QByteArray seen = BenchOffice::python(
+        QString::fromLatin1(FillScript),
+        {QString::number(office.smtpPort()), QString::number(office.pop3Port()),
+         office.sender().UserID + QLatin1Char('@') + office.domain(),
+         login + QLatin1Char('@') + office.domain(), login, QStringLiteral("pass%1").arg(user),
+         file.fileName(), QString::number(total)});
+    if (seen.trimmed().toInt() != total) {
+        std::fprintf(stderr, "mailbox %s holds %s messages, not %d\n", qPrintable(login),
+                     seen.trimmed().constData(), total);
+        return false;
+    }
+    return office.waitQueueEmpty(60000);
 }
 
-/// Seconds for one check of a mailbox whose memos the previous check listed.
-double TimeKnownCheck(MailCheck &check, int expected, int &announced)
+/// Distinct memos number from .. to - 1, as the program sends them.
+QList<QByteArray> KnownMemos(const BenchOffice &office, int from, int to)
 {
-    QEventLoop loop;
-    QObject::connect(&check, &MailCheck::checkEnded, &loop, &QEventLoop::quit);
-    QObject::connect(&check, &MailCheck::errorMessage, [](const QString &text) {
-        std::fprintf(stderr, "mail check: %s\n", qPrintable(text));
-    });
-    check.holdTimer(); // checks start only when this loop says so
-    check.start();     // the first check lists everything
-    loop.exec();
-    double best = 1e9;
-    for (int run = 0; run < 3; ++run) {
-        announced = 0;
-        auto counter = QObject::connect(&check, &MailCheck::newMemo, [&announced] { ++announced; });
-        QElapsedTimer timer;
-        timer.start();
-        check.tmrCheckMail_Timer();
-        loop.exec();
-        best = qMin(best, timer.nsecsElapsed() / 1e9);
-        QObject::disconnect(counter);
-        if (check.currentBox().size() != expected)
-            std::fprintf(stderr, "listed %lld of %d\n", qlonglong(check.currentBox().size()),
-                         expected);
+    const QString address = QStringLiteral("user%1@").arg(KnownUser) + office.domain();
+    const QDateTime base(QDate(2024, 4, 1), QTime(9, 0));
+    QList<QByteArray> mails;
+    for (int i = from; i < to; ++i) {
+        const QString n = QString::number(i).rightJustified(5, QLatin1Char('0'));
+        const MemoValues memo =
+            BuildMemoMail(QChar(u'0' + i % 4), i % 3 == 0, QStringLiteral("ACME 商事 ") + n,
+                          QStringLiteral("担当者 ") + n,
+                          QStringLiteral("折り返しお願いします。\r\n内線") + n +
+                              QStringLiteral("まで\r\n") + QString(20, QChar(0x3042)),
+                          {address}, office.sender(), base.addSecs(60 * i));
+        mails.append(SmtpWireText(memo.MemoBody.toLatin1()));
     }
-    check.shutdown();
-    return best;
+    return mails;
+}
+
+/// One memo of about `bytes` bytes: a short header and ASCII lines of 76
+/// characters, like an attachment's Base64.
+QByteArray LargeMemo(const BenchOffice &office, int user, qsizetype bytes)
+{
+    static const char alphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    QRandomGenerator random(qsizetype(user) * 7919 + bytes);
+    const qsizetype lines = bytes / 78;
+    QString text;
+    text.reserve(lines * 78);
+    for (qsizetype i = 0; i < lines; ++i) {
+        for (int c = 0; c < 76; ++c)
+            text += QLatin1Char(alphabet[random.bounded(64)]);
+        text += QStringLiteral("\r\n");
+    }
+    const MemoValues memo = BuildMemoMail(
+        QChar(u'2'), false, QStringLiteral("ACME 商事"), QStringLiteral("担当者"), text,
+        {QStringLiteral("user%1@").arg(user) + office.domain()}, office.sender());
+    return SmtpWireText(memo.MemoBody.toLatin1());
+}
+
+QStringList KeysOf(const QList<QByteArray> &answers)
+{
+    QStringList keys;
+    for (const QByteArray &answer : answers)
+        keys.append(MemoKeyOf(answer));
+    return keys;
+}
+
+struct KnownFigures
+{
+    int memos = 0;
+    double tavrino = 0, tavrinoFull = 0, floor = 0, poplib = 0; // ms
+    double retrUs = 0, retrMeanUs = 0, floorRetrUs = 0;
+    double peakMb = 0;
+};
+
+/// Runs the known-memo comparison on the mailbox as it is; false on any
+/// failure or difference.
+bool MeasureKnown(const BenchOffice &office, int memos, KnownFigures &figures)
+{
+    const QByteArray port = QByteArray::number(office.pop3Port());
+    const QByteArray user = "user" + QByteArray::number(KnownUser);
+    const QByteArray pass = "pass" + QByteArray::number(KnownUser);
+    QTemporaryFile keyFile;
+    keyFile.open();
+    LineChild tavrino(QCoreApplication::applicationFilePath(),
+                      {QStringLiteral("--known"), QString::fromLatin1(port),
+                       QString::fromLatin1(user), QString::fromLatin1(pass), QString::number(memos),
+                       keyFile.fileName()});
+    LineChild poplib(QStringLiteral("python3"),
+                     PythonArgs(PoplibScript, {QString::fromLatin1(port), QString::fromLatin1(user),
+                                               QString::fromLatin1(pass)}));
+    const QByteArray ready = tavrino.readLine(ChildTimeoutMs);
+    if (ready != "ready " + QByteArray::number(memos)) {
+        std::fprintf(stderr, "first listing of %d memos: \"%s\"\n", memos, ready.constData());
+        return false;
+    }
+    bool good = true;
+    QByteArray floorDigest;
+    std::vector<double> ours, oursFull, floors, poplibs, retr, retrMean, floorRetr;
+    for (int run = 0; run < KnownRuns; ++run) {
+        const QList<QByteArray> r = tavrino.ask("check", ChildTimeoutMs).split(' ');
+        if (r.size() != 8 || r[0] != "result" || r[1] != "1" || r[7].toInt() != memos) {
+            std::fprintf(stderr, "Tavrino check failed: \"%s\"\n", r.join(' ').constData());
+            return false;
+        }
+        if (r[4] != "0") {
+            std::fprintf(stderr, "Tavrino announced %s known memos again\n", r[4].constData());
+            good = false;
+        }
+        oursFull.push_back(r[2].toDouble());
+        ours.push_back(r[3].toDouble());
+        retr.push_back(r[5].toDouble());
+        retrMean.push_back(r[6].toDouble());
+
+        const FloorResult f = RunFloorCheck(office.pop3Port(), user.constData(), pass.constData());
+        if (!f.ok || f.messages != memos) {
+            std::fprintf(stderr, "floor check failed: %s (%d messages)\n", qPrintable(f.error),
+                         f.messages);
+            return false;
+        }
+        floors.push_back(f.seconds * 1e3);
+        floorRetr.push_back(f.clientUsPerRetr);
+        floorDigest = f.digest.toHex();
+
+        const QList<QByteArray> p = poplib.ask("check", ChildTimeoutMs).split(' ');
+        if (p.size() != 3 || p[1].toInt() != memos) {
+            std::fprintf(stderr, "poplib check failed: \"%s\"\n", p.join(' ').constData());
+            return false;
+        }
+        if (p[2] != floorDigest) {
+            std::fprintf(stderr, "poplib retrieved other contents than the floor\n");
+            good = false;
+        }
+        poplibs.push_back(p[0].toDouble() * 1e3);
+    }
+
+    // The program's listing against the answers the floor retrieved (untimed).
+    QList<QByteArray> answers;
+    const FloorResult f =
+        RunFloorCheck(office.pop3Port(), user.constData(), pass.constData(), &answers);
+    const QStringList expected = KeysOf(answers);
+    if (tavrino.ask("keys", ChildTimeoutMs) != "keys") {
+        std::fprintf(stderr, "Tavrino wrote no keys\n");
+        return false;
+    }
+    QFile keys(keyFile.fileName());
+    keys.open(QIODevice::ReadOnly);
+    const QStringList listed = QString::fromUtf8(keys.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    if (!f.ok || listed != expected || expected.size() != memos) {
+        std::fprintf(stderr, "keys differ from the floor's answers (%lld listed, %lld expected)\n",
+                     qlonglong(listed.size()), qlonglong(expected.size()));
+        good = false;
+    }
+    const QList<QByteArray> rss = tavrino.ask("quit", ChildTimeoutMs).split(' ');
+    figures.memos = memos;
+    figures.tavrino = Median(ours);
+    figures.tavrinoFull = Median(oursFull);
+    figures.floor = Median(floors);
+    figures.poplib = Median(poplibs);
+    figures.retrUs = Median(retr);
+    figures.retrMeanUs = Median(retrMean);
+    figures.floorRetrUs = Median(floorRetr);
+    figures.peakMb = rss.value(1).toDouble() / 1024.0;
+    return good;
+}
+
+struct LargeFigures
+{
+    double mb = 0;
+    double tavrino = 0, floor = 0; // ms
+    double peakMb = 0;
+};
+
+bool MeasureLarge(const BenchOffice &office, int user, double mb, LargeFigures &figures)
+{
+    const QByteArray port = QByteArray::number(office.pop3Port());
+    const QByteArray login = "user" + QByteArray::number(user);
+    const QByteArray pass = "pass" + QByteArray::number(user);
+    bool good = true;
+    std::vector<double> ours, floors;
+    long peakKb = 0;
+    QString key;
+    for (int run = 0; run < LargeRuns; ++run) {
+        LineChild tavrino(QCoreApplication::applicationFilePath(),
+                          {QStringLiteral("--large"), QString::fromLatin1(port),
+                           QString::fromLatin1(login), QString::fromLatin1(pass)});
+        const QList<QByteArray> r = tavrino.readLine(ChildTimeoutMs).split(' ');
+        if (r.size() != 7 || r[0] != "large" || r[1] != "1" || r[4] != "1") {
+            std::fprintf(stderr, "Tavrino check of %.0f MB failed: \"%s\"\n", mb,
+                         r.join(' ').constData());
+            return false;
+        }
+        ours.push_back(r[2].toDouble());
+        peakKb = qMax(peakKb, r[3].toLong());
+        key = QString::fromUtf8(r[6]);
+
+        const FloorResult f = RunFloorCheck(office.pop3Port(), login.constData(), pass.constData());
+        if (!f.ok || f.messages != 1) {
+            std::fprintf(stderr, "floor check failed: %s\n", qPrintable(f.error));
+            return false;
+        }
+        floors.push_back(f.seconds * 1e3);
+    }
+    QList<QByteArray> answers;
+    const FloorResult f =
+        RunFloorCheck(office.pop3Port(), login.constData(), pass.constData(), &answers);
+    if (!f.ok || KeysOf(answers) != QStringList{key}) {
+        std::fprintf(stderr, "the %.0f MB memo's key differs from the floor's\n", mb);
+        good = false;
+    }
+    figures.mb = mb;
+    figures.tavrino = Median(ours);
+    figures.floor = Median(floors);
+    figures.peakMb = double(peakKb) / 1024.0;
+    return good;
+}
+
+int RunParent()
+{
+    BenchOffice office;
+    if (!office.ready())
+        return 1;
+    bool good = true;
+
+    std::printf("Mail check of known memos, median of %d runs each, run in turn "
+                "(Tavrino, floor, poplib)\n",
+                KnownRuns);
+    std::printf("%-6s %9s %9s %9s %7s %8s %7s %22s %8s\n", "memos", "Tavrino", "floor", "poplib",
+                "T/floor", "T/poplib", "us/memo", "client us/RETR T(mean)", "peak RSS");
+    std::vector<KnownFigures> known;
+    int inBox = 0;
+    for (int memos : {1000, 10000}) {
+        if (!Fill(office, KnownUser, KnownMemos(office, inBox, memos), memos)) {
+            std::fprintf(stderr, "could not fill the mailbox to %d memos\n", memos);
+            return 1;
+        }
+        inBox = memos;
+        KnownFigures k;
+        if (!MeasureKnown(office, memos, k))
+            good = false;
+        if (k.memos == 0)
+            return 1;
+        known.push_back(k);
+        std::printf("%-6d %6.1f ms %6.1f ms %6.1f ms %7.2f %8.2f %7.1f %10.1f (%.1f) floor %.1f "
+                    "%5.1f MB\n",
+                    memos, k.tavrino, k.floor, k.poplib, k.tavrino / k.floor, k.tavrino / k.poplib,
+                    k.tavrino * 1e3 / memos, k.retrUs, k.retrMeanUs, k.floorRetrUs, k.peakMb);
+    }
+    std::printf("Tavrino from the tick, ending the kept connection first: %.1f ms at %d, "
+                "%.1f ms at %d\n",
+                known[0].tavrinoFull, known[0].memos, known[1].tavrinoFull, known[1].memos);
+    const double perMemoRatio =
+        (known[1].tavrino / known[1].memos) / (known[0].tavrino / known[0].memos);
+    std::printf("time per memo at %d / at %d: %.2f (1.00 is linear)\n", known[1].memos,
+                known[0].memos, perMemoRatio);
+
+    std::printf("One large memo, median of %d runs each, run in turn (Tavrino in a fresh "
+                "process, floor)\n",
+                LargeRuns);
+    std::printf("%-6s %10s %10s %9s %9s %7s %9s %9s\n", "size", "Tavrino", "floor", "T MB/s",
+                "floor MB/s", "T/floor", "peak RSS", "RSS/size");
+    std::vector<LargeFigures> large;
+    const struct
+    {
+        int user;
+        double mb;
+    } sizes[] = {{5, 10}, {6, 60}};
+    for (const auto &size : sizes) {
+        const QByteArray mail = LargeMemo(office, size.user, qsizetype(size.mb * 1024 * 1024));
+        if (!Fill(office, size.user, {mail}, 1)) {
+            std::fprintf(stderr, "could not deliver the %.0f MB memo\n", size.mb);
+            return 1;
+        }
+        LargeFigures l;
+        if (!MeasureLarge(office, size.user, size.mb, l))
+            good = false;
+        if (l.mb == 0)
+            return 1;
+        large.push_back(l);
+        std::printf("%3.0f MB %7.1f ms %7.1f ms %9.1f %9.1f %7.2f %6.1f MB %8.1fx\n", l.mb,
+                    l.tavrino, l.floor, l.mb * 1e3 / l.tavrino, l.mb * 1e3 / l.floor,
+                    l.tavrino / l.floor, l.peakMb, l.peakMb / l.mb);
+    }
+    const double perMbRatio = (large[1].tavrino / large[1].mb) / (large[0].tavrino / large[0].mb);
+    std::printf("time per MB at 60 MB / at 10 MB: %.2f (1.00 is linear)\n", perMbRatio);
+    std::printf("ratios: Tavrino/floor %.2f (1000) %.2f (10000); Tavrino/poplib %.2f (1000) "
+                "%.2f (10000); per memo 10000/1000 %.2f; large Tavrino/floor %.2f (10 MB) "
+                "%.2f (60 MB); per MB 60/10 %.2f\n",
+                known[0].tavrino / known[0].floor, known[1].tavrino / known[1].floor,
+                known[0].tavrino / known[0].poplib, known[1].tavrino / known[1].poplib,
+                perMemoRatio, large[0].tavrino / large[0].floor, large[1].tavrino / large[1].floor,
+                perMbRatio);
+    if (!good)
+        std::fprintf(stderr, "outputs differed from the references'\n");
+    return good ? 0 : 1;
 }
 
 } // namespace
@@ -86,51 +578,9 @@ double TimeKnownCheck(MailCheck &check, int expected, int &announced)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    BenchOffice office;
-    if (!office.ready())
-        return 1;
-    const MemoSender sender = office.sender();
-    const QString to = QStringLiteral("user4@") + office.domain();
-    const MemoValues memo = BuildMemoMail(
-        '0', false, QStringLiteral("ACME"), QStringLiteral("担当者"),
-        QStringLiteral("折り返しお願いします。\r\n内線123まで\r\n") + QString(20, QChar(0x3042)),
-        {to}, sender);
-    QTemporaryFile mailFile;
-    mailFile.open();
-    // As the program sends it: the last line ended, then the empty line of the end of data.
-    mailFile.write(memo.MemoBody.toLatin1() + "\r\n\r\n");
-    mailFile.flush();
-
-    std::printf("%-8s %12s %12s %8s %14s\n", "memos", "Tavrino s", "poplib s", "ratio",
-                "peak RSS MB");
-    int inBox = 0;
-    double perMemo[2] = {0, 0};
-    int row = 0;
-    for (int n : {100, 1000}) {
-        BenchOffice::python(QString::fromLatin1(Fill),
-                            {QString::number(office.smtpPort()),
-                             sender.UserID + '@' + office.domain(), to, QString::number(n - inBox),
-                             mailFile.fileName()});
-        inBox = n;
-        Pop3Session::Settings settings;
-        settings.server = QStringLiteral("127.0.0.1");
-        settings.port = QString::number(office.pop3Port());
-        settings.userId = QStringLiteral("user4");
-        settings.password = QStringLiteral("pass4");
-        settings.sleep = QStringLiteral("0");
-        MailCheck check(settings, QStringLiteral("0")); // a tick starts a check at once
-        int announced = 0;
-        const double ours = TimeKnownCheck(check, n, announced);
-        const double reference = BenchOffice::python(QString::fromLatin1(PopTime),
-                                                     {QString::number(office.pop3Port()), "user4",
-                                                      "pass4", QString::number(n)})
-                                     .trimmed()
-                                     .toDouble();
-        std::printf("%-8d %12.4f %12.4f %8.2f %14.1f%s\n", n, ours, reference,
-                    reference > 0 ? ours / reference : 0.0, PeakRssKb() / 1024.0,
-                    announced ? "  (memos announced again!)" : "");
-        perMemo[row++] = ours / n;
-    }
-    std::printf("time per memo at 1000 / at 100: %.2f (1.00 is linear)\n", perMemo[1] / perMemo[0]);
-    return 0;
+    if (argc == 7 && std::strcmp(argv[1], "--known") == 0)
+        return RunKnownChild(argv);
+    if (argc == 5 && std::strcmp(argv[1], "--large") == 0)
+        return RunLargeChild(argv);
+    return RunParent();
 }

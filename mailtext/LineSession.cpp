@@ -12,6 +12,13 @@ constexpr int TooLargeNumber = 10040;
 constexpr int ClosedNumber = 10054;
 } // namespace
 
+LineSession::TraceHook LineSession::s_traceHook = nullptr;
+
+void LineSession::setTraceHook(TraceHook hook)
+{
+    s_traceHook = hook;
+}
+
 bool IsSafeArgument(const QString &text)
 {
     for (const QChar c : text) {
@@ -137,6 +144,8 @@ void LineSession::processBuffer()
     if (m_closed || !m_socket)
         return;
     const QByteArray bytes = m_socket->readAll();
+    if (s_traceHook)
+        s_traceHook(false);
     m_windowBytes += bytes.size();
     m_framer.append(bytes);
     QPointer<LineSession> self(this);
@@ -186,10 +195,17 @@ void LineSession::deliver(const LineReply &reply)
 
 void LineSession::write(const QByteArray &bytes)
 {
-    if (!m_socket || m_socket->write(bytes) != bytes.size())
+    if (s_traceHook)
+        s_traceHook(true);
+    if (!m_socket || m_socket->write(bytes) != bytes.size()) {
         fail(SocketErrorMessage(QStringLiteral("send"), m_socket
                                                             ? m_socket->error()
                                                             : QAbstractSocket::UnknownSocketError));
+        return;
+    }
+    // Out now, not at the next turn of the event loop: a command is the
+    // whole of what the server waits for.
+    m_socket->flush();
 }
 
 void LineSession::arm(Watch watch, int ms)

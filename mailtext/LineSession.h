@@ -47,6 +47,12 @@ public:
     bool isClosed() const { return m_closed; }
     bool isEnding() const { return m_ending; }
 
+    /// For measurements: called right after each read from a socket (false)
+    /// and right before each write to one (true), in every session. Null by
+    /// default; not thread-safe to change while sessions run.
+    using TraceHook = void (*)(bool isWrite);
+    static void setTraceHook(TraceHook hook);
+
 Q_SIGNALS:
     void statusText(const QString &text);
     /// One whole reply to what was sent (or the greeting).
@@ -90,4 +96,6 @@ private:
     qsizetype m_windowBytes = 0;
     bool m_discarding = false; ///< reading through an answer that is too large
     QByteArray m_discardStatus;
+
+    static TraceHook s_traceHook;
 };

@@ -244,6 +244,9 @@ virtual_minimum_uid = $MUID
 virtual_uid_maps = static:$MUID
 virtual_gid_maps = static:$MGID
 virtual_transport = virtual
+# Room for a 60 MB message (the defaults stop near 10 MB and 51 MB).
+message_size_limit = 104857600
+virtual_mailbox_limit = 104857600
 
 # Add Message-Id and Date to mail from loopback that lacks them.
 always_add_missing_headers = yes
