@@ -31,7 +31,12 @@ bool IsSafeArgument(const QString &text)
 LineSession::LineSession(const LineLimits &limits, QObject *parent)
     : QObject(parent), m_limits(limits), m_framer(limits)
 {
-    m_watchdog.setSingleShot(true);
+    // The watchdog ticks at a tenth of the shortest bound and compares the
+    // time since the command with the bound, so that a command costs no
+    // timer registration of its own.
+    const int shortest =
+        qMin(qMin(m_limits.replyTimeoutMs, m_limits.quitTimeoutMs), m_limits.rateWindowMs);
+    m_watchdog.setInterval(qBound(5, shortest / 10, 1000));
     connect(&m_watchdog, &QTimer::timeout, this, &LineSession::onWatchdog);
     m_readDelay.setSingleShot(true);
     connect(&m_readDelay, &QTimer::timeout, this, &LineSession::processBuffer);
@@ -211,15 +216,21 @@ void LineSession::write(const QByteArray &bytes)
 void LineSession::arm(Watch watch, int ms)
 {
     m_watch = watch;
-    if (watch == Watch::None)
-        m_watchdog.stop();
-    else
-        m_watchdog.start(ms);
+    m_watchMs = ms;
+    m_since.start();
+    if (watch != Watch::None && !m_watchdog.isActive())
+        m_watchdog.start();
 }
 
 void LineSession::onWatchdog()
 {
     if (m_closed)
+        return;
+    if (m_watch == Watch::None) {
+        m_watchdog.stop(); // nothing awaited: no ticks while idle
+        return;
+    }
+    if (m_since.elapsed() < m_watchMs)
         return;
     switch (m_watch) {
     case Watch::Rate:
@@ -237,8 +248,9 @@ void LineSession::onWatchdog()
         fail(QStringLiteral("recv:") + WSAErrorText(TimedOutNumber));
         return;
     case Watch::Quit:
-    case Watch::None:
         finishClose();
+        return;
+    case Watch::None:
         return;
     }
 }
@@ -297,6 +309,7 @@ void LineSession::finishClose()
     m_closed = true;
     m_awaiting = false;
     arm(Watch::None, 0);
+    m_watchdog.stop();
     m_readDelay.stop();
     if (m_socket) {
         m_socket->disconnect(this);

@@ -4,6 +4,7 @@
 // and closes politely. A job says what to send and what each reply means.
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -84,6 +85,8 @@ private:
     QTimer m_watchdog;
     QTimer m_readDelay;
     Watch m_watch = Watch::None;
+    int m_watchMs = 0;
+    QElapsedTimer m_since; ///< since the command, or the start of the rate window
     ReplyFramer m_framer;
     bool m_awaiting = false;
     bool m_connecting = false;
