@@ -3,6 +3,7 @@
 #include "Messages.h"
 
 #include <QApplication>
+#include <QToolButton>
 #include <QWidget>
 
 QRect TwipsRect(int left, int top, int width, int height)
@@ -49,6 +50,26 @@ QMessageBox *MakeBox(QWidget *parent, QMessageBox::Icon icon, const QString &tex
     return box;
 }
 } // namespace
+
+QToolButton *PictureButton(QWidget *parent, const QString &name, const QString &caption,
+                           const QString &tip, const QIcon &picture, const QRect &geometry)
+{
+    auto *button = new QToolButton(parent);
+    button->setGeometry(geometry);
+    button->setIcon(picture);
+    button->setIconSize(QSize(24, 24));
+    button->setToolTip(tip);
+    button->setFocusPolicy(Qt::StrongFocus);
+    if (caption.isEmpty()) {
+        button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+        NameControl(button, name, tip);
+    } else {
+        button->setText(caption);
+        button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        NameControl(button, name, caption);
+    }
+    return button;
+}
 
 void ShowBox(QWidget *parent, QMessageBox::Icon icon, const QString &text)
 {

@@ -7,6 +7,8 @@
 #include <QRect>
 #include <QString>
 
+class QIcon;
+class QToolButton;
 class QWidget;
 
 /// The layout tables are in twips; at 96 DPI fifteen twips make one pixel.
@@ -27,6 +29,11 @@ QFont AppFont(int pointSize = 9, bool bold = false);
 /// Sets a control's object name and its accessible name: the caption without
 /// its mnemonic marker, or the tool tip for a control without caption.
 void NameControl(QWidget *control, const QString &objectName, const QString &visibleText);
+
+/// A button with a picture: the caption under it, or the picture alone with
+/// the tool tip as its accessible name.
+QToolButton *PictureButton(QWidget *parent, const QString &name, const QString &caption,
+                           const QString &tip, const QIcon &picture, const QRect &geometry);
 
 /// "アプリケーションエラー！", CR LF and the description.
 QString AppErrorText(const QString &description);

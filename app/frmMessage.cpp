@@ -33,21 +33,6 @@ QLineEdit *ReadOnlyLine(QWidget *parent, const QString &name, const QString &tip
     return edit;
 }
 
-QToolButton *PictureButton(QWidget *parent, const QString &name, const QString &caption,
-                           const QString &tip, const QIcon &picture, const QRect &geometry)
-{
-    auto *button = new QToolButton(parent);
-    button->setGeometry(geometry);
-    button->setText(caption);
-    button->setIcon(picture);
-    button->setIconSize(QSize(24, 24));
-    button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    button->setToolTip(tip);
-    button->setFocusPolicy(Qt::StrongFocus);
-    NameControl(button, name, caption);
-    return button;
-}
-
 } // namespace
 
 frmMessage::frmMessage(const MemoValues &memo, const QString &userName, MailCheck *mailCheck,

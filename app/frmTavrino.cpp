@@ -110,7 +110,14 @@ void frmTavrino::onWaitingChanged(int count)
     if (count > 0)
         m_sbrMsg->setPanelText(2, text);
     if (m_tray)
-        m_tray->setToolTip(count > 0 ? Msg::Title + QLatin1Char('\n') + text : Msg::Title);
+        m_tray->setToolTip(trayTip());
+}
+
+QString frmTavrino::trayTip() const
+{
+    const int waiting = m_mailCheck ? m_mailCheck->waitingCount() : 0;
+    return waiting > 0 ? Msg::Title + QLatin1Char('\n') + Msg::MemosWaiting.arg(waiting)
+                       : Msg::Title;
 }
 
 bool frmTavrino::Load()
@@ -362,7 +369,7 @@ void frmTavrino::moveToTray()
         return;
     if (!m_tray) {
         m_tray = new QSystemTrayIcon(windowIcon(), this);
-        m_tray->setToolTip(Msg::Title);
+        m_tray->setToolTip(trayTip());
         m_tray->setContextMenu(m_mnuFile);
         connect(m_tray, &QSystemTrayIcon::activated, this,
                 [this](QSystemTrayIcon::ActivationReason reason) {

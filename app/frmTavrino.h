@@ -89,6 +89,8 @@ private:
     void onSettings();
     void onMailCheckError(const QString &text);
     void onWaitingChanged(int count);
+    /// The notification icon's tool tip: the title, and how many memos wait.
+    QString trayTip() const;
     /// Send and settings follow what runs: a send in flight, a check.
     void updateButtons();
     void onNewMemo(const MemoValues &memo);

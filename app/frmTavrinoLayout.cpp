@@ -26,26 +26,6 @@ constexpr int ClientWidth = 4635;
 constexpr int ClientHeight = 5895;
 constexpr int CallerMaxLength = 20;
 
-QToolButton *PictureButton(QWidget *parent, const QString &name, const QString &caption,
-                           const QString &tip, const QIcon &picture, const QRect &geometry)
-{
-    auto *button = new QToolButton(parent);
-    button->setGeometry(geometry);
-    button->setIcon(picture);
-    button->setIconSize(QSize(24, 24));
-    button->setToolTip(tip);
-    button->setFocusPolicy(Qt::StrongFocus);
-    if (caption.isEmpty()) {
-        button->setToolButtonStyle(Qt::ToolButtonIconOnly);
-        NameControl(button, name, tip);
-    } else {
-        button->setText(caption);
-        button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-        NameControl(button, name, caption);
-    }
-    return button;
-}
-
 } // namespace
 
 void frmTavrino::buildControls()

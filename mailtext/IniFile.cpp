@@ -237,3 +237,16 @@ qint16 ParseTwips(const QString &value)
         return std::numeric_limits<qint16>::min();
     return qint16(rounded);
 }
+
+qint16 ParseInterval(const QString &value)
+{
+    const QString t = value.trimmed();
+    qsizetype i = t.startsWith(QLatin1Char('+')) ? 1 : 0;
+    qint32 n = 0;
+    const qsizetype digits = i;
+    while (i < t.size() && t.at(i) >= QLatin1Char('0') && t.at(i) <= QLatin1Char('9')) {
+        n = qMin<qint32>(n * 10 + (t.at(i).unicode() - '0'), std::numeric_limits<qint16>::max());
+        ++i;
+    }
+    return i == digits ? 0 : qint16(n);
+}

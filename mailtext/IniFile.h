@@ -36,3 +36,7 @@ QString FormatTwips(double value);
 /// A stored coordinate read back: the leading numeric part of the text,
 /// rounded half to even and held to the 16-bit range; empty gives 0.
 qint16 ParseTwips(const QString &value);
+
+/// Interval as a 16-bit count of seconds; what does not read as a whole
+/// number from 0 counts as 0.
+qint16 ParseInterval(const QString &value);

@@ -1,35 +1,12 @@
 #include "MailCheck.h"
 
+#include "IniFile.h"
 #include "Messages.h"
 
-#include <limits>
 
 namespace {
 constexpr int ShutdownBoundMs = 6000;
 } // namespace
-
-qint16 ParseInterval(const QString &value)
-{
-    const QString t = value.trimmed();
-    qsizetype i = t.startsWith(QLatin1Char('+')) ? 1 : 0;
-    qint32 n = 0;
-    const qsizetype digits = i;
-    while (i < t.size() && t.at(i) >= QLatin1Char('0') && t.at(i) <= QLatin1Char('9')) {
-        n = qMin<qint32>(n * 10 + (t.at(i).unicode() - '0'), std::numeric_limits<qint16>::max());
-        ++i;
-    }
-    return i == digits ? 0 : qint16(n);
-}
-
-QString ListingKeys::next(const QByteArray &answer, bool tooLarge)
-{
-    if (tooLarge)
-        return {};
-    const QString key = MemoKeyOf(answer);
-    const int seen = m_seen.value(key);
-    m_seen.insert(key, seen + 1);
-    return seen == 0 ? key : key + QLatin1Char('#') + QString::number(seen + 1);
-}
 
 MailCheck::MailCheck(const Pop3Settings &settings, const QString &interval, QObject *parent)
     : QObject(parent), m_settings(settings), m_interval(interval)
@@ -118,7 +95,6 @@ void MailCheck::connectNewCheck()
         m_check->deleteLater();
     auto *check = new Pop3Check(m_settings, this);
     m_check = check;
-    m_numberOf.clear();
     connect(check, &Pop3Job::statusText, this, &MailCheck::statusText);
     connect(check, &Pop3Check::greeted, this, &MailCheck::greeted);
     connect(check, &Pop3Check::listStarted, this, &MailCheck::onListStarted);
@@ -127,8 +103,8 @@ void MailCheck::connectNewCheck()
     connect(check, &Pop3Check::messageDeleted, this, [this](int number) {
         if (!m_deleteRunning || number != m_deleteNumber)
             return;
-        // Gone from this connection's numbering; the next listing drops it.
-        m_numberOf.remove(m_deletes.first().key);
+        // Marked deleted on this connection: never asked for again.
+        m_box[number - 1].Key.clear();
         finishDelete(DeleteResult::Deleted, QString());
     });
     connect(check, &Pop3Job::failed, this, &MailCheck::onCheckFailed);
@@ -148,6 +124,7 @@ void MailCheck::connectNewCheck()
 void MailCheck::onListStarted()
 {
     m_box.clear();
+    m_tooLarge.clear();
     m_listingKeys = ListingKeys();
 }
 
@@ -156,6 +133,7 @@ void MailCheck::onRetrieved(int number, const QByteArray &answer, bool tooLarge)
     if (tooLarge) {
         // Not kept and not shown; its place in the numbering stays taken.
         m_box.append(MailBoxRow());
+        m_tooLarge.append(QString::number(number));
         Q_EMIT statusText(Msg::TooLargeSkipped.arg(number));
         return;
     }
@@ -171,7 +149,6 @@ void MailCheck::onRetrieved(int number, const QByteArray &answer, bool tooLarge)
         m_box.append(read.row);
         announce(read.memo);
     }
-    m_numberOf.insert(key, number);
 }
 
 void MailCheck::onCheckFinished()
@@ -184,6 +161,8 @@ void MailCheck::onCheckFinished()
             known.insert(row.Key, row);
     }
     m_known.swap(known);
+    if (!m_tooLarge.isEmpty()) // said again, so that it stays until the next check
+        Q_EMIT statusText(Msg::TooLargeSkipped.arg(m_tooLarge.join(QStringLiteral(", "))));
     endCheck(true);
 }
 
@@ -316,14 +295,17 @@ void MailCheck::runPendingDelete()
             continue;
         }
         if (m_check && m_check->isIdle()) {
-            const auto number = m_numberOf.constFind(p.key);
-            if (number == m_numberOf.constEnd()) {
+            // Row n is message n of the kept connection.
+            qsizetype row = 0;
+            while (row < m_box.size() && m_box[row].Key != p.key)
+                ++row;
+            if (row == m_box.size()) {
                 finishDelete(DeleteResult::NotFound, QString());
                 continue;
             }
             m_deleteRunning = true;
-            m_deleteNumber = *number;
-            m_check->deleteMessage(*number);
+            m_deleteNumber = int(row + 1);
+            m_check->deleteMessage(m_deleteNumber);
             return;
         }
         if (m_check && !m_check->isClosed())

@@ -12,25 +12,10 @@
 #include <QObject>
 #include <QPointer>
 #include <QQueue>
+#include <QStringList>
 #include <QTimer>
 
 #include <functional>
-
-/// Interval as a 16-bit count of seconds; what does not read as a whole
-/// number from 0 counts as 0.
-qint16 ParseInterval(const QString &value);
-
-/// Keys of a mailbox listing in order: the memo key of each message, with
-/// "#2", "#3"… after a key already met, so that even identical copies are told
-/// apart. A message too large to read has no key.
-class ListingKeys
-{
-public:
-    QString next(const QByteArray &answer, bool tooLarge);
-
-private:
-    QHash<QString, int> m_seen;
-};
 
 class MailCheck : public QObject
 {
@@ -149,9 +134,9 @@ private:
     /// Memos announced and still on the server as far as is known: a memo
     /// in here never pops up again, whatever fails in between.
     QHash<QString, MailBoxRow> m_known;
-    QList<MailBoxRow> m_box;        ///< the last listing (complete or not)
-    QHash<QString, int> m_numberOf; ///< key to message number on the kept session
+    QList<MailBoxRow> m_box; ///< the last listing (complete or not)
     ListingKeys m_listingKeys;
+    QStringList m_tooLarge; ///< numbers of the messages read through, not kept
 
     QQueue<MemoValues> m_waiting;
     int m_openViewers = 0;

@@ -289,3 +289,13 @@ MemoView ViewOfMemo(const MemoValues &memo)
     view.text = TrimSpaces(body.size() > 3 ? body.left(body.size() - 3) : QString());
     return view;
 }
+
+QString ListingKeys::next(const QByteArray &answer, bool tooLarge)
+{
+    if (tooLarge)
+        return {};
+    const QString key = MemoKeyOf(answer);
+    const int seen = m_seen.value(key);
+    m_seen.insert(key, seen + 1);
+    return seen == 0 ? key : key + QLatin1Char('#') + QString::number(seen + 1);
+}

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -99,3 +100,15 @@ struct MemoView
     QString text;        ///< the body without its last three characters, trimmed
 };
 MemoView ViewOfMemo(const MemoValues &memo);
+
+/// Keys of a mailbox listing in order: the memo key of each message, with
+/// "#2", "#3"… after a key already met, so that even identical copies are told
+/// apart. A message too large to read has no key.
+class ListingKeys
+{
+public:
+    QString next(const QByteArray &answer, bool tooLarge);
+
+private:
+    QHash<QString, int> m_seen;
+};

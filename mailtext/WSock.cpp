@@ -1,10 +1,7 @@
 #include "WSock.h"
 
 #include <QHash>
-#include <QHostAddress>
-#include <QHostInfo>
 #include <QTcpSocket>
-#include <QtEndian>
 
 QString WSAErrorText(int number)
 {
@@ -93,21 +90,6 @@ int SocketErrorNumber(QAbstractSocket::SocketError error)
 QString SocketErrorMessage(const QString &step, QAbstractSocket::SocketError error)
 {
     return step + QLatin1Char(':') + WSAErrorText(SocketErrorNumber(error));
-}
-
-quint32 GetHostAddress(const QString &host)
-{
-    QHostAddress dotted;
-    if (dotted.setAddress(host) && dotted.protocol() == QAbstractSocket::IPv4Protocol)
-        return qToBigEndian(dotted.toIPv4Address());
-    const QHostInfo info = QHostInfo::fromName(host);
-    if (info.error() == QHostInfo::NoError) {
-        for (const QHostAddress &address : info.addresses()) {
-            if (address.protocol() == QAbstractSocket::IPv4Protocol)
-                return qToBigEndian(address.toIPv4Address());
-        }
-    }
-    return InvalidHostAddress;
 }
 
 bool StartConnect(QTcpSocket *socket, const QString &server, const QString &port)

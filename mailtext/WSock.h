@@ -14,12 +14,6 @@ int SocketErrorNumber(QAbstractSocket::SocketError error);
 /// "step:" followed by the text of the error, e.g. "connect:接続が拒否された。".
 QString SocketErrorMessage(const QString &step, QAbstractSocket::SocketError error);
 
-/// An IPv4 address in network byte order: a dotted address as it is, a name
-/// looked up (first IPv4 entry); all ones when the host cannot be found.
-quint32 GetHostAddress(const QString &host);
-
-inline constexpr quint32 InvalidHostAddress = 0xFFFFFFFFu;
-
 class QTcpSocket;
 
 /// Starts a non-blocking connect to server (a name is resolved without

@@ -25,14 +25,6 @@ private Q_SLOTS:
         QCOMPARE(SocketErrorMessage(QStringLiteral("recv"), QAbstractSocket::RemoteHostClosedError),
                  QStringLiteral("recv:リモートホストから切断された。"));
     }
-
-    void hostAddress()
-    {
-        QCOMPARE(GetHostAddress(QStringLiteral("10.1.2.3")), qToBigEndian(quint32(0x0A010203)));
-        QCOMPARE(GetHostAddress(QStringLiteral("localhost")), qToBigEndian(quint32(0x7F000001)));
-        QCOMPARE(GetHostAddress(QStringLiteral("no-such-host.invalid")), InvalidHostAddress);
-        QCOMPARE(GetHostAddress(QString()), InvalidHostAddress);
-    }
 };
 
 QTEST_APPLESS_MAIN(TestWSock)
