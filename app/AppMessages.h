@@ -51,6 +51,18 @@ inline const QString Sender = QStringLiteral("発信者：");
 inline const QString SummaryName = QStringLiteral("用件");
 inline const QString ViewerMessageName = QStringLiteral("メッセージ");
 
+// Reply window
+inline const QString ReplyCaptionPrefix = QStringLiteral("返信 - ");
+inline const QString ReplyFrame = QStringLiteral("返信");
+inline const QString ReplyTo = QStringLiteral("ＴＯ：");
+inline const QString OriginalMarker = QStringLiteral("---Original Message---");
+inline const QString CoverTip = QStringLiteral("メッセージに封をします");
+inline const QString Cancel = QStringLiteral("ｷｬﾝｾﾙ(&C)");
+inline const QString CancelTip = QStringLiteral("キャンセル");
+// Accessible names of the reply window's two recipient labels.
+inline const QString ReplyToName = QStringLiteral("宛先の名前");
+inline const QString ReplyToAddress = QStringLiteral("宛先のアドレス");
+
 // Help window
 inline const QString HelpCaption = QStringLiteral("Tavrino ヘルプ");
 

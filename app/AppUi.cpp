@@ -43,9 +43,10 @@ QString AppErrorText(const QString &description)
 }
 
 namespace {
-QMessageBox *MakeBox(QWidget *parent, QMessageBox::Icon icon, const QString &text)
+QMessageBox *MakeBox(QWidget *parent, QMessageBox::Icon icon, const QString &text,
+                     const QString &caption = Msg::Title)
 {
-    auto *box = new QMessageBox(icon, Msg::Title, text, QMessageBox::Ok, parent);
+    auto *box = new QMessageBox(icon, caption, text, QMessageBox::Ok, parent);
     box->setFont(AppFont());
     return box;
 }
@@ -78,9 +79,9 @@ void ShowBox(QWidget *parent, QMessageBox::Icon icon, const QString &text)
     delete box;
 }
 
-QMessageBox *OpenBox(QMessageBox::Icon icon, const QString &text)
+QMessageBox *OpenBox(QMessageBox::Icon icon, const QString &text, const QString &caption)
 {
-    QMessageBox *box = MakeBox(nullptr, icon, text);
+    QMessageBox *box = MakeBox(nullptr, icon, text, caption);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::ApplicationModal);
     box->show();

@@ -47,7 +47,8 @@ void ShowBox(QWidget *parent, QMessageBox::Icon icon, const QString &text);
 /// held up until the user reads it. Such a box may come while its window is
 /// minimised; it is a window of its own, since a box tied to a minimised
 /// window stays hidden with it and, being modal, would lock the program.
-QMessageBox *OpenBox(QMessageBox::Icon icon, const QString &text);
+QMessageBox *OpenBox(QMessageBox::Icon icon, const QString &text,
+                     const QString &caption = QStringLiteral("Tavrino"));
 
 /// The hourglass pointer for as long as the guard lives.
 class WaitCursor

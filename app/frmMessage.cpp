@@ -246,5 +246,7 @@ void frmMessage::onReply()
         ShowBox(this, QMessageBox::Warning, AppErrorText(error));
         return;
     }
-    reply->ShowReply(m_lblSenderID->text(), m_lblSender->text(), m_txtMessage->toPlainText());
+    if (reply->ShowReply(m_lblSenderID->text(), m_lblSender->text(), m_txtMessage->toPlainText()) !=
+        0)
+        ShowBox(this, QMessageBox::Warning, AppErrorText(reply->LastError()));
 }

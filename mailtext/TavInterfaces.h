@@ -19,12 +19,14 @@ class ITavReply
 {
 public:
     virtual ~ITavReply() = default;
-    /// Opens a reply window for a memo and returns at once.
+    /// Opens a reply window for a memo and returns at once: 0, or another
+    /// number when the window could not be shown; LastError then says why.
     virtual int ShowReply(const QString &address, const QString &name, const QString &text) = 0;
+    virtual QString LastError() const = 0;
 };
 
 #define ITavOptions_iid "jp.tavrino.TavOptions.clsTavOptions/1.0"
-#define ITavReply_iid "jp.tavrino.TavReply.clsTavReply/1.0"
+#define ITavReply_iid "jp.tavrino.TavReply.clsTavReply/1.1"
 
 Q_DECLARE_INTERFACE(ITavOptions, ITavOptions_iid)
 Q_DECLARE_INTERFACE(ITavReply, ITavReply_iid)

@@ -1,14 +1,32 @@
 #include "clsTavReply.h"
 
-#include "Messages.h"
+#include "frmReply.h"
 
-#include <QMessageBox>
+#include <QDir>
 
-// Placeholder until the reply window is built.
-int clsTavReply::ShowReply(const QString &address, const QString &name, const QString &)
+#include <exception>
+
+clsTavReply::clsTavReply()
 {
-    QMessageBox box(QMessageBox::Information, QStringLiteral("返信 - ") + Msg::Title,
-                    name + QStringLiteral(" <") + address + QStringLiteral(">"), QMessageBox::Ok);
-    box.exec();
+    const QString folder = ComponentFolder();
+    QDir::setCurrent(folder);
+    m_settings = ReplySettings::Read(folder);
+}
+
+int clsTavReply::ShowReply(const QString &address, const QString &name, const QString &text)
+{
+    m_lastError.clear();
+    try {
+        auto *window = new frmReply(m_settings, address, name, text);
+        window->show();
+        if (!window->isVisible()) {
+            delete window;
+            m_lastError = QStringLiteral("返信ウィンドウを表示できません。");
+            return 1;
+        }
+    } catch (const std::exception &e) {
+        m_lastError = QString::fromLocal8Bit(e.what());
+        return 1;
+    }
     return 0;
 }

@@ -1,5 +1,8 @@
 #pragma once
+// The reply component's class: each ShowReply opens a reply window of its own.
+
 #include "TavInterfaces.h"
+#include "basTavReply.h"
 
 #include <QObject>
 
@@ -10,5 +13,13 @@ class clsTavReply : public QObject, public ITavReply
     Q_INTERFACES(ITavReply)
 
 public:
+    /// Reads the configuration file in the component's folder, once.
+    clsTavReply();
+
     int ShowReply(const QString &address, const QString &name, const QString &text) override;
+    QString LastError() const override { return m_lastError; }
+
+private:
+    ReplySettings m_settings;
+    QString m_lastError;
 };

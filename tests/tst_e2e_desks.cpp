@@ -2,6 +2,7 @@
 // sends memos through its form; desk B (user2) pops them up, deletes one in
 // its viewer and ends its session with QUIT when it closes.
 
+#include "IniFile.h"
 #include "MailOffice.h"
 #include "Messages.h"
 #include "SmtpSend.h"
@@ -14,6 +15,40 @@
 #include <QTest>
 #include <QToolButton>
 
+/// The real reply component, loaded from a folder of its own that holds desk
+/// B's configuration file; the options component stays a fake.
+class ReplyOfB : public ComponentHost
+{
+public:
+    QTemporaryDir folder;
+    FakeComponents *fake = nullptr;
+    std::unique_ptr<PluginComponents> real;
+
+    bool prepare(const MailOffice &office)
+    {
+        const QString from = qEnvironmentVariable("TAV_PROGRAM_DIR");
+        for (const char *file : {"libTavReply.so", "libtavui.so", "libmailtext.so"}) {
+            if (!QFile::copy(from + '/' + file, folder.filePath(QLatin1String(file))))
+                return false;
+        }
+        const IniFile ini(folder.filePath(QStringLiteral("Tavrino.ini")));
+        const QList<std::pair<QString, QString>> values{
+            {"UserName", QStringLiteral("鈴木")},
+            {"UserID", "user2"},
+            {"Domain", office.domain},
+            {"SmtpServer", "127.0.0.1"},
+            {"SmtpPort", QString::number(office.smtpPort)}};
+        for (const auto &[key, value] : values) {
+            if (!ini.SetIniParm(QStringLiteral("Tavrino"), key, value))
+                return false;
+        }
+        real = std::make_unique<PluginComponents>(folder.path());
+        return true;
+    }
+    ITavOptions *options(QString *error) override { return fake->options(error); }
+    ITavReply *reply(QString *error) override { return real->reply(error); }
+};
+
 class TestE2eDesks : public QObject
 {
     Q_OBJECT
@@ -21,13 +56,15 @@ class TestE2eDesks : public QObject
     MailOffice m_office;
     QTemporaryDir m_shared;
     FakeComponents m_components;
+    ReplyOfB m_replyOfB;
     std::unique_ptr<Desk> m_a;
     std::unique_ptr<Desk> m_b;
     int m_announcedToB = 0;
     qint64 m_logOffset = 0;
     BoxCatcher m_boxes;
 
-    std::unique_ptr<Desk> openDesk(int user, const QString &name, const QString &interval)
+    std::unique_ptr<Desk> openDesk(int user, const QString &name, const QString &interval,
+                                   ComponentHost *components = nullptr)
     {
         auto desk = std::make_unique<Desk>(m_office.pop3Port, m_office.smtpPort);
         desk->settings.UserName = name;
@@ -36,7 +73,7 @@ class TestE2eDesks : public QObject
         desk->settings.Domain = m_office.domain;
         desk->settings.List = m_shared.filePath(QStringLiteral("members.lst"));
         desk->settings.Interval = interval;
-        if (!desk->open(&m_components))
+        if (!desk->open(components ? components : &m_components))
             qFatal("desk not configured");
         desk->window->show();
         return desk;
@@ -170,7 +207,9 @@ private Q_SLOTS:
                                         .arg(m_office.address(1), m_office.address(2),
                                              m_office.address(3)))));
         m_a = openDesk(1, QStringLiteral("総務部"), QStringLiteral("300")); // A only sends
-        m_b = openDesk(2, QStringLiteral("鈴木"), QStringLiteral("1"));
+        m_replyOfB.fake = &m_components;
+        QVERIFY(m_replyOfB.prepare(m_office));
+        m_b = openDesk(2, QStringLiteral("鈴木"), QStringLiteral("1"), &m_replyOfB);
         connect(m_b->check.get(), &MailCheck::showMemo, this, [this] { ++m_announcedToB; });
     }
 
@@ -265,6 +304,82 @@ private Q_SLOTS:
                  QStringLiteral("| ACME| Bob|秘密\n"));
         QTest::mouseClick(cover, Qt::LeftButton);
         QVERIFY(!cover->isVisible());
+    }
+
+    /// The reply window open on the desktop, the newest first.
+    static QList<QWidget *> replyWindows()
+    {
+        QList<QWidget *> found;
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (w->isVisible() && w->windowTitle() == QStringLiteral("返信 - Tavrino"))
+                found.prepend(w);
+        }
+        return found;
+    }
+
+    void aReplyFromTheViewerReachesTheSender()
+    {
+        const int before = int(m_b->window->viewers().size());
+        send({2}, 0, false, QStringLiteral("営業部"), QStringLiteral("担当者"),
+             QStringLiteral("お電話ください"));
+        QTRY_COMPARE_WITH_TIMEOUT(m_b->window->viewers().size(), before + 1, 20000);
+        frmMessage *viewer = m_b->window->viewers().last();
+        QTest::mouseClick(Child<QToolButton>(viewer, "cmdButton1"), Qt::LeftButton);
+        QTRY_COMPARE(replyWindows().size(), 1);
+        QWidget *reply = replyWindows().first();
+        QCOMPARE(Text(reply, "lblTo"), m_office.address(1));
+        QCOMPARE(Text(reply, "lblToName"), QStringLiteral("総務部"));
+        auto *text = Child<QPlainTextEdit>(reply, "txtMessage");
+        text->setPlainText(QStringLiteral("承知しました。") + text->toPlainText());
+        Child<QCheckBox>(reply, "chkCover")->setChecked(true);
+        QPointer<QWidget> sending = reply;
+        QTest::mouseClick(Child<QToolButton>(reply, "cmdButton0"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!sending, 10000);
+
+        // A's desk shows it: covered, then the answer and the quote, from B.
+        QSignalSpy ended(m_a->check.get(), &MailCheck::checkEnded);
+        for (int i = 0; i < 10 && !m_a->check->isChecking(); ++i)
+            m_a->check->tmrCheckMail_Timer();
+        QTRY_COMPARE_WITH_TIMEOUT(m_a->window->viewers().size(), 1, 15000);
+        frmMessage *shown = m_a->window->viewers().first();
+        auto *cover = Child<QPushButton>(shown, "cmdCover");
+        QVERIFY(cover->isVisible());
+        QTest::mouseClick(cover, Qt::LeftButton);
+        QCOMPARE(Shown(shown).section(QLatin1Char('|'), 0, 5),
+                 QStringLiteral("| | |承知しました。\n\n---Original Message---\nお電話ください"
+                                "\n|鈴木|%1")
+                     .arg(m_office.address(2)));
+        QVERIFY(QDateTime::fromString(QStringLiteral("2024/") + Text(shown, "frameTitle"),
+                                      QStringLiteral("yyyy/MM/dd HH:mm"))
+                    .isValid());
+    }
+
+    void twoRepliesAtOnceKeepTheirOwnRecipientAndText()
+    {
+        EmptyMailbox(m_office, 3);
+        EmptyMailbox(m_office, 4);
+        QString error;
+        ITavReply *component = m_replyOfB.reply(&error);
+        QVERIFY2(component, qPrintable(error));
+        QCOMPARE(component->ShowReply(m_office.address(3), "田中", "三へ"), 0);
+        QCOMPARE(component->ShowReply(m_office.address(4), "高橋", "四へ"), 0);
+        const QList<QWidget *> windows = replyWindows();
+        QCOMPARE(windows.size(), 2);
+        for (QWidget *w : windows)
+            QTest::mouseClick(Child<QToolButton>(w, "cmdButton0"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(replyWindows().size(), 0, 10000);
+        for (int user : {3, 4}) {
+            auto check = checkOf(user);
+            QSignalSpy shown(check.get(), &MailCheck::showMemo);
+            QVERIFY(runCheck(*check, true));
+            QTRY_COMPARE(shown.count(), 1);
+            const QString text = ViewOfMemo(shown.first().first().value<MemoValues>()).text;
+            QVERIFY2(text.trimmed().endsWith(user == 3 ? QStringLiteral("三へ")
+                                                       : QStringLiteral("四へ")),
+                     qPrintable(text));
+            check->shutdown();
+            QSignalSpy(check.get(), &MailCheck::shutDown).wait(7000);
+        }
     }
 
     void aFailedLoginInBetweenAnnouncesNothingTwice()

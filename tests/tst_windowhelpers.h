@@ -146,8 +146,12 @@ public:
             for (QMessageBox *box : openBoxes()) {
                 if (!m_seen.contains(box)) {
                     m_seen.append(box);
+                    m_since.append(QDateTime::currentMSecsSinceEpoch());
                     boxes.append({box->icon(), box->windowTitle(), box->text()});
                 }
+                const qint64 shown = m_since.at(m_seen.indexOf(box));
+                if (QDateTime::currentMSecsSinceEpoch() - shown < holdMs)
+                    continue;
                 if (this->dismiss && box->button(QMessageBox::Ok))
                     box->button(QMessageBox::Ok)->click();
             }
@@ -157,6 +161,7 @@ public:
 
     QList<SeenBox> boxes;
     bool dismiss;
+    int holdMs = 0; ///< how long a box stays before it is pressed
 
     static QList<QMessageBox *> openBoxes()
     {
@@ -171,6 +176,7 @@ public:
 private:
     QTimer m_timer;
     QList<QPointer<QMessageBox>> m_seen;
+    QList<qint64> m_since;
 };
 
 /// A POP3 server on a free loopback port serving a mailbox; when silent, it
@@ -252,8 +258,11 @@ public:
     int ShowSetting() override { return ++settingCalls; }
     int ShowReply(const QString &address, const QString &name, const QString &text) override
     {
-        return int((replies << address + u'|' + name + u'|' + text).size());
+        replies << address + u'|' + name + u'|' + text;
+        return failReply ? 1 : 0;
     }
+    QString LastError() const override { return QStringLiteral("window refused"); }
+    bool failReply = false;
 
 private:
     bool get(QString *error)

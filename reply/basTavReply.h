@@ -1,0 +1,26 @@
+#pragma once
+// The reply component's start-up: what it reads of the configuration file in
+// its own folder, once, when it is loaded.
+
+#include "SmtpSend.h"
+
+#include <QString>
+
+struct ReplySettings
+{
+    QString UserName;
+    QString UserID;
+    QString Domain;
+    QString SmtpServer;
+    QString SmtpPort;
+
+    /// Reads section "Tavrino" of folder/Tavrino.ini; a missing file reads as
+    /// all empty (the failure shows later, as a failed send).
+    static ReplySettings Read(const QString &folder);
+
+    /// What the SMTP job needs: the server, and the domain as HELO name.
+    SmtpSend::Settings smtp() const;
+};
+
+/// The folder of the loaded component itself.
+QString ComponentFolder();
