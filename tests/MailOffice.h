@@ -4,7 +4,6 @@
 // an independent client would.
 
 #include <QFile>
-#include <QHash>
 #include <QTcpSocket>
 
 struct MailOffice
@@ -19,16 +18,15 @@ struct MailOffice
         MailOffice office;
         office.dir = qEnvironmentVariable("TAV_MAILOFFICE_DIR");
         QFile env(office.dir + QStringLiteral("/ports.env"));
-        QHash<QByteArray, QByteArray> values;
-        if (env.open(QIODevice::ReadOnly)) {
-            for (const QByteArray &line : env.readAll().split('\n')) {
-                if (const qsizetype eq = line.indexOf('='); eq > 0)
-                    values.insert(line.left(eq).trimmed(), line.mid(eq + 1).trimmed());
-            }
-        }
-        office.smtpPort = quint16(values.value("SMTP_PORT").toUInt());
-        office.pop3Port = quint16(values.value("POP3_PORT").toUInt());
-        office.domain = QString::fromLatin1(values.value("MAIL_DOMAIN"));
+        const QByteArray text =
+            "\n" + (env.open(QIODevice::ReadOnly) ? env.readAll() : QByteArray());
+        const auto value = [&text](const QByteArray &key) {
+            const qsizetype at = text.indexOf(QByteArray("\n" + key + "="));
+            return at < 0 ? QByteArray() : text.mid(at).split('\n').value(1).mid(key.size() + 1);
+        };
+        office.smtpPort = quint16(value("SMTP_PORT").trimmed().toUInt());
+        office.pop3Port = quint16(value("POP3_PORT").trimmed().toUInt());
+        office.domain = QString::fromLatin1(value("MAIL_DOMAIN").trimmed());
         return office;
     }
     bool isUp() const { return smtpPort != 0 && pop3Port != 0; }
@@ -43,24 +41,18 @@ public:
     PopProbe(const MailOffice &office, int user, const QByteArray &password = {})
     {
         m_socket.connectToHost(QStringLiteral("127.0.0.1"), office.pop3Port);
-        m_ok =
-            m_socket.waitForConnected(5000) && command({}).startsWith("+OK") &&
-            command("USER user" + QByteArray::number(user)).startsWith("+OK") &&
-            command("PASS " + (password.isEmpty() ? "pass" + QByteArray::number(user) : password))
-                .startsWith("+OK");
+        const QByteArray pass = password.isEmpty() ? "pass" + QByteArray::number(user) : password;
+        m_ok = m_socket.waitForConnected(5000) && command({}).startsWith("+OK") &&
+               command("USER user" + QByteArray::number(user)).startsWith("+OK") &&
+               command("PASS " + pass).startsWith("+OK");
     }
-    bool ok() const { return m_ok; }
     ~PopProbe()
     {
         if (m_ok)
             command("QUIT");
     }
-
-    int count()
-    {
-        const QList<QByteArray> parts = command("STAT").split(' ');
-        return parts.size() >= 2 ? parts[1].toInt() : -1;
-    }
+    bool ok() const { return m_ok; }
+    int count() { return command("STAT").split(' ').value(1, "-1").toInt(); }
     /// Sends a command (none when empty) and returns the reply line.
     QByteArray command(const QByteArray &text)
     {

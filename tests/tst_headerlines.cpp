@@ -36,42 +36,33 @@ private Q_SLOTS:
             << "+OK 12 octets\r\nDate: d\r\n end" << QStringList{"+OK 12 OCTETS\r", "DATE", ""}
             << QStringList{"+OK 12 octets\r", "Date: d\r", " end"};
         QTest::newRow("empty") << QString() << QStringList() << QStringList();
-        // Folded a million times: joining must not start over
-        // for every continuation line.
-        constexpr int folds = 1'000'000;
+        // Folded a million times: joining must not start over for every
+        // continuation line.
         QString block = "Subject: a", joined = "Subject: a";
-        for (int i = 0; i < folds; ++i) {
+        for (int i = 0; i < 1'000'000; ++i) {
             block += "\r\n w";
             joined += "   w";
         }
         QTest::newRow("long fold") << block + "\r\nTo: y\r" << QStringList{"SUBJECT", "TO"}
                                    << QStringList{joined + "\r", "To: y\r"};
     }
-
     void scan()
     {
         QFETCH(QString, block);
-        QFETCH(QStringList, names);
-        QFETCH(QStringList, lines);
-        QStringList gotNames, gotLines;
+        QStringList names, lines;
         for (const HeaderLine &line : ScanHeaderLines(block)) {
-            gotNames << line.name;
-            gotLines << line.line;
+            names << line.name;
+            lines << line.line;
         }
-        QCOMPARE(gotNames, names);
-        QCOMPARE(gotLines, lines);
+        QTEST(names, "names");
+        QTEST(lines, "lines");
     }
 
-    void fieldValue()
+    void valueAndAddress()
     {
-        const auto lines = ScanHeaderLines("Subject: A\r\n B\r\nFrom: x\r");
+        const auto lines = ScanHeaderLines("Subject: A\r\n B\r\nsubject:x\r");
         QCOMPARE(HeaderFieldValue(lines.value(0)), QStringLiteral(" A   B"));
-        QCOMPARE(HeaderFieldValue(lines.value(1)), QStringLiteral(" x"));
-        QCOMPARE(HeaderFieldValue(ScanHeaderLines("subject:x\r").value(0)), QStringLiteral("x"));
-    }
-
-    void split()
-    {
+        QCOMPARE(HeaderFieldValue(lines.value(1)), QStringLiteral("x"));
         const QList<std::array<QString, 3>> rows{
             // value, name, address
             {"\"Sales \\\"East\\\" Team\" <user1@host1>", "Sales \"East\" Team", "user1@host1"},
@@ -83,11 +74,10 @@ private Q_SLOTS:
             {"\"A\" user1@host1", "A", ""},
             {"\"abc\\", "abc\\", ""},
         };
-        for (const auto &[value, expectedName, expectedAddress] : rows) {
-            QString name = "stale", address = "stale";
-            SplitAddress(value, name, address);
-            QCOMPARE(name, expectedName);
-            QCOMPARE(address, expectedAddress);
+        for (const auto &[value, name, address] : rows) {
+            QString gotName = "stale", gotAddress = "stale";
+            SplitAddress(value, gotName, gotAddress);
+            QCOMPARE(gotName + u'|' + gotAddress, name + u'|' + address);
         }
     }
 };

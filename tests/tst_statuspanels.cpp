@@ -22,12 +22,10 @@ private Q_SLOTS:
         QTest::newRow("date") << 3 << QString() << AppMsg::PanelDate;
         QTest::newRow("time") << 4 << QString() << AppMsg::PanelTime;
     }
-
     void heardAsShown()
     {
         QFETCH(int, panel);
         QFETCH(QString, text);
-        QFETCH(QString, tip);
         StatusPanels bar(AppMsg::PanelCommand);
         bar.setNames(QStringLiteral("sbrMsg"));
         if (!text.isNull())
@@ -37,7 +35,7 @@ private Q_SLOTS:
         QAccessibleInterface *heard = QAccessible::queryAccessibleInterface(label);
         QVERIFY(heard);
         QCOMPARE(heard->text(QAccessible::Name), label->text());
-        QCOMPARE(heard->text(QAccessible::Description), tip);
+        QTEST(heard->text(QAccessible::Description), "tip");
     }
 };
 

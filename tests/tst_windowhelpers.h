@@ -1,15 +1,13 @@
 #pragma once
 // Helpers for the window tests: controls by name, desks, a catcher for message
-// boxes, a small POP3 server, memo mails and components that record calls.
+// boxes and components that record calls.
 
 #include "Components.h"
 #include "Cp932.h"
 #include "MailCheck.h"
-#include "MemoMail.h"
 #include "Settings.h"
 #include "frmTavrino.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QFile>
@@ -20,11 +18,11 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <QRadioButton>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
 
 #include <memory>
 
@@ -79,23 +77,9 @@ inline bool WriteFile(const QString &path, const QByteArray &content)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) == content.size();
 }
 
-/// Four rows: two members, a separator, a member whose address has blanks.
-inline QByteArray MemberListFile()
-{
-    return Cp932::Encode(QStringLiteral("佐藤;sato@example.jp\r\n---;\r\n"
-                                        "鈴木; suzuki@example.jp \r\n田中;tanaka@example.jp\r\n"));
-}
-
-/// A loopback port nobody listens on.
-inline quint16 RefusedPort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost);
-    return server.serverPort();
-}
-
-/// A desk of user1 at example.jp: a program folder holding the member list,
-/// the settings, and once opened its mail check and main window.
+/// A desk of user1 (password "pass") at example.jp: a program folder holding
+/// a member list of two members, a separator and a member whose address has
+/// blanks; the settings; once opened, its mail check and main window.
 struct Desk
 {
     QTemporaryDir folder;
@@ -105,10 +89,13 @@ struct Desk
 
     explicit Desk(quint16 pop3Port, quint16 smtpPort = 0)
     {
-        WriteFile(folder.filePath(QStringLiteral("members.lst")), MemberListFile());
+        WriteFile(folder.filePath(QStringLiteral("members.lst")),
+                  Cp932::Encode(
+                      QStringLiteral("佐藤;sato@example.jp\r\n---;\r\n"
+                                     "鈴木; suzuki@example.jp \r\n田中;tanaka@example.jp\r\n")));
         settings.UserName = QStringLiteral("総務部");
         settings.UserID = QStringLiteral("user1");
-        settings.Password = QStringLiteral("pass1");
+        settings.Password = QStringLiteral("pass");
         settings.Domain = QStringLiteral("example.jp");
         settings.Pop3Server = settings.SmtpServer = QStringLiteral("127.0.0.1");
         settings.Pop3Port = QString::number(pop3Port);
@@ -172,70 +159,6 @@ private:
     QTimer m_timer;
     QList<QPointer<QMessageBox>> m_seen;
 };
-
-/// A POP3 server on a free loopback port serving a mailbox; when silent, it
-/// accepts connections and never greets.
-class FakePop3 : public QObject
-{
-public:
-    QList<QByteArray> mailbox; ///< whole messages, lines ending in CR LF
-    QStringList commands;      ///< every command received, in order
-    bool silent = false;
-
-    FakePop3()
-    {
-        m_server.listen(QHostAddress::LocalHost);
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-                ++connections;
-                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
-                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-                if (!silent)
-                    socket->write("+OK fake POP3 ready\r\n");
-            }
-        });
-    }
-    quint16 port() const { return m_server.serverPort(); }
-    int connections = 0;
-
-private:
-    void serve(QTcpSocket *socket)
-    {
-        while (socket->canReadLine()) {
-            const QByteArray line = socket->readLine().trimmed();
-            commands.append(QString::fromLatin1(line));
-            const QByteArray verb = line.split(' ').value(0).toUpper();
-            const int number = line.split(' ').value(1).toInt();
-            if (verb == "STAT") {
-                socket->write("+OK " + QByteArray::number(mailbox.size()) + " 100\r\n");
-            } else if (verb == "RETR" && number >= 1 && number <= mailbox.size()) {
-                socket->write("+OK message follows\r\n" + mailbox.at(number - 1) + ".\r\n");
-            } else if (verb == "QUIT") {
-                socket->write("+OK bye\r\n");
-                socket->disconnectFromHost();
-                return;
-            } else {
-                socket->write("+OK\r\n");
-            }
-        }
-    }
-
-    QTcpServer m_server;
-};
-
-/// A memo mail as the program sends it, with the Message-ID the mail office
-/// adds on the way.
-inline QByteArray MemoMailText(QChar kind, bool sealed, const QString &department,
-                               const QString &caller, const QString &text, const QString &messageId)
-{
-    const MemoValues memo = BuildMemoMail(
-        kind, sealed, department, caller, text, {QStringLiteral("user2@example.jp")},
-        {QStringLiteral("佐藤"), QStringLiteral("sato"), QStringLiteral("example.jp")},
-        QDateTime(QDate(2024, 3, 5), QTime(9, 7)));
-    const QByteArray mail = memo.MemoBody.toLatin1();
-    return "Message-ID: " + messageId.toLatin1() + "\r\n" + mail +
-           (mail.endsWith("\r\n") ? "" : "\r\n");
-}
 
 /// Components that count calls instead of opening windows; unavailable, they
 /// fail as a missing plugin does.
