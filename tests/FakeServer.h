@@ -1,25 +1,17 @@
 #pragma once
 // A scripted TCP server for dialogue tests: it plays "send" steps, checks
 // "expect" steps (lines the client must send) and can close the connection,
-// after which the script goes on with the client's next connection. Replies
-// can be cut into single bytes or glued together.
+// after which the script goes on with the client's next connection.
 
 #include "Pop3Jobs.h"
 
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTimer>
+#include <QtNetwork>
 
 class FakeServer : public QObject
 {
 public:
-    enum class Chunking {
-        Whole, ///< each send step in one write
-        Bytes, ///< every byte in a write of its own, one per event-loop turn
-        Glued, ///< consecutive send steps in one write
-    };
-
-    explicit FakeServer(Chunking chunking = Chunking::Whole) : m_chunking(chunking)
+    /// bytewise: every byte sent in a write of its own, one per event-loop turn.
+    explicit FakeServer(bool bytewise = false) : m_bytewise(bytewise)
     {
         m_server.listen(QHostAddress::LocalHost, 0);
         connect(&m_server, &QTcpServer::newConnection, this, [this] {
@@ -45,7 +37,6 @@ public:
     /// Client must send this line (without CR LF); "*" stands for any line.
     FakeServer &expect(const QByteArray &line) { return step(Expect, line); }
     FakeServer &close() { return step(Close); }
-    /// Server waits this long before the next step.
     FakeServer &pause(int ms) { return step(Pause, QByteArray::number(ms)); }
     /// Server sends text in pieces of size bytes, pausing ms between them.
     FakeServer &trickle(const QByteArray &text, int size, int ms)
@@ -118,21 +109,17 @@ private:
     {
         while (m_socket && m_index < m_steps.size() && !m_waitingForTimer) {
             const auto &[kind, data] = m_steps[m_index];
-            if (kind == Send && m_chunking == Chunking::Bytes) {
+            if (kind == Send && m_bytewise) {
                 m_socket->write(data.mid(m_offset, 1));
                 m_socket->flush();
                 if (++m_offset >= data.size()) {
                     m_offset = 0;
                     ++m_index;
                 }
-                resumeAfter(0); // the next byte in the next event-loop turn
+                resumeAfter(0);
             } else if (kind == Send) {
-                QByteArray out;
-                do
-                    out += m_steps[m_index++].second;
-                while (m_chunking == Chunking::Glued && m_index < m_steps.size() &&
-                       m_steps[m_index].first == Send);
-                m_socket->write(out);
+                m_socket->write(data);
+                ++m_index;
             } else if (kind == Expect) {
                 const qsizetype end = m_in.indexOf("\r\n");
                 if (end < 0)
@@ -165,7 +152,7 @@ private:
         });
     }
 
-    Chunking m_chunking;
+    bool m_bytewise;
     QTcpServer m_server;
     QTcpSocket *m_socket = nullptr;
     QList<QTcpSocket *> m_waiting;

@@ -3,8 +3,7 @@
 // ports.env, and a small blocking POP3 client to look into a mailbox the way
 // an independent client would.
 
-#include <QFile>
-#include <QTcpSocket>
+#include <QtNetwork>
 
 struct MailOffice
 {
@@ -15,19 +14,10 @@ struct MailOffice
 
     static MailOffice fromEnvironment()
     {
-        MailOffice office;
-        office.dir = qEnvironmentVariable("TAV_MAILOFFICE_DIR");
-        QFile env(office.dir + QStringLiteral("/ports.env"));
-        const QByteArray text =
-            "\n" + (env.open(QIODevice::ReadOnly) ? env.readAll() : QByteArray());
-        const auto value = [&text](const QByteArray &key) {
-            const qsizetype at = text.indexOf(QByteArray("\n" + key + "="));
-            return at < 0 ? QByteArray() : text.mid(at).split('\n').value(1).mid(key.size() + 1);
-        };
-        office.smtpPort = quint16(value("SMTP_PORT").trimmed().toUInt());
-        office.pop3Port = quint16(value("POP3_PORT").trimmed().toUInt());
-        office.domain = QString::fromLatin1(value("MAIL_DOMAIN").trimmed());
-        return office;
+        const QString dir = qEnvironmentVariable("TAV_MAILOFFICE_DIR");
+        const QSettings env(dir + QStringLiteral("/ports.env"), QSettings::IniFormat);
+        return {dir, quint16(env.value("SMTP_PORT").toUInt()),
+                quint16(env.value("POP3_PORT").toUInt()), env.value("MAIL_DOMAIN").toString()};
     }
     bool isUp() const { return smtpPort != 0 && pop3Port != 0; }
     QString address(int user) const { return QStringLiteral("user%1@").arg(user) + domain; }

@@ -9,8 +9,7 @@
 #include "frmMessage.h"
 #include "tst_windowhelpers.h"
 
-#include <QSignalSpy>
-#include <QTest>
+#include <QtTest>
 
 class TestE2eDesks : public QObject
 {
@@ -38,11 +37,14 @@ class TestE2eDesks : public QObject
     /// Delivers a mail to user2 through the office's SMTP server, as any mailer would.
     void deliver(const QByteArray &text, const QByteArray &messageId = {})
     {
-        SmtpSend job({QStringLiteral("127.0.0.1"), QString::number(m_office.smtpPort),
-                      QStringLiteral("localhost"), {}});
+        SmtpSend job({QStringLiteral("127.0.0.1"),
+                      QString::number(m_office.smtpPort),
+                      QStringLiteral("localhost"),
+                      {}});
         QSignalSpy sent(&job, &SmtpSend::sent);
         QSignalSpy closed(&job, &SmtpSend::closed);
-        const QByteArray id = messageId.isEmpty() ? QByteArray() : "Message-ID: " + messageId + "\r\n";
+        const QByteArray id =
+            messageId.isEmpty() ? QByteArray() : "Message-ID: " + messageId + "\r\n";
         job.sendMail(m_office.address(1), {m_office.address(2)},
                      id + "Subject: memo\r\n\r\n" + text);
         QVERIFY(closed.wait(10000));
@@ -129,8 +131,8 @@ private Q_SLOTS:
         const QString first = shown[0][0].value<MemoValues>().MemoKey;
         const QString second = shown[1][0].value<MemoValues>().MemoKey;
         QList<MailCheck::DeleteResult> results;
-        m_b->check->requestDelete(second, nullptr,
-                                  [&](MailCheck::DeleteResult r, const QString &) { results << r; });
+        m_b->check->requestDelete(
+            second, nullptr, [&](MailCheck::DeleteResult r, const QString &) { results << r; });
         QTRY_COMPARE_WITH_TIMEOUT(results, QList{MailCheck::DeleteResult::Deleted}, 10000);
         QVERIFY(checkB()); // its QUIT makes the deletion take effect
         QStringList keys;

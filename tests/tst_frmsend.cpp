@@ -1,13 +1,11 @@
-// The memo form and its send button driving the SMTP dialogue against a
-// scripted server: what only the window does; the dialogue itself is tested
-// in tst_smtpsend.
+// What the memo form and its send button do around the SMTP dialogue, which
+// tst_smtpsend tests on its own.
 
 #include "FakeServer.h"
 #include "Messages.h"
 #include "tst_windowhelpers.h"
 
-#include <QSignalSpy>
-#include <QTest>
+#include <QtTest>
 
 class TestFrmSend : public QObject
 {
@@ -20,10 +18,10 @@ class TestFrmSend : public QObject
 
     template <class T> T *child(const char *name) const { return Child<T>(m_window, name); }
 
-    /// A desk whose first mail check (of an empty mailbox) has ended.
+    /// A shown desk whose first mail check has ended.
     void openDesk(quint16 smtpPort)
     {
-        m_pop3 = std::make_unique<FakeServer>();
+        m_pop3 = std::make_unique<FakeServer>(); // an empty mailbox
         m_pop3->pop3Login("+OK 0 0");
         m_desk = std::make_unique<Desk>(m_pop3->port(), smtpPort);
         QVERIFY(m_desk->open(&m_components));

@@ -1,6 +1,6 @@
 #include "HeaderLines.h"
 
-#include <QTest>
+#include <QtTest>
 
 #include <array>
 

@@ -5,9 +5,7 @@
 #include "MemberList.h"
 #include "Messages.h"
 
-#include <QFile>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 #include <sys/stat.h>
 

@@ -2,8 +2,7 @@
 #include "Cp932.h"
 #include "JisConvert.h"
 
-#include <QSet>
-#include <QTest>
+#include <QtTest>
 
 #include <array>
 

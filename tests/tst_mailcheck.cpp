@@ -1,8 +1,7 @@
 #include "FakeServer.h"
 #include "MailCheck.h"
 
-#include <QSignalSpy>
-#include <QTest>
+#include <QtTest>
 
 using namespace Qt::StringLiterals;
 using Result = MailCheck::DeleteResult;
@@ -129,7 +128,7 @@ private Q_SLOTS:
         QFETCH(int, kind);
         const QList<QByteArray> memos{RetrMemo(kind ? "<a>" : "<same>", "first"),
                                       RetrMemo(kind ? "<b>" : "<same>", "second")};
-        FakeServer server{kind == 1 ? FakeServer::Chunking::Bytes : FakeServer::Chunking::Whole};
+        FakeServer server{kind == 1}; // kind 1: byte by byte
         if (kind == 2)
             server.pop3Listing(memos).close();
         if (kind < 4)

@@ -1,8 +1,7 @@
 #include "HeaderLines.h"
 #include "MemoMail.h"
 
-#include <QRegularExpression>
-#include <QTest>
+#include <QtTest>
 
 using namespace Qt::StringLiterals;
 

@@ -3,9 +3,8 @@
 #include "AppMessages.h"
 #include "StatusPanels.h"
 
-#include <QAccessible>
-#include <QLabel>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 
 class TestStatusPanels : public QObject
 {

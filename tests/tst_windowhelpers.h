@@ -8,21 +8,7 @@
 #include "Settings.h"
 #include "frmTavrino.h"
 
-#include <QApplication>
-#include <QCheckBox>
-#include <QFile>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QMessageBox>
-#include <QPlainTextEdit>
-#include <QPointer>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QTemporaryDir>
-#include <QTimer>
-#include <QToolButton>
+#include <QtWidgets>
 
 #include <memory>
 
@@ -115,18 +101,20 @@ struct Desk
     }
 };
 
-struct SeenBox
-{
-    QMessageBox::Icon icon;
-    QString title;
-    QString text;
-};
-
 /// Records every message box, modal or not, once and (while dismiss is set)
 /// presses its OK button.
 class BoxCatcher : public QObject
 {
 public:
+    struct Box
+    {
+        QMessageBox::Icon icon;
+        QString title;
+        QString text;
+    };
+    QList<Box> boxes;
+    bool dismiss;
+
     explicit BoxCatcher(bool dismiss = true) : dismiss(dismiss)
     {
         connect(&m_timer, &QTimer::timeout, this, [this] {
@@ -141,9 +129,6 @@ public:
         });
         m_timer.start(10);
     }
-
-    QList<SeenBox> boxes;
-    bool dismiss;
 
     static QList<QMessageBox *> openBoxes()
     {

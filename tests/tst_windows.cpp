@@ -9,12 +9,7 @@
 #include "frmMessage.h"
 #include "tst_windowhelpers.h"
 
-#include <QLocalSocket>
-#include <QMenu>
-#include <QProcess>
-#include <QSignalSpy>
-#include <QSystemTrayIcon>
-#include <QTest>
+#include <QtTest>
 
 namespace {
 
@@ -219,26 +214,7 @@ private Q_SLOTS:
         QVERIFY(viewer.isVisible() && del->isEnabled());
     }
 
-    void secondCopyIsRefusedAndRestoresTheFirst()
-    {
-        QTemporaryDir folder;
-        SingleInstance first(folder.path());
-        QVERIFY(first.claim());
-        QSignalSpy restore(&first, &SingleInstance::restoreRequested);
-        SingleInstance second(folder.path() + QLatin1Char('/'));
-        QVERIFY(!second.claim());
-        BoxCatcher boxes;
-        RefuseSecondCopy(second);
-        QCOMPARE(boxes.boxes.size(), 1);
-        QCOMPARE(boxes.boxes[0].text, QStringLiteral("Tavrinoは既に起動されています"));
-        QCOMPARE(boxes.boxes[0].title, QStringLiteral("Tavrino"));
-        QCOMPARE(boxes.boxes[0].icon, QMessageBox::Critical);
-        QVERIFY(restore.wait(5000));
-        QTemporaryDir other; // another folder is another program
-        QVERIFY(SingleInstance(other.path()).claim());
-    }
-
-    void runningProgramAnswersASecondCopy()
+    void oneCopyPerProgramFolder()
     {
         // A portable copy of the program in a folder of its own, whose check
         // fails at once.
@@ -254,7 +230,6 @@ private Q_SLOTS:
         const Settings settings = Settings::Read(folder.path());
         QVERIFY(settings.isConfigured());
         QCOMPARE(settings.memberListPath(), folder.filePath("members.lst"));
-
         QProcess program;                              // offscreen, as the test
         program.setWorkingDirectory(QDir::tempPath()); // it finds its files anyway
         program.start(folder.filePath("Tavrino"));
@@ -266,14 +241,28 @@ private Q_SLOTS:
                 return probe.waitForConnected(200);
             }(),
             10000);
-        SingleInstance second(folder.path());
+
+        // A second copy is refused with a box, and asks the first to restore.
+        SingleInstance second(folder.path() + QLatin1Char('/'));
         QVERIFY(!second.claim());
-        QVERIFY(second.askFirstToRestore());
+        BoxCatcher boxes;
+        RefuseSecondCopy(second);
+        QCOMPARE(boxes.boxes.size(), 1);
+        QCOMPARE(boxes.boxes[0].text, QStringLiteral("Tavrinoは既に起動されています"));
+        QCOMPARE(boxes.boxes[0].title, QStringLiteral("Tavrino"));
+        QCOMPARE(boxes.boxes[0].icon, QMessageBox::Critical);
         QCOMPARE(program.state(), QProcess::Running);
-        // Killed, it leaves its name behind; the next copy takes it over.
+        // Killed, the program leaves its name behind; the next copy takes it
+        // over and hears the request of a later one.
         program.kill();
         QVERIFY(program.waitForFinished());
-        QVERIFY(SingleInstance(folder.path()).claim());
+        SingleInstance next(folder.path());
+        QVERIFY(next.claim());
+        QSignalSpy restore(&next, &SingleInstance::restoreRequested);
+        QVERIFY(second.askFirstToRestore());
+        QVERIFY(restore.wait(5000));
+        QTemporaryDir other; // another folder is another program
+        QVERIFY(SingleInstance(other.path()).claim());
     }
 
     void componentsLoadFromTheProgramFolder()

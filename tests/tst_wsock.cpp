@@ -1,6 +1,6 @@
 #include "WSock.h"
 
-#include <QTest>
+#include <QtTest>
 
 class TestWSock : public QObject
 {
