@@ -7,6 +7,8 @@
 
 #include <QtNetwork>
 
+using namespace Qt::StringLiterals;
+
 class FakeServer : public QObject
 {
 public:
@@ -22,17 +24,19 @@ public:
     }
 
     quint16 port() const { return m_server.serverPort(); }
-    /// A loopback port nothing listens on.
     static quint16 closedPort()
     {
         QTcpServer probe;
         probe.listen(QHostAddress::LocalHost, 0);
         return probe.serverPort();
     }
-    /// Server sends text (CR LF appended when line is true).
+    /// Server sends text, a line unless told otherwise.
     FakeServer &send(const QByteArray &text, bool line = true)
     {
-        return step(Send, line ? text + "\r\n" : text);
+        const QByteArray data = line ? text + "\r\n" : text;
+        for (qsizetype i = 0; m_bytewise && i < data.size(); ++i)
+            step(Send, data.mid(i, 1)).pause(0);
+        return m_bytewise ? *this : step(Send, data);
     }
     /// Client must send this line (without CR LF); "*" stands for any line.
     FakeServer &expect(const QByteArray &line) { return step(Expect, line); }
@@ -109,15 +113,7 @@ private:
     {
         while (m_socket && m_index < m_steps.size() && !m_waitingForTimer) {
             const auto &[kind, data] = m_steps[m_index];
-            if (kind == Send && m_bytewise) {
-                m_socket->write(data.mid(m_offset, 1));
-                m_socket->flush();
-                if (++m_offset >= data.size()) {
-                    m_offset = 0;
-                    ++m_index;
-                }
-                resumeAfter(0);
-            } else if (kind == Send) {
+            if (kind == Send) {
                 m_socket->write(data);
                 ++m_index;
             } else if (kind == Expect) {
@@ -128,13 +124,16 @@ private:
                 m_in.remove(0, end + 2);
                 m_received.append(line);
                 if (line != data && data != "*" && m_failure.isEmpty())
-                    m_failure = QStringLiteral("step %1: expected \"%2\", got \"%3\"")
-                                    .arg(m_index)
-                                    .arg(QString::fromLatin1(data), QString::fromLatin1(line));
+                    m_failure = u"step %1: expected \"%2\", got \"%3\""_s.arg(m_index).arg(
+                        QString::fromLatin1(data), QString::fromLatin1(line));
                 ++m_index;
             } else if (kind == Pause) {
                 ++m_index;
-                resumeAfter(data.toInt());
+                m_waitingForTimer = true;
+                QTimer::singleShot(data.toInt(), this, [this] {
+                    m_waitingForTimer = false;
+                    run();
+                });
             } else {
                 ++m_index;
                 std::exchange(m_socket, nullptr)->disconnectFromHost();
@@ -143,22 +142,13 @@ private:
         }
     }
 
-    void resumeAfter(int ms)
-    {
-        m_waitingForTimer = true;
-        QTimer::singleShot(ms, this, [this] {
-            m_waitingForTimer = false;
-            run();
-        });
-    }
-
     bool m_bytewise;
     QTcpServer m_server;
     QTcpSocket *m_socket = nullptr;
     QList<QTcpSocket *> m_waiting;
     int m_connections = 0;
     QList<std::pair<Kind, QByteArray>> m_steps;
-    qsizetype m_index = 0, m_offset = 0;
+    qsizetype m_index = 0;
     bool m_waitingForTimer = false;
     QByteArray m_in;
     QString m_failure;
@@ -170,11 +160,7 @@ private:
 /// POP3 settings for user1 / pass on a loopback port, with short bounds.
 inline Pop3Settings Pop3At(quint16 port, int replyTimeoutMs = 5000)
 {
-    Pop3Settings s{QStringLiteral("127.0.0.1"),
-                   QString::number(port),
-                   QStringLiteral("user1"),
-                   QStringLiteral("pass"),
-                   {}};
+    Pop3Settings s{u"127.0.0.1"_s, QString::number(port), u"user1"_s, u"pass"_s, {}};
     s.limits.replyTimeoutMs = replyTimeoutMs;
     s.limits.quitTimeoutMs = 2000;
     return s;

@@ -23,10 +23,10 @@ class TestE2eDesks : public QObject
     std::unique_ptr<Desk> openDesk(int user)
     {
         auto desk = std::make_unique<Desk>(m_office.pop3Port, m_office.smtpPort);
-        desk->settings.UserID = QStringLiteral("user%1").arg(user);
-        desk->settings.Password = QStringLiteral("pass%1").arg(user);
+        desk->settings.UserID = u"user%1"_s.arg(user);
+        desk->settings.Password = u"pass%1"_s.arg(user);
         desk->settings.Domain = m_office.domain;
-        WriteFile(desk->folder.filePath(QStringLiteral("members.lst")),
+        WriteFile(desk->folder.filePath(u"members.lst"_s),
                   "B;" + m_office.address(2).toLatin1() + "\r\n");
         if (!desk->open(&m_components))
             qFatal("desk not configured");
@@ -37,18 +37,13 @@ class TestE2eDesks : public QObject
     /// Delivers a mail to user2 through the office's SMTP server, as any mailer would.
     void deliver(const QByteArray &text, const QByteArray &messageId = {})
     {
-        SmtpSend job({QStringLiteral("127.0.0.1"),
-                      QString::number(m_office.smtpPort),
-                      QStringLiteral("localhost"),
-                      {}});
+        SmtpSend job({u"127.0.0.1"_s, QString::number(m_office.smtpPort), u"localhost"_s, {}});
         QSignalSpy sent(&job, &SmtpSend::sent);
-        QSignalSpy closed(&job, &SmtpSend::closed);
         const QByteArray id =
             messageId.isEmpty() ? QByteArray() : "Message-ID: " + messageId + "\r\n";
         job.sendMail(m_office.address(1), {m_office.address(2)},
                      id + "Subject: memo\r\n\r\n" + text);
-        QVERIFY(closed.wait(10000));
-        QCOMPARE(sent.count(), 1);
+        QVERIFY(sent.wait(10000));
     }
 
     /// Desk B checks now, the minutes counted down at once; the check's outcome.
@@ -60,24 +55,23 @@ class TestE2eDesks : public QObject
         return ended.wait(15000) && ended.first().first().toBool();
     }
 
-    /// Sets the password Dovecot accepts for user2.
+    /// Sets the password Dovecot accepts for user2; it notices within a second or so.
     void setPassword(const QByteArray &password)
     {
-        QFile file(m_office.dir + QStringLiteral("/dovecot/users"));
+        QFile file(m_office.dir + u"/dovecot/users"_s);
         QVERIFY(file.open(QIODevice::ReadWrite));
         QByteArray users = file.readAll();
         const qsizetype from = users.indexOf("{PLAIN}", users.indexOf("\nuser2@") + 1) + 7;
         users.replace(from, users.indexOf(':', from) - from, password);
         QVERIFY(file.resize(0) && file.write(users) == users.size() && file.flush());
-        // Dovecot looks at the file again at most once a second.
-        QTRY_VERIFY_WITH_TIMEOUT(PopProbe(m_office, 2, password).ok(), 10000);
     }
 
 private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY2(m_office.isUp(), "the local mail office is not running");
-        EmptyMailbox(m_office, 2);
+        for (const QFileInfo &mail : m_office.mails(2))
+            QVERIFY(QFile::remove(mail.filePath()));
         m_a = openDesk(1);
         m_b = openDesk(2);
     }
@@ -93,15 +87,13 @@ private Q_SLOTS:
         QWidget *a = m_a->window.get();
         auto *send = Child<QToolButton>(a, "cmdButton0");
         QTRY_VERIFY_WITH_TIMEOUT(send->isEnabled(), 15000);
-        FillMemo(a, {0}, 0, false, QStringLiteral("営業部"), QStringLiteral("担当者"),
-                 QStringLiteral("折り返しお願いします。\n内線123まで"));
+        FillMemo(a, {0}, 0, false, u"営業部"_s, u"担当者"_s,
+                 u"折り返しお願いします。\n内線123まで"_s);
         QTest::mouseClick(send, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(Text(a, "sbrMsgPanel2"), Msg::MessageSent, 15000);
         QTRY_VERIFY_WITH_TIMEOUT((checkB(), m_b->window->viewers().size() == 1), 30000);
-        QCOMPARE(Shown(m_b->window->viewers()[0]).section(QLatin1Char('|'), 0, 5),
-                 QStringLiteral(" お電話ください。| 営業部| 担当者|折り返しお願いします。\n"
-                                "内線123まで\n|総務部|%1")
-                     .arg(m_office.address(1)));
+        QCOMPARE(Text(m_b->window->viewers()[0], "txtMessage"),
+                 u"折り返しお願いします。\n内線123まで\n"_s);
     }
 
     void aFailedLoginInBetweenAnnouncesNothingTwice()
@@ -111,10 +103,10 @@ private Q_SLOTS:
         deliver("2");
         QTRY_VERIFY_WITH_TIMEOUT((checkB(), shown.count() == 2), 30000);
         setPassword("changed");
+        QTRY_VERIFY_WITH_TIMEOUT(!checkB(), 10000);
         deliver("3");
-        QVERIFY(!checkB());
-        QTRY_COMPARE(m_boxes.boxes.size(), 1);
-        QVERIFY2(m_boxes.boxes[0].text.startsWith("recv:-ERR"), qPrintable(m_boxes.boxes[0].text));
+        QTRY_VERIFY2(m_boxes.boxes.value(0).startsWith(Warning("recv:-ERR")),
+                     qPrintable(m_boxes.boxes.join('\n')));
         setPassword("pass2");
         QTRY_VERIFY_WITH_TIMEOUT((checkB(), shown.count() >= 3), 30000);
         QVERIFY(checkB());
@@ -135,10 +127,7 @@ private Q_SLOTS:
             second, nullptr, [&](MailCheck::DeleteResult r, const QString &) { results << r; });
         QTRY_COMPARE_WITH_TIMEOUT(results, QList{MailCheck::DeleteResult::Deleted}, 10000);
         QVERIFY(checkB()); // its QUIT makes the deletion take effect
-        QStringList keys;
-        for (const MailBoxRow &row : m_b->check->currentBox())
-            keys << row.Key;
-        QVERIFY(keys.contains(first) && !keys.contains(second));
+        QCOMPARE(m_b->check->currentBox().last().Key, first);
     }
 
     void aFloodOpensFiftyViewersAndTheRestWait()
@@ -151,8 +140,7 @@ private Q_SLOTS:
         QVERIFY(!QTest::currentTestFailed());
         QTRY_VERIFY_WITH_TIMEOUT((checkB(), m_b->check->waitingCount() == 150), 60000);
         QCOMPARE(m_b->window->viewers().size(), 50);
-        QCOMPARE(Text(m_b->window.get(), "sbrMsgPanel2"),
-                 QStringLiteral("表示待ちのメッセージ: 150 件"));
+        QCOMPARE(Text(m_b->window.get(), "sbrMsgPanel2"), u"表示待ちのメッセージ: 150 件"_s);
         // Closing viewers brings the next memos, in order.
         const QList<frmMessage *> open = m_b->window->viewers();
         open[0]->close();
@@ -164,7 +152,7 @@ private Q_SLOTS:
 
     void deleteInTheViewerTakesEffectWhenDeskBClosesWithQuit()
     {
-        const int stored = PopProbe(m_office, 2).count();
+        const qsizetype stored = m_office.mails(2).size();
         QPointer<frmMessage> viewer = m_b->window->viewers().value(0);
         QVERIFY(viewer);
         auto *del = Child<QToolButton>(viewer.data(), "cmdButton0");
@@ -172,10 +160,10 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT((viewer->RefreshDeleteButton(), del->isEnabled()), 15000);
         QTest::mouseClick(del, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!viewer, 15000);
-        QCOMPARE(PopProbe(m_office, 2).count(), stored); // marked in B's session alone
+        QCOMPARE(m_office.mails(2).size(), stored); // marked in B's session alone
         m_b->window->close();
-        QTRY_COMPARE_WITH_TIMEOUT(PopProbe(m_office, 2).count(), stored - 1, 10000);
-        QCOMPARE(m_boxes.boxes.size(), 1); // the failed login's, and no other
+        QTRY_COMPARE_WITH_TIMEOUT(m_office.mails(2).size(), stored - 1, 10000);
+        QCOMPARE(m_boxes.boxes.filter(u"recv:-ERR"_s), m_boxes.boxes); // the failed logins' alone
     }
 };
 

@@ -72,9 +72,7 @@ private Q_SLOTS:
         // No recipient: the message, the focus on the list, no connection.
         BoxCatcher boxes;
         QTest::mouseClick(child<QToolButton>("cmdButton0"), Qt::LeftButton);
-        QTRY_COMPARE(boxes.boxes.size(), 1);
-        QCOMPARE(boxes.boxes[0].text, Msg::NoRecipient);
-        QCOMPARE(boxes.boxes[0].title, Msg::Title);
+        QTRY_COMPARE(boxes.boxes, QStringList(Warning(Msg::NoRecipient)));
         QTRY_COMPARE(m_window->focusWidget(), list);
         verifyBusy(false);
         QCoreApplication::processEvents();
@@ -86,7 +84,7 @@ private Q_SLOTS:
         FakeServer server;
         openDesk(server.port());
         // Chosen as fourth, then first: sent in list order.
-        FillMemo(m_window, {3, 0}, 2, true, "ACME", "Bob", QStringLiteral(".\n.abc\nend."));
+        FillMemo(m_window, {3, 0}, 2, true, "ACME", "Bob", u".\n.abc\nend."_s);
         const QList<QByteArray> wire =
             QByteArray("HELO example.jp\nMAIL FROM:<user1@example.jp>\nRCPT TO:<sato@example.jp>\n"
                        "RCPT TO:<tanaka@example.jp>\nDATA\n*\n" // the Subject, below
@@ -136,14 +134,13 @@ private Q_SLOTS:
         QTRY_VERIFY(server.done());
         QTest::qWait(50);
         boxes.dismiss = true;
-        QCOMPARE(boxes.boxes[0].text, QStringLiteral("recv:554 5.3.2 busy"));
-        QCOMPARE(boxes.boxes[0].icon, QMessageBox::Warning);
+        QCOMPARE(boxes.boxes, QStringList(Warning(u"recv:554 5.3.2 busy"_s)));
         QTRY_VERIFY(BoxCatcher::openBoxes().isEmpty());
         // The form is kept for another try; the buttons are back, the timer runs.
         QVERIFY(Text(m_window, "sbrMsgPanel2") != Msg::MessageSent);
         const MemoDraft draft = m_window->CurrentDraft();
         QCOMPARE(draft.recipients.size(), 2);
-        QCOMPARE(draft.text, QStringLiteral("本文"));
+        QCOMPARE(draft.text, u"本文"_s);
         QCOMPARE(draft.kind, QLatin1Char('1'));
         verifyBusy(false);
     }
@@ -168,7 +165,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(server.done(), 10000);
         QTRY_VERIFY(child<QToolButton>("cmdButton0")->isEnabled());
         QTRY_COMPARE(boxes.boxes.size(), 2); // the check's failure and the send's
-        QCOMPARE(boxes.boxes[1].text, QStringLiteral("recv:421 closing"));
+        QCOMPARE(boxes.boxes[1], Warning(u"recv:421 closing"_s));
         QTRY_VERIFY(BoxCatcher::openBoxes().isEmpty());
     }
 

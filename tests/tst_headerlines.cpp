@@ -4,6 +4,8 @@
 
 #include <array>
 
+using namespace Qt::StringLiterals;
+
 class TestHeaderLines : public QObject
 {
     Q_OBJECT
@@ -17,7 +19,7 @@ private Q_SLOTS:
         QCOMPARE(FoldHeaderLines(w40 + " " + w35 + "\r\n"), w40 + "\r\n " + w35 + "\r\n");
         QCOMPARE(FoldHeaderLines(word + " " + word + "\r\n"), word + "\r\n " + word + "\r\n");
         QCOMPARE(FoldHeaderLines("A: " + x90 + "\r\n"), "A:\r\n " + x90 + "\r\n"); // never split
-        QCOMPARE(FoldHeaderLines("a  b\r\nc\r\n"), QStringLiteral("a  b\r\nc\r\n"));
+        QCOMPARE(FoldHeaderLines("a  b\r\nc\r\n"), u"a  b\r\nc\r\n"_s);
     }
 
     void scan_data()
@@ -61,8 +63,8 @@ private Q_SLOTS:
     void valueAndAddress()
     {
         const auto lines = ScanHeaderLines("Subject: A\r\n B\r\nsubject:x\r");
-        QCOMPARE(HeaderFieldValue(lines.value(0)), QStringLiteral(" A   B"));
-        QCOMPARE(HeaderFieldValue(lines.value(1)), QStringLiteral("x"));
+        QCOMPARE(HeaderFieldValue(lines.value(0)), u" A   B"_s);
+        QCOMPARE(HeaderFieldValue(lines.value(1)), u"x"_s);
         const QList<std::array<QString, 3>> rows{
             // value, name, address
             {"\"Sales \\\"East\\\" Team\" <user1@host1>", "Sales \"East\" Team", "user1@host1"},

@@ -9,6 +9,8 @@
 
 #include <sys/stat.h>
 
+using namespace Qt::StringLiterals;
+
 using Rows = QList<MemberRow>;
 
 class TestIniFile : public QObject
@@ -16,8 +18,8 @@ class TestIniFile : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    const QString m_path = m_dir.filePath(QStringLiteral("Tavrino.ini"));
-    const QString m_list = m_dir.filePath(QStringLiteral("members.lst"));
+    const QString m_path = m_dir.filePath(u"Tavrino.ini"_s);
+    const QString m_list = m_dir.filePath(u"members.lst"_s);
     QByteArray read() const
     {
         QFile f(m_path);
@@ -30,17 +32,14 @@ class TestIniFile : public QObject
     }
     bool set(const QString &key, const QByteArray &value) const
     {
-        return IniFile(m_path).SetIniParm(QStringLiteral("Tavrino"), key, value);
+        return IniFile(m_path).SetIniParm(u"Tavrino"_s, key, value);
     }
-    QString get(const QString &key) const
-    {
-        return IniFile(m_path).GetIniParm(QStringLiteral("Tavrino"), key);
-    }
+    QString get(const QString &key) const { return IniFile(m_path).GetIniParm(u"Tavrino"_s, key); }
 
 private Q_SLOTS:
     void readRules()
     {
-        QCOMPARE(get(QStringLiteral("A")), QString()); // no file
+        QCOMPARE(get(u"A"_s), QString()); // no file
         const QList<std::tuple<QByteArray, QString, QString>> rows{
             {"[tavrino]\r\nuserid=user1\r\n", "UserID", "user1"},
             {"[Tavrino]\r\n  UserID =  user1 \t\r\n", "UserID", "user1"},
@@ -48,7 +47,7 @@ private Q_SLOTS:
             {"[Other]\r\nUserID=x\r\n[Tavrino]\r\n", "UserID", ""},
             {"[Tavrino]\nA=1\nA=2\n", "A", "1"},
             {"[Tavrino]\r\nList=" + QByteArray(300, 'x') + "\r\n", "List", QString(254, 'x')},
-            {"[Tavrino]\r\nN=" + Cp932::Encode(QStringLiteral("総務部")), "N", "総務部"},
+            {"[Tavrino]\r\nN=" + Cp932::Encode(u"総務部"_s), "N", "総務部"},
         };
         for (const auto &[content, key, expected] : rows) {
             write(content);
@@ -66,7 +65,7 @@ private Q_SLOTS:
         QCOMPARE(read(), QByteArray("; note\r\n[Tavrino]\r\nUserID=u\r\nTop= 1200\r\n"
                                     "List=a.lst\r\nLeft= 15\r\n\r\n[Other]\r\nTop=9\r\n"));
         QVERIFY(set("A", "x\r\nB=y"));
-        QCOMPARE(get(QStringLiteral("B")), QString()); // a value adds no line
+        QCOMPARE(get(u"B"_s), QString()); // a value adds no line
     }
 
     void writeModes_data()
@@ -102,8 +101,8 @@ private Q_SLOTS:
         QCOMPARE(read(), QByteArray("[Tavrino]\r\nTop=1\r\n"));
         QCOMPARE(IniWriteErrorText(m_path),
                  m_path + " ファイルの書き込み時にエラーが発生しました。");
-        IniFile missing(m_dir.filePath(QStringLiteral("no/such/Tavrino.ini")));
-        QVERIFY(!missing.SetIniParm(QStringLiteral("Tavrino"), QStringLiteral("Top"), " 2"));
+        IniFile missing(m_dir.filePath(u"no/such/Tavrino.ini"_s));
+        QVERIFY(!missing.SetIniParm(u"Tavrino"_s, u"Top"_s, " 2"));
     }
 
     void twips()
@@ -113,8 +112,7 @@ private Q_SLOTS:
             {"3.5", 4},      {"12ab", 12},   {"1.5E3", 1500}, {"abc", 0},     {"99999", 32767}};
         for (const auto &[text, value] : forms)
             QCOMPARE(int(ParseTwips(text)), value);
-        QCOMPARE(FormatTwips(2880) + FormatTwips(0) + FormatTwips(-150),
-                 QStringLiteral(" 2880 0-150"));
+        QCOMPARE(FormatTwips(2880) + FormatTwips(0) + FormatTwips(-150), u" 2880 0-150"_s);
     }
 
     void memberList_data()
@@ -147,22 +145,18 @@ private Q_SLOTS:
 
     void memberListWriteAndFailures()
     {
-        const Rows rows{
-            {QStringLiteral("佐藤"), "u1@h"}, {"---", ""}, {"a", "b;c"}, {" s ", " x "}};
+        const Rows rows{{u"佐藤"_s, "u1@h"}, {"---", ""}, {"a", "b;c"}, {" s ", " x "}};
         QCOMPARE(WriteMemberList(m_list, rows), QString());
         QFile f(m_list);
         QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(),
-                 Cp932::Encode(QStringLiteral("佐藤")) + ";u1@h\r\n---;\r\na;b;c\r\n s ; x \r\n");
+        QCOMPARE(f.readAll(), Cp932::Encode(u"佐藤"_s) + ";u1@h\r\n---;\r\na;b;c\r\n s ; x \r\n");
         QCOMPARE(ReadMemberList(m_list).rows, rows);
-        QVERIFY(!WriteMemberList(m_dir.filePath(QStringLiteral("no/dir.lst")), rows).isEmpty());
+        QVERIFY(!WriteMemberList(m_dir.filePath(u"no/dir.lst"_s), rows).isEmpty());
         QVERIFY((MemberRow{"---", ""}).isSeparator());
         QVERIFY(!(MemberRow{"---", "x"}).isSeparator());
         QVERIFY(!(MemberRow{"--- ", ""}).isSeparator());
-        QCOMPARE(ReadMemberList(m_dir.filePath(QStringLiteral("none.lst"))).error,
-                 Msg::ErrFileNotFound);
-        QCOMPARE(ReadMemberList(m_dir.filePath(QStringLiteral("no/dir.lst"))).error,
-                 Msg::ErrPathNotFound);
+        QCOMPARE(ReadMemberList(m_dir.filePath(u"none.lst"_s)).error, Msg::ErrFileNotFound);
+        QCOMPARE(ReadMemberList(m_dir.filePath(u"no/dir.lst"_s)).error, Msg::ErrPathNotFound);
     }
 };
 

@@ -3,7 +3,6 @@
 
 #include <QtTest>
 
-using namespace Qt::StringLiterals;
 using Result = MailCheck::DeleteResult;
 
 class TestMailCheck : public QObject

@@ -5,8 +5,6 @@
 
 #include <QtTest>
 
-using namespace Qt::StringLiterals;
-
 class TestPop3Jobs : public QObject
 {
     Q_OBJECT

@@ -7,8 +7,6 @@
 
 #include <QtTest>
 
-using namespace Qt::StringLiterals;
-
 class TestSmtpSend : public QObject
 {
     Q_OBJECT

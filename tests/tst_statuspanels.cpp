@@ -6,6 +6,8 @@
 #include <QtTest>
 #include <QtWidgets>
 
+using namespace Qt::StringLiterals;
+
 class TestStatusPanels : public QObject
 {
     Q_OBJECT
@@ -16,8 +18,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("panel");
         QTest::addColumn<QString>("text"); // null: what the clock shows
         QTest::addColumn<QString>("tip");
-        QTest::newRow("user") << 1 << QStringLiteral("鈴木") << AppMsg::PanelUser;
-        QTest::newRow("command") << 2 << QStringLiteral("Message Sent!") << AppMsg::PanelCommand;
+        QTest::newRow("user") << 1 << u"鈴木"_s << AppMsg::PanelUser;
+        QTest::newRow("command") << 2 << u"Message Sent!"_s << AppMsg::PanelCommand;
         QTest::newRow("date") << 3 << QString() << AppMsg::PanelDate;
         QTest::newRow("time") << 4 << QString() << AppMsg::PanelTime;
     }
@@ -26,10 +28,10 @@ private Q_SLOTS:
         QFETCH(int, panel);
         QFETCH(QString, text);
         StatusPanels bar(AppMsg::PanelCommand);
-        bar.setNames(QStringLiteral("sbrMsg"));
+        bar.setNames(u"sbrMsg"_s);
         if (!text.isNull())
             bar.setPanelText(panel, text);
-        auto *label = bar.findChild<QLabel *>(QStringLiteral("sbrMsgPanel%1").arg(panel));
+        auto *label = bar.findChild<QLabel *>(u"sbrMsgPanel%1"_s.arg(panel));
         QVERIFY(label && !label->text().isEmpty());
         QAccessibleInterface *heard = QAccessible::queryAccessibleInterface(label);
         QVERIFY(heard);

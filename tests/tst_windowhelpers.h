@@ -12,6 +12,8 @@
 
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 template <class T> T *Child(const QWidget *w, const QString &name)
 {
     T *found = w->findChild<T *>(name);
@@ -53,7 +55,7 @@ inline void FillMemo(QWidget *w, const QList<int> &rows, int kind, bool sealed, 
     Child<QLineEdit>(w, "txtCaller")->setText(caller);
     Child<QPlainTextEdit>(w, "txtMessage")->setPlainText(text);
     if (kind >= 0)
-        Child<QRadioButton>(w, QStringLiteral("optMessage%1").arg(kind))->setChecked(true);
+        Child<QRadioButton>(w, u"optMessage%1"_s.arg(kind))->setChecked(true);
     Child<QCheckBox>(w, "chkCover")->setChecked(sealed);
 }
 
@@ -75,20 +77,20 @@ struct Desk
 
     explicit Desk(quint16 pop3Port, quint16 smtpPort = 0)
     {
-        WriteFile(folder.filePath(QStringLiteral("members.lst")),
+        WriteFile(folder.filePath(u"members.lst"_s),
                   Cp932::Encode(
                       QStringLiteral("佐藤;sato@example.jp\r\n---;\r\n"
                                      "鈴木; suzuki@example.jp \r\n田中;tanaka@example.jp\r\n")));
-        settings.UserName = QStringLiteral("総務部");
-        settings.UserID = QStringLiteral("user1");
-        settings.Password = QStringLiteral("pass");
-        settings.Domain = QStringLiteral("example.jp");
-        settings.Pop3Server = settings.SmtpServer = QStringLiteral("127.0.0.1");
+        settings.UserName = u"総務部"_s;
+        settings.UserID = u"user1"_s;
+        settings.Password = u"pass"_s;
+        settings.Domain = u"example.jp"_s;
+        settings.Pop3Server = settings.SmtpServer = u"127.0.0.1"_s;
         settings.Pop3Port = QString::number(pop3Port);
         settings.SmtpPort = QString::number(smtpPort);
-        settings.List = QStringLiteral("members.lst");
-        settings.Interval = QStringLiteral("300");
-        settings.Sleep = QStringLiteral("0");
+        settings.List = u"members.lst"_s;
+        settings.Interval = u"300"_s;
+        settings.Sleep = u"0"_s;
     }
 
     /// A new mail check and main window for the settings; Load's answer.
@@ -101,18 +103,12 @@ struct Desk
     }
 };
 
-/// Records every message box, modal or not, once and (while dismiss is set)
-/// presses its OK button.
+/// Records every message box, modal or not, once as "icon title: text" and
+/// (while dismiss is set) presses its OK button.
 class BoxCatcher : public QObject
 {
 public:
-    struct Box
-    {
-        QMessageBox::Icon icon;
-        QString title;
-        QString text;
-    };
-    QList<Box> boxes;
+    QStringList boxes;
     bool dismiss;
 
     explicit BoxCatcher(bool dismiss = true) : dismiss(dismiss)
@@ -121,7 +117,10 @@ public:
             for (QMessageBox *box : openBoxes()) {
                 if (!m_seen.contains(box)) {
                     m_seen.append(box);
-                    boxes.append({box->icon(), box->windowTitle(), box->text()});
+                    const char *icons[] = {"none", "information", "warning", "critical",
+                                           "question"};
+                    boxes << u"%1 %2: %3"_s.arg(QLatin1String(icons[box->icon()]),
+                                                box->windowTitle(), box->text());
                 }
                 if (this->dismiss && box->button(QMessageBox::Ok))
                     box->button(QMessageBox::Ok)->click();
@@ -145,6 +144,12 @@ private:
     QList<QPointer<QMessageBox>> m_seen;
 };
 
+/// A warning box of the program as BoxCatcher records it.
+inline QString Warning(const QString &text)
+{
+    return u"warning Tavrino: "_s + text;
+}
+
 /// Components that count calls instead of opening windows; unavailable, they
 /// fail as a missing plugin does.
 class FakeComponents : public ComponentHost, public ITavOptions, public ITavReply
@@ -166,7 +171,7 @@ public:
 private:
     bool get(QString *error)
     {
-        *error = available ? QString() : QStringLiteral("plugin missing");
+        *error = available ? QString() : u"plugin missing"_s;
         return available;
     }
 };

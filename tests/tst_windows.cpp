@@ -1,7 +1,5 @@
-// The main window, the memo viewer and start-up: one copy per program folder,
-// the settings read once, the components loaded from the program folder.
+// The main window, the memo viewer and start-up.
 
-#include "AppMessages.h"
 #include "FakeServer.h"
 #include "Messages.h"
 #include "SingleInstance.h"
@@ -11,28 +9,21 @@
 
 #include <QtTest>
 
-namespace {
-
-/// A sealed memo from 佐藤 <sato@example.jp> as read from the server.
-MemoValues SealedMemo()
-{
-    const MemoValues memo = BuildMemoMail(
-        '1', true, QStringLiteral("東京商事"), QStringLiteral("山田太郎"),
-        QStringLiteral("折り返しお願いします。\r\n明日まで"), {QStringLiteral("user2@example.jp")},
-        {QStringLiteral("佐藤"), QStringLiteral("sato"), QStringLiteral("example.jp")},
-        QDateTime(QDate(2024, 3, 5), QTime(9, 7)));
-    return ReadMemoMail("+OK\r\nMessage-ID:  <m1@example.jp>  \r\n" + memo.MemoBody.toLatin1() +
-                        "\r\n.\r\n");
-}
-
-} // namespace
-
 class TestWindows : public QObject
 {
     Q_OBJECT
 
     FakeComponents m_components;
     const QString m_programDir = qEnvironmentVariable("TAV_PROGRAM_DIR");
+    /// A sealed memo from 佐藤 <sato@example.jp> as read from the server.
+    const MemoValues m_sealed =
+        ReadMemoMail("+OK\r\nMessage-ID:  <m1@example.jp>  \r\n" +
+                     BuildMemoMail('1', true, u"東京商事"_s, u"山田太郎"_s,
+                                   u"折り返しお願いします。\r\n明日まで"_s, {u"user2@example.jp"_s},
+                                   {u"佐藤"_s, u"sato"_s, u"example.jp"_s},
+                                   QDateTime(QDate(2024, 3, 5), QTime(9, 7)))
+                         .MemoBody.toLatin1() +
+                     "\r\n.\r\n");
 
 private Q_SLOTS:
     void init() { m_components = FakeComponents(); }
@@ -45,20 +36,17 @@ private Q_SLOTS:
                           "a;1\r\nb;2\r\nc;3\r\nd;4\r\nbad line\r\ne;5\r\n"));
         BoxCatcher boxes;
         QVERIFY(desk.open(&m_components));
-        const frmTavrino &window = *desk.window;
-        // Captions may widen an option to the right, never clip it.
-        for (QRadioButton *option : window.findChildren<QRadioButton *>())
-            QVERIFY(option->width() >= option->sizeHint().width());
-        // Every control the user can reach can be found by its visible text.
-        for (QWidget *w : window.findChildren<QWidget *>()) {
-            if (w->focusPolicy() != Qt::NoFocus && !w->objectName().isEmpty())
-                QVERIFY2(!w->accessibleName().isEmpty(), qPrintable(w->objectName()));
+        // Captions may widen an option, never clip it; every control the user
+        // can reach can be found by its visible text.
+        for (QWidget *w : desk.window->findChildren<QWidget *>()) {
+            QVERIFY(!qobject_cast<QRadioButton *>(w) || w->width() >= w->sizeHint().width());
+            QVERIFY2(w->focusPolicy() == Qt::NoFocus || w->objectName().isEmpty() ||
+                         !w->accessibleName().isEmpty(),
+                     qPrintable(w->objectName()));
         }
         // The bad fifth line: four members, the error box, and no check.
-        QCOMPARE(Child<QListWidget>(&window, "lstMemberName")->count(), 4);
-        QCOMPARE(boxes.boxes.size(), 1);
-        QCOMPARE(boxes.boxes[0].text, Msg::AppError + QStringLiteral("\r\n") + Msg::ErrBadArgument);
-        QCOMPARE(boxes.boxes[0].icon, QMessageBox::Warning);
+        QCOMPARE(Child<QListWidget>(desk.window.get(), "lstMemberName")->count(), 4);
+        QCOMPARE(boxes.boxes, QStringList(Warning(Msg::AppError + "\r\n" + Msg::ErrBadArgument)));
         QVERIFY(!desk.check->isChecking() && !desk.check->timer().isActive());
         QCoreApplication::processEvents();
         QCOMPARE(server.connections(), 0);
@@ -74,10 +62,9 @@ private Q_SLOTS:
         // Without the options component: the application error, then the end.
         m_components.available = false;
         QVERIFY(!desk.open(&m_components));
-        QCOMPARE(boxes.boxes.size(), 3);
-        QCOMPARE(boxes.boxes[0].text, QStringLiteral("Tavrinoを終了します。"));
-        QCOMPARE(boxes.boxes[1].text, Msg::AppError + QStringLiteral("\r\nplugin missing"));
-        QCOMPARE(boxes.boxes[2].text, boxes.boxes[0].text);
+        const QString end = Warning(u"Tavrinoを終了します。"_s);
+        QCOMPARE(boxes.boxes,
+                 (QStringList{end, Warning(Msg::AppError + "\r\nplugin missing"), end}));
     }
 
     void failedChecksDoNotStackBoxes()
@@ -85,17 +72,17 @@ private Q_SLOTS:
         Desk desk(FakeServer::closedPort());
         BoxCatcher boxes(false);
         QVERIFY(desk.open(&m_components));
-        QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes.size(), 1, 10000);
-        QCOMPARE(boxes.boxes[0].text, QStringLiteral("connect:接続が拒否された。"));
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes,
+                                  QStringList(Warning(u"connect:接続が拒否された。"_s)), 10000);
         // While it is open, a later failure shows in the status bar only.
-        Q_EMIT desk.check->errorMessage(QStringLiteral("recv:-ERR again"));
+        Q_EMIT desk.check->errorMessage(u"recv:-ERR again"_s);
         QCoreApplication::processEvents();
         QCOMPARE(BoxCatcher::openBoxes().size(), 1);
-        QCOMPARE(Text(desk.window.get(), "sbrMsgPanel2"), QStringLiteral("recv:-ERR again"));
+        QCOMPARE(Text(desk.window.get(), "sbrMsgPanel2"), u"recv:-ERR again"_s);
         // Once read, the next failure gets its box again.
         boxes.dismiss = true;
         QTRY_VERIFY(BoxCatcher::openBoxes().isEmpty());
-        Q_EMIT desk.check->errorMessage(QStringLiteral("third"));
+        Q_EMIT desk.check->errorMessage(u"third"_s);
         QTRY_COMPARE(boxes.boxes.size(), 2);
     }
 
@@ -148,13 +135,13 @@ private Q_SLOTS:
 
     void viewerFieldsSealFocusGuardAndReply()
     {
-        frmMessage viewer(SealedMemo(), QStringLiteral("鈴木"), nullptr, &m_components);
+        frmMessage viewer(m_sealed, u"鈴木"_s, nullptr, &m_components);
         viewer.show();
         QVERIFY(QTest::qWaitForWindowActive(&viewer));
         QCOMPARE(Shown(&viewer), QStringLiteral(" またお電話いたします。| 東京商事| 山田太郎|"
                                                 "折り返しお願いします。\n明日まで|佐藤|"
                                                 "sato@example.jp|鈴木|<m1@example.jp>"));
-        QCOMPARE(Text(&viewer, "frameTitle"), QStringLiteral("03/05 09:07"));
+        QCOMPARE(Text(&viewer, "frameTitle"), u"03/05 09:07"_s);
         QVERIFY(Child<QPlainTextEdit>(&viewer, "txtMessage")->isReadOnly());
 
         // Sealed: covered until Alt+G (or a click) uncovers it for good.
@@ -184,32 +171,29 @@ private Q_SLOTS:
         m_components.available = false;
         BoxCatcher boxes;
         QTest::mouseClick(reply, Qt::LeftButton);
-        QCOMPARE(boxes.boxes.size(), 1);
-        QCOMPARE(boxes.boxes[0].text, Msg::AppError + QStringLiteral("\r\nplugin missing"));
+        QCOMPARE(boxes.boxes, QStringList(Warning(Msg::AppError + "\r\nplugin missing")));
         QVERIFY(viewer.isVisible());
 
         // The sender keeps blanks other than spaces.
-        MemoValues memo = SealedMemo();
-        memo.MemoFromName = QStringLiteral(" \u3000佐藤\u3000 ");
+        MemoValues memo = m_sealed;
+        memo.MemoFromName = u" \u3000佐藤\u3000 "_s;
         const frmMessage other(memo, QString(), nullptr, nullptr);
-        QCOMPARE(Text(&other, "lblSender"), QStringLiteral("\u3000佐藤\u3000"));
+        QCOMPARE(Text(&other, "lblSender"), u"\u3000佐藤\u3000"_s);
     }
 
     void viewerDeleteTimesOutAndStays()
     {
         FakeServer server; // the check in progress never ends
-        MailCheck check(Pop3At(server.port()), QStringLiteral("300"));
+        MailCheck check(Pop3At(server.port()), u"300"_s);
         check.setDeleteTimeoutMs(300);
         check.start();
-        frmMessage viewer(SealedMemo(), QString(), &check, nullptr);
+        frmMessage viewer(m_sealed, QString(), &check, nullptr);
         viewer.show();
         auto *del = Child<QToolButton>(&viewer, "cmdButton0");
         BoxCatcher boxes;
         QTest::mouseClick(del, Qt::LeftButton);
         QVERIFY(!del->isEnabled() && QApplication::overrideCursor());
-        QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes.size(), 1, 10000);
-        QCOMPARE(boxes.boxes[0].text, Msg::DeleteTimedOut);
-        QCOMPARE(boxes.boxes[0].icon, QMessageBox::Warning);
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes, QStringList(Warning(Msg::DeleteTimedOut)), 10000);
         QVERIFY(!QApplication::overrideCursor());
         QVERIFY(viewer.isVisible() && del->isEnabled());
     }
@@ -234,23 +218,14 @@ private Q_SLOTS:
         program.setWorkingDirectory(QDir::tempPath()); // it finds its files anyway
         program.start(folder.filePath("Tavrino"));
         QVERIFY(program.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(
-            [&folder] {
-                QLocalSocket probe;
-                probe.connectToServer(SingleInstance::ServerName(folder.path()));
-                return probe.waitForConnected(200);
-            }(),
-            10000);
+        QTRY_VERIFY_WITH_TIMEOUT(SingleInstance(folder.path()).askFirstToRestore(), 10000);
 
         // A second copy is refused with a box, and asks the first to restore.
         SingleInstance second(folder.path() + QLatin1Char('/'));
         QVERIFY(!second.claim());
         BoxCatcher boxes;
         RefuseSecondCopy(second);
-        QCOMPARE(boxes.boxes.size(), 1);
-        QCOMPARE(boxes.boxes[0].text, QStringLiteral("Tavrinoは既に起動されています"));
-        QCOMPARE(boxes.boxes[0].title, QStringLiteral("Tavrino"));
-        QCOMPARE(boxes.boxes[0].icon, QMessageBox::Critical);
+        QCOMPARE(boxes.boxes, QStringList(u"critical Tavrino: Tavrinoは既に起動されています"_s));
         QCOMPARE(program.state(), QProcess::Running);
         // Killed, the program leaves its name behind; the next copy takes it
         // over and hears the request of a later one.
@@ -281,7 +256,7 @@ private Q_SLOTS:
         QVERIFY2(options, qPrintable(error));
         QCOMPARE(components.options(&error), options); // one instance for the run
         QVERIFY2(components.reply(&error), qPrintable(error));
-        QVERIFY(QFile::exists(m_programDir + QStringLiteral("/Tavrino.html")));
+        QVERIFY(QFile::exists(m_programDir + u"/Tavrino.html"_s));
     }
 };
 

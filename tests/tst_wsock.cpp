@@ -2,6 +2,8 @@
 
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 class TestWSock : public QObject
 {
     Q_OBJECT
@@ -10,10 +12,10 @@ private Q_SLOTS:
     void errorText()
     {
         // The first and the last row of the table, and numbers without a row.
-        QCOMPARE(WSAErrorText(10004), QStringLiteral("呼び出しが取り消された。"));
-        QCOMPARE(WSAErrorText(11004), QStringLiteral("データレコードの型が要求されていない。"));
-        QCOMPARE(WSAErrorText(10062), QStringLiteral("(10062)"));
-        QCOMPARE(WSAErrorText(0), QStringLiteral("(0)"));
+        QCOMPARE(WSAErrorText(10004), u"呼び出しが取り消された。"_s);
+        QCOMPARE(WSAErrorText(11004), u"データレコードの型が要求されていない。"_s);
+        QCOMPARE(WSAErrorText(10062), u"(10062)"_s);
+        QCOMPARE(WSAErrorText(0), u"(0)"_s);
     }
 };
 
