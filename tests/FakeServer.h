@@ -49,17 +49,14 @@ public:
             send(text.mid(i, size), false).pause(ms);
         return *this;
     }
-    /// POP3: greeting, login as user1 / pass, and STAT answered with stat.
+    /// POP3: greeting, login as user1 / pass, and STAT answered with stat;
+    /// without stat, the password is refused.
     FakeServer &pop3Login(const QByteArray &stat)
     {
-        send("+OK").expect("USER user1").send("+OK").expect("PASS pass").send("+OK");
-        return expect("STAT").send(stat);
-    }
-    /// POP3: greeting, and a login refused at PASS.
-    FakeServer &pop3WrongPassword()
-    {
         send("+OK").expect("USER user1").send("+OK").expect("PASS pass");
-        return send("-ERR [AUTH] Authentication failed.");
+        if (stat.isEmpty())
+            return send("-ERR [AUTH] Authentication failed.");
+        return send("+OK").expect("STAT").send(stat);
     }
     /// POP3: login, STAT listing that many messages, and answers retrieved in turn.
     FakeServer &pop3Listing(const QList<QByteArray> &answers, qsizetype listed = -1)

@@ -18,6 +18,7 @@ private Q_SLOTS:
             {"100", {60000, 40000}},
             {"60", {60000, 1000}},
             {"59", {59000}},
+            {"45", {45000}},
             {"0", {1000}},
             {"abc", {1000}}};
         for (const auto &[interval, ticks] : rows) {
@@ -62,7 +63,7 @@ private Q_SLOTS:
         FakeServer server;
         server.pop3Listing(all.mid(0, 3)).expect("QUIT").send("+OK").close();
         if (kind == 1)
-            server.pop3WrongPassword().close();
+            server.pop3Login({}).close();
         if (kind == 2)
             server.pop3Listing(all.mid(0, 2), 4)
                 .expect("RETR 3")
@@ -79,8 +80,11 @@ private Q_SLOTS:
         });
         connect(&check, &MailCheck::errorMessage, this, [&](const QString &t) { errors << t; });
         connect(&check, &MailCheck::statusText, this, [&](const QString &t) { status << t; });
+        QSignalSpy ended(&check, &MailCheck::checkEnded);
         check.start();
         QTRY_VERIFY2_WITH_TIMEOUT(server.done(), qPrintable(server.failure()), 10000);
+        QCOMPARE(ended.first().first().toBool(), true); // too large is no failure
+        QCOMPARE(check.currentBox().size(), 4);
         QTRY_COMPARE(shown.size(), 4 - int(kind == 3));
         QTEST(shown, "shown");
         QTEST(errors.join('\n'), "error");

@@ -110,7 +110,7 @@ private Q_SLOTS:
         } else if (kind == 5) {
             server.pop3Listing({RetrMemo("<1>", "+OK lookalike")});
         } else if (kind == 6) {
-            server.pop3WrongPassword();
+            server.pop3Login({});
         } else if (kind == 7 || kind == 8 || kind == 13) {
             server.pop3Login("+OK 1 100").expect("RETR 1");
         }
@@ -149,15 +149,18 @@ private Q_SLOTS:
                 [&](bool empty) { log << (empty ? u"empty"_s : u"finished"_s); });
         connect(&check, &Pop3Job::failed, this, [&](const QString &e) { log << e; });
         connect(&check, &Pop3Job::closed, this, [&] { log << u"closed"_s; });
+        QString status;
         connect(&check, &Pop3Job::statusText, this, [&](const QString &text) {
             if (kind == 5 && text == "RETR 1"_L1)
                 check.quit();
+            status = text;
         });
         check.start();
         if (kind <= 1) { // the session stays until it is ended
             QTRY_VERIFY_WITH_TIMEOUT(log.contains(kind ? u"finished"_s : u"empty"_s), 10000);
             QTest::qWait(50);
             QVERIFY(!server.received().contains("QUIT"));
+            QCOMPARE(status, kind ? QString() : u"No Message."_s);
             check.quit();
         }
         QTRY_VERIFY_WITH_TIMEOUT(log.contains(u"closed"_s), 20000);

@@ -71,26 +71,22 @@ inline bool WriteFile(const QString &path, const QByteArray &content)
 struct Desk
 {
     QTemporaryDir folder;
-    Settings settings = Settings::ForFolder(folder.path());
+    Settings settings;
     std::unique_ptr<MailCheck> check;
     std::unique_ptr<frmTavrino> window;
 
     explicit Desk(quint16 pop3Port, quint16 smtpPort = 0)
     {
         WriteFile(folder.filePath(u"members.lst"_s),
-                  Cp932::Encode(
-                      QStringLiteral("佐藤;sato@example.jp\r\n---;\r\n"
-                                     "鈴木; suzuki@example.jp \r\n田中;tanaka@example.jp\r\n")));
-        settings.UserName = u"総務部"_s;
-        settings.UserID = u"user1"_s;
-        settings.Password = u"pass"_s;
-        settings.Domain = u"example.jp"_s;
-        settings.Pop3Server = settings.SmtpServer = u"127.0.0.1"_s;
-        settings.Pop3Port = QString::number(pop3Port);
-        settings.SmtpPort = QString::number(smtpPort);
-        settings.List = u"members.lst"_s;
-        settings.Interval = u"300"_s;
-        settings.Sleep = u"0"_s;
+                  Cp932::Encode(u"佐藤;sato@example.jp\r\n---;\r\n鈴木; suzuki@example.jp \r\n"
+                                u"田中;tanaka@example.jp\r\n"_s));
+        WriteFile(folder.filePath(u"Tavrino.ini"_s),
+                  Cp932::Encode(u"[Tavrino]\r\nUserName=総務部\r\nUserID=user1\r\nPassword=pass\r\n"
+                                u"Domain=example.jp\r\nPop3Server=127.0.0.1\r\nPop3Port=%1\r\n"
+                                u"SmtpServer=127.0.0.1\r\nSmtpPort=%2\r\nList=members.lst\r\n"
+                                u"Interval=300\r\nSleep=0\r\n"_s.arg(pop3Port)
+                                    .arg(smtpPort)));
+        settings = Settings::Read(folder.path());
     }
 
     /// A new mail check and main window for the settings; Load's answer.

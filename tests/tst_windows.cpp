@@ -44,6 +44,7 @@ private Q_SLOTS:
                          !w->accessibleName().isEmpty(),
                      qPrintable(w->objectName()));
         }
+        QCOMPARE(Child<QLineEdit>(desk.window.get(), "txtDepartment")->maxLength(), 20);
         // The bad fifth line: four members, the error box, and no check.
         QCOMPARE(Child<QListWidget>(desk.window.get(), "lstMemberName")->count(), 4);
         QCOMPARE(boxes.boxes, QStringList(Warning(Msg::AppError + "\r\n" + Msg::ErrBadArgument)));
@@ -203,7 +204,6 @@ private Q_SLOTS:
         // A portable copy of the program in a folder of its own, whose check
         // fails at once.
         QTemporaryDir folder;
-        QVERIFY(!Settings::Read(folder.path()).isConfigured()); // no file: all empty
         for (const char *file : {"Tavrino", "libmailtext.so"})
             QVERIFY(QFile::copy(m_programDir + '/' + file, folder.filePath(file)));
         QVERIFY(WriteFile(folder.filePath("Tavrino.ini"),
@@ -211,9 +211,6 @@ private Q_SLOTS:
                           "\r\nList=members.lst\r\nPop3Port=" +
                               QByteArray::number(FakeServer::closedPort()) + "\r\n"));
         QVERIFY(WriteFile(folder.filePath("members.lst"), "a;a@example.jp\r\n"));
-        const Settings settings = Settings::Read(folder.path());
-        QVERIFY(settings.isConfigured());
-        QCOMPARE(settings.memberListPath(), folder.filePath("members.lst"));
         QProcess program;                              // offscreen, as the test
         program.setWorkingDirectory(QDir::tempPath()); // it finds its files anyway
         program.start(folder.filePath("Tavrino"));
