@@ -1,24 +1,19 @@
 #pragma once
 // A scripted TCP server for dialogue tests: it plays "send" steps, checks
-// "expect" steps (lines the client must send) and can close the connection.
-// Replies can be cut into single bytes or glued together.
+// "expect" steps (lines the client must send) and can close the connection,
+// after which the script goes on with the client's next connection.
 
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTimer>
+#include "Pop3Jobs.h"
+
+#include <QtNetwork>
+
+using namespace Qt::StringLiterals;
 
 class FakeServer : public QObject
 {
-    Q_OBJECT
-
 public:
-    enum class Chunking {
-        Whole, ///< each send step in one write
-        Bytes, ///< every byte in a write of its own, one per event-loop turn
-        Glued, ///< consecutive send steps in one write
-    };
-
-    explicit FakeServer(Chunking chunking = Chunking::Whole) : m_chunking(chunking)
+    /// bytewise: every byte sent in a write of its own, one per event-loop turn.
+    explicit FakeServer(bool bytewise = false) : m_bytewise(bytewise)
     {
         m_server.listen(QHostAddress::LocalHost, 0);
         connect(&m_server, &QTcpServer::newConnection, this, [this] {
@@ -29,31 +24,46 @@ public:
     }
 
     quint16 port() const { return m_server.serverPort(); }
-    /// A loopback port nothing listens on.
     static quint16 closedPort()
     {
         QTcpServer probe;
         probe.listen(QHostAddress::LocalHost, 0);
         return probe.serverPort();
     }
-    /// Server sends text (CR LF appended when line is true).
+    /// Server sends text, a line unless told otherwise.
     FakeServer &send(const QByteArray &text, bool line = true)
     {
-        return step(Send, line ? text + "\r\n" : text);
+        const QByteArray data = line ? text + "\r\n" : text;
+        for (qsizetype i = 0; m_bytewise && i < data.size(); ++i)
+            step(Send, data.mid(i, 1)).pause(0);
+        return m_bytewise ? *this : step(Send, data);
     }
-    /// Client must send this line (without CR LF).
+    /// Client must send this line (without CR LF); "*" stands for any line.
     FakeServer &expect(const QByteArray &line) { return step(Expect, line); }
-    /// The steps after this one belong to the client's next connection.
-    FakeServer &accept() { return step(Accept); }
-    /// Server closes the connection.
     FakeServer &close() { return step(Close); }
-    /// Server waits this long before the next step.
     FakeServer &pause(int ms) { return step(Pause, QByteArray::number(ms)); }
     /// Server sends text in pieces of size bytes, pausing ms between them.
     FakeServer &trickle(const QByteArray &text, int size, int ms)
     {
         for (qsizetype i = 0; i < text.size(); i += size)
             send(text.mid(i, size), false).pause(ms);
+        return *this;
+    }
+    /// POP3: greeting, login as user1 / pass, and STAT answered with stat;
+    /// without stat, the password is refused.
+    FakeServer &pop3Login(const QByteArray &stat)
+    {
+        send("+OK").expect("USER user1").send("+OK").expect("PASS pass");
+        if (stat.isEmpty())
+            return send("-ERR [AUTH] Authentication failed.");
+        return send("+OK").expect("STAT").send(stat);
+    }
+    /// POP3: login, STAT listing that many messages, and answers retrieved in turn.
+    FakeServer &pop3Listing(const QList<QByteArray> &answers, qsizetype listed = -1)
+    {
+        pop3Login("+OK " + QByteArray::number(listed < 0 ? answers.size() : listed) + " 900");
+        for (qsizetype i = 0; i < answers.size(); ++i)
+            expect("RETR " + QByteArray::number(i + 1)).send(answers[i], false);
         return *this;
     }
 
@@ -66,7 +76,7 @@ public:
     int connections() const { return m_connections; }
 
 private:
-    enum Kind { Send, Expect, Close, Accept, Pause };
+    enum Kind { Send, Expect, Close, Pause };
     FakeServer &step(Kind kind, const QByteArray &data = {})
     {
         m_steps.append({kind, data});
@@ -79,7 +89,6 @@ private:
         if (m_socket || m_waiting.isEmpty())
             return;
         QTcpSocket *socket = m_socket = m_waiting.takeFirst();
-        ++m_serial;
         m_in.clear();
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
             if (m_socket == socket) {
@@ -88,7 +97,7 @@ private:
             }
         });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            if (m_socket == socket) // the script goes on with the next connection
+            if (m_socket == socket)
                 m_socket = nullptr;
             socket->deleteLater();
             takeNext();
@@ -96,29 +105,14 @@ private:
         run();
     }
 
+    /// Plays steps until one has to wait for the client or the clock.
     void run()
     {
-        while (m_socket && m_index < m_steps.size() && !m_byteDue) {
+        while (m_socket && m_index < m_steps.size() && !m_waitingForTimer) {
             const auto &[kind, data] = m_steps[m_index];
-            if (kind == Send && m_chunking == Chunking::Bytes) {
-                m_socket->write(data.mid(m_offset, 1));
-                m_socket->flush();
-                if (++m_offset >= data.size()) {
-                    m_offset = 0;
-                    ++m_index;
-                }
-                m_byteDue = true; // the next byte in the next event-loop turn
-                QTimer::singleShot(0, this, [this] {
-                    m_byteDue = false;
-                    run();
-                });
-            } else if (kind == Send) {
-                QByteArray out;
-                do
-                    out += m_steps[m_index++].second;
-                while (m_chunking == Chunking::Glued && m_index < m_steps.size() &&
-                       m_steps[m_index].first == Send);
-                m_socket->write(out);
+            if (kind == Send) {
+                m_socket->write(data);
+                ++m_index;
             } else if (kind == Expect) {
                 const qsizetype end = m_in.indexOf("\r\n");
                 if (end < 0)
@@ -126,23 +120,17 @@ private:
                 const QByteArray line = m_in.left(end);
                 m_in.remove(0, end + 2);
                 m_received.append(line);
-                if (line != data && m_failure.isEmpty())
-                    m_failure = QStringLiteral("step %1: expected \"%2\", got \"%3\"")
-                                    .arg(m_index)
-                                    .arg(QString::fromLatin1(data), QString::fromLatin1(line));
+                if (line != data && data != "*" && m_failure.isEmpty())
+                    m_failure = u"step %1: expected \"%2\", got \"%3\""_s.arg(m_index).arg(
+                        QString::fromLatin1(data), QString::fromLatin1(line));
                 ++m_index;
             } else if (kind == Pause) {
                 ++m_index;
-                m_byteDue = true;
+                m_waitingForTimer = true;
                 QTimer::singleShot(data.toInt(), this, [this] {
-                    m_byteDue = false;
+                    m_waitingForTimer = false;
                     run();
                 });
-            } else if (kind == Accept) {
-                if (m_serial == m_acceptedSerial)
-                    return; // still the connection before
-                m_acceptedSerial = m_serial;
-                ++m_index;
             } else {
                 ++m_index;
                 std::exchange(m_socket, nullptr)->disconnectFromHost();
@@ -151,15 +139,35 @@ private:
         }
     }
 
-    Chunking m_chunking;
+    bool m_bytewise;
     QTcpServer m_server;
     QTcpSocket *m_socket = nullptr;
     QList<QTcpSocket *> m_waiting;
-    int m_serial = 0, m_acceptedSerial = 0, m_connections = 0;
+    int m_connections = 0;
     QList<std::pair<Kind, QByteArray>> m_steps;
-    qsizetype m_index = 0, m_offset = 0;
-    bool m_byteDue = false;
+    qsizetype m_index = 0;
+    bool m_waitingForTimer = false;
     QByteArray m_in;
     QString m_failure;
     QList<QByteArray> m_received;
 };
+
+#define VERIFY_SCRIPT(server) QVERIFY2((server).ok(), qPrintable((server).failure()))
+
+/// POP3 settings for user1 / pass on a loopback port, with short bounds.
+inline Pop3Settings Pop3At(quint16 port, int replyTimeoutMs = 5000)
+{
+    Pop3Settings s{u"127.0.0.1"_s, QString::number(port), u"user1"_s, u"pass"_s, {}};
+    s.limits.replyTimeoutMs = replyTimeoutMs;
+    s.limits.quitTimeoutMs = 2000;
+    return s;
+}
+
+/// What a POP3 server answers to RETR for a memo; without id, a mail without
+/// a Message-ID.
+inline QByteArray RetrMemo(const QByteArray &id, const QByteArray &text)
+{
+    return "+OK 100 octets\r\nSubject:0    12/06 09:30ACME\r\n" +
+           (id.isEmpty() ? QByteArray() : "Message-Id: " + id + "\r\n") + "\r\n" + text +
+           "\r\n\r\n.\r\n";
+}

@@ -135,9 +135,8 @@ private Q_SLOTS:
         QTest::mouseClick(send, Qt::LeftButton);
         QVERIFY(!send->isEnabled() && Child<QToolButton>(reply, "cmdButton1")->isEnabled());
         QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes.size(), 1, 10000);
-        QCOMPARE(boxes.boxes[0].title, QStringLiteral("返信 - Tavrino"));
-        QCOMPARE(boxes.boxes[0].text,
-                 QStringLiteral("recv:550 5.1.1 no such user\r\n宛先: nobody@example.jp"));
+        QCOMPARE(boxes.boxes[0], QStringLiteral("warning 返信 - Tavrino: recv:550 5.1.1 no such "
+                                                "user\r\n宛先: nobody@example.jp"));
         QVERIFY(reply->isVisible() && send->isEnabled());
         QCOMPARE(Text(reply, "txtMessage"), QStringLiteral("答え"));
         reply->close();

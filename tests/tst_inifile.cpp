@@ -1,39 +1,45 @@
+// The files the program reads: Tavrino.ini and the member list.
+
 #include "Cp932.h"
 #include "IniFile.h"
+#include "MemberList.h"
+#include "Messages.h"
 
-#include <QFile>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 #include <sys/stat.h>
+
+using namespace Qt::StringLiterals;
+
+using Rows = QList<MemberRow>;
 
 class TestIniFile : public QObject
 {
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    QString write(const QByteArray &content)
+    const QString m_path = m_dir.filePath(u"Tavrino.ini"_s);
+    const QString m_list = m_dir.filePath(u"members.lst"_s);
+    QByteArray read() const
     {
-        QFile f(m_dir.filePath(QStringLiteral("Tavrino.ini")));
-        f.remove();
-        f.open(QIODevice::WriteOnly);
-        f.write(content);
-        return f.fileName();
+        QFile f(m_path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
-    static QByteArray read(const QString &path)
+    void write(const QByteArray &content) const
     {
-        QFile f(path);
-        f.open(QIODevice::ReadOnly);
-        return f.readAll();
+        QFile f(m_path);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) >= 0);
     }
-    static QString get(const QString &path, const QString &key)
+    bool set(const QString &key, const QByteArray &value) const
     {
-        return IniFile(path).GetIniParm(QStringLiteral("Tavrino"), key);
+        return IniFile(m_path).SetIniParm(u"Tavrino"_s, key, value);
     }
+    QString get(const QString &key) const { return IniFile(m_path).GetIniParm(u"Tavrino"_s, key); }
 
 private Q_SLOTS:
     void readRules()
     {
+        QCOMPARE(get(u"A"_s), QString()); // no file
         const QList<std::tuple<QByteArray, QString, QString>> rows{
             {"[tavrino]\r\nuserid=user1\r\n", "UserID", "user1"},
             {"[Tavrino]\r\n  UserID =  user1 \t\r\n", "UserID", "user1"},
@@ -41,34 +47,25 @@ private Q_SLOTS:
             {"[Other]\r\nUserID=x\r\n[Tavrino]\r\n", "UserID", ""},
             {"[Tavrino]\nA=1\nA=2\n", "A", "1"},
             {"[Tavrino]\r\nList=" + QByteArray(300, 'x') + "\r\n", "List", QString(254, 'x')},
-            {"[Tavrino]\r\nN=" + Cp932::Encode(QStringLiteral("総務部")), "N", "総務部"},
+            {"[Tavrino]\r\nN=" + Cp932::Encode(u"総務部"_s), "N", "総務部"},
         };
-        for (const auto &[content, key, expected] : rows)
-            QCOMPARE(get(write(content), key), expected);
-        QCOMPARE(get(m_dir.filePath(QStringLiteral("none.ini")), QStringLiteral("A")), QString());
+        for (const auto &[content, key, expected] : rows) {
+            write(content);
+            QCOMPARE(get(key), expected);
+        }
     }
 
-    void writeCreatesFileAndSection()
+    void writeCreatesThenReplacesInPlace()
     {
-        IniFile ini(m_dir.filePath(QStringLiteral("new.ini")));
-        QVERIFY(ini.SetIniParm(QStringLiteral("Tavrino"), QStringLiteral("Top"), " 1200"));
-        QVERIFY(ini.SetIniParm(QStringLiteral("Tavrino"), QStringLiteral("Left"), " 2880"));
-        QCOMPARE(read(m_dir.filePath(QStringLiteral("new.ini"))),
-                 QByteArray("[Tavrino]\r\nTop= 1200\r\nLeft= 2880\r\n"));
-    }
-
-    void writeReplacesInPlaceAndKeepsOtherLines()
-    {
-        const QString path = write("; note\r\n[Tavrino]\r\nUserID=u\r\ntop=5\r\nList=a.lst\r\n\r\n"
-                                   "[Other]\r\nTop=9\r\n");
-        IniFile ini(path);
-        QVERIFY(ini.SetIniParm(QStringLiteral("Tavrino"), QStringLiteral("Top"), " 1200"));
-        QVERIFY(ini.SetIniParm(QStringLiteral("Tavrino"), QStringLiteral("Left"), " 15"));
-        QCOMPARE(read(path), QByteArray("; note\r\n[Tavrino]\r\nUserID=u\r\nTop= 1200\r\n"
-                                        "List=a.lst\r\nLeft= 15\r\n\r\n[Other]\r\nTop=9\r\n"));
-        QCOMPARE(get(path, QStringLiteral("TOP")), QStringLiteral("1200"));
-        QVERIFY(ini.SetIniParm(QStringLiteral("Tavrino"), QStringLiteral("A"), "x\r\nB=y"));
-        QCOMPARE(get(path, QStringLiteral("B")), QString()); // a value adds no line
+        QFile::remove(m_path);
+        QVERIFY(set("Top", " 1200") && set("Left", " 2880"));
+        QCOMPARE(read(), QByteArray("[Tavrino]\r\nTop= 1200\r\nLeft= 2880\r\n"));
+        write("; note\r\n[Tavrino]\r\nUserID=u\r\ntop=5\r\nList=a.lst\r\n\r\n[Other]\r\nTop=9\r\n");
+        QVERIFY(set("Top", " 1200") && set("Left", " 15"));
+        QCOMPARE(read(), QByteArray("; note\r\n[Tavrino]\r\nUserID=u\r\nTop= 1200\r\n"
+                                    "List=a.lst\r\nLeft= 15\r\n\r\n[Other]\r\nTop=9\r\n"));
+        QVERIFY(set("A", "x\r\nB=y"));
+        QCOMPARE(get(u"B"_s), QString()); // a value adds no line
     }
 
     void writeModes_data()
@@ -78,38 +75,34 @@ private Q_SLOTS:
         QTest::newRow("new file, for the owner alone") << -1 << "600";
         QTest::newRow("existing file keeps its mode") << 0640 << "640";
     }
-
     void writeModes()
     {
         QFETCH(int, existingMode);
-        QFETCH(QString, mode);
-        const QString path = m_dir.filePath(QStringLiteral("mode.ini"));
-        QFile::remove(path);
+        QFile::remove(m_path);
         if (existingMode >= 0) {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            QVERIFY(::fchmod(file.handle(), mode_t(existingMode)) == 0);
+            write({});
+            QVERIFY(::chmod(QFile::encodeName(m_path).constData(), mode_t(existingMode)) == 0);
         }
         const mode_t mask = ::umask(022); // the usual mask, which leaves new files readable
-        const bool written = IniFile(path).SetIniParm(QStringLiteral("Tavrino"),
-                                                      QStringLiteral("Password"), "secret");
+        const bool written = set("Password", "secret");
         ::umask(mask);
         QVERIFY(written);
         struct stat st;
-        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
-        QCOMPARE(QString::number(st.st_mode & 07777, 8), mode);
+        QCOMPARE(::stat(QFile::encodeName(m_path).constData(), &st), 0);
+        QTEST(QString::number(st.st_mode & 07777, 8), "mode");
     }
 
     void writeFailures()
     {
-        const QString path = write("[Tavrino]\r\nTop=1\r\n");
-        QFile::setPermissions(path, QFile::ReadOwner);
-        QVERIFY(!IniFile(path).SetIniParm(QStringLiteral("Tavrino"), QStringLiteral("Top"), " 2"));
-        QCOMPARE(read(path), QByteArray("[Tavrino]\r\nTop=1\r\n"));
-        QCOMPARE(IniWriteErrorText(path), path + " ファイルの書き込み時にエラーが発生しました。");
-        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
-        IniFile missing(m_dir.filePath(QStringLiteral("no/such/Tavrino.ini")));
-        QVERIFY(!missing.SetIniParm(QStringLiteral("Tavrino"), QStringLiteral("Top"), " 2"));
+        write("[Tavrino]\r\nTop=1\r\n");
+        QFile::setPermissions(m_path, QFile::ReadOwner);
+        QVERIFY(!set("Top", " 2"));
+        QFile::setPermissions(m_path, QFile::ReadOwner | QFile::WriteOwner);
+        QCOMPARE(read(), QByteArray("[Tavrino]\r\nTop=1\r\n"));
+        QCOMPARE(IniWriteErrorText(m_path),
+                 m_path + " ファイルの書き込み時にエラーが発生しました。");
+        IniFile missing(m_dir.filePath(u"no/such/Tavrino.ini"_s));
+        QVERIFY(!missing.SetIniParm(u"Tavrino"_s, u"Top"_s, " 2"));
     }
 
     void twips()
@@ -119,9 +112,51 @@ private Q_SLOTS:
             {"3.5", 4},      {"12ab", 12},   {"1.5E3", 1500}, {"abc", 0},     {"99999", 32767}};
         for (const auto &[text, value] : forms)
             QCOMPARE(int(ParseTwips(text)), value);
-        QCOMPARE(FormatTwips(2880), QStringLiteral(" 2880"));
-        QCOMPARE(FormatTwips(0), QStringLiteral(" 0"));
-        QCOMPARE(FormatTwips(-150), QStringLiteral("-150"));
+        QCOMPARE(FormatTwips(2880) + FormatTwips(0) + FormatTwips(-150), u" 2880 0-150"_s);
+    }
+
+    void memberList_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<Rows>("rows");
+        QTest::addColumn<QString>("error");
+        const auto row = [](const char *name, const QByteArray &content, const Rows &rows,
+                            const QString &error = {}) {
+            QTest::newRow(name) << content << rows << error;
+        };
+        row("a;b;c", "a;b;c\r\n", {{"a", "b;c"}});
+        row("no terminator", "a;1\r\nb;2", {{"a", "1"}, {"b", "2"}});
+        row("lone CR ends a line", "a;1\rb;2\r", {{"a", "1"}, {"b", "2"}});
+        row("LF stays in the line", "a;1\nb;2\r\n", {{"a", "1\nb;2"}});
+        row("blank line stops", "a;1\r\n\r\nb;2\r\n", {{"a", "1"}}, Msg::ErrBadArgument);
+        row("fifth line without semicolon", "a;1\r\nb;2\r\nc;3\r\nd;4\r\nbad\r\ne;5\r\n",
+            {{"a", "1"}, {"b", "2"}, {"c", "3"}, {"d", "4"}}, Msg::ErrBadArgument);
+    }
+    void memberList()
+    {
+        QFETCH(QByteArray, content);
+        QFile f(m_list);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) >= 0);
+        f.close();
+        const MemberListRead result = ReadMemberList(m_list);
+        QTEST(result.rows, "rows");
+        QTEST(result.error, "error");
+    }
+
+    void memberListWriteAndFailures()
+    {
+        const Rows rows{{u"佐藤"_s, "u1@h"}, {"---", ""}, {"a", "b;c"}, {" s ", " x "}};
+        QCOMPARE(WriteMemberList(m_list, rows), QString());
+        QFile f(m_list);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), Cp932::Encode(u"佐藤"_s) + ";u1@h\r\n---;\r\na;b;c\r\n s ; x \r\n");
+        QCOMPARE(ReadMemberList(m_list).rows, rows);
+        QVERIFY(!WriteMemberList(m_dir.filePath(u"no/dir.lst"_s), rows).isEmpty());
+        QVERIFY((MemberRow{"---", ""}).isSeparator());
+        QVERIFY(!(MemberRow{"---", "x"}).isSeparator());
+        QVERIFY(!(MemberRow{"--- ", ""}).isSeparator());
+        QCOMPARE(ReadMemberList(m_dir.filePath(u"none.lst"_s)).error, Msg::ErrFileNotFound);
+        QCOMPARE(ReadMemberList(m_dir.filePath(u"no/dir.lst"_s)).error, Msg::ErrPathNotFound);
     }
 };
 

@@ -1,21 +1,17 @@
 #!/bin/bash
 # shellcheck disable=SC2015 # "A && B || fail": fail when either fails
 # The mail office scripts, run for real (as root) in a folder and on ports of
-# their own, beside any other office: a clean start with 50 mailboxes, a
-# second start that leaves the running office alone, explicit ports, a port
-# in use, and a stop that leaves nothing running.
+# their own, beside any other office.
 set -u
 S=$(cd "$(dirname "$0")/../scripts" && pwd)
-D=$(mktemp -d /tmp/tavms.XXXX)
-D2=$D/two
-OUT=$(mktemp -d /tmp/tavms-out.XXXX)
+D=$(mktemp -d /tmp/tavms.XXXX) OUT=$(mktemp -d /tmp/tavms-out.XXXX)
 fails=0 seen=0
 fail() { echo "  failed: $*"; fails=$((fails + 1)); }
 # Ends a part: "ok" when it added no failure.
 part() { [ "$fails" -eq "$seen" ] && echo "ok: $1" || echo "FAIL: $1"; seen=$fails; }
 cleanup() {
     exec 5>&- 2>/dev/null
-    "$S/mailoffice-stop.sh" "$D2" >/dev/null 2>&1
+    "$S/mailoffice-stop.sh" "$D/two" >/dev/null 2>&1
     "$S/mailoffice-stop.sh" "$D" >/dev/null 2>&1
     rm -rf "$D" "$OUT"
 }
@@ -27,13 +23,11 @@ port() { sed -n "s/^$1=//p" "$D/ports.env"; }
 pids() { cat "$D/spool/pid/master.pid" "$D/dovecot/run/master.pid" 2>/dev/null | xargs; }
 # Reads one line from fd 5 (bounded) and checks its start.
 reply5() { local l=; IFS= read -r -t 5 l <&5; [[ $l == "$1"* ]]; }
-# Connects to 127.0.0.1:$1, reads the greeting, optionally logs in as $3/$4.
+# Connects to 127.0.0.1:$1, reads the greeting $2, optionally logs in as $3/$4.
 greets() (
-    exec 5<>"/dev/tcp/127.0.0.1/$1" || exit 1
-    reply5 "$2" || exit 1
+    exec 5<>"/dev/tcp/127.0.0.1/$1" && reply5 "$2" || exit 1
     if [ $# -eq 4 ]; then
-        printf 'USER %s\r\n' "$3" >&5 && reply5 +OK &&
-            printf 'PASS %s\r\n' "$4" >&5 && reply5 +OK || exit 1
+        printf 'USER %s\r\n' "$3" >&5 && reply5 +OK && printf 'PASS %s\r\n' "$4" >&5 && reply5 +OK || exit 1
     fi
     printf 'QUIT\r\n' >&5
 ) 2>/dev/null
@@ -44,7 +38,7 @@ for x in s: x.bind(("127.0.0.1", 0))
 print(*(x.getsockname()[1] for x in s))'
 }
 
-# (a) A clean start: no errors, 50 mailboxes.
+# A clean start: no errors, 50 mailboxes.
 start "$D" || fail "start: exit status $?"
 if grep -q "command not found" "$OUT/out" "$OUT/err"; then fail "start: command not found"; fi
 [ ! -s "$OUT/err" ] || fail "start wrote to stderr: $(cat "$OUT/err")"
@@ -53,7 +47,7 @@ grep -qx "user50 pass50 user50@tavrino.test" "$D/users.txt" || fail "users.txt: 
 greets "$(port POP3_PORT)" +OK user50@tavrino.test pass50 || fail "POP3 login as user50"
 part "start"
 
-# (b) A second start leaves the running office and its clients alone.
+# A second start leaves the running office and its clients alone.
 smtp=$(port SMTP_PORT) pop3=$(port POP3_PORT) before=$(pids)
 exec 5<>"/dev/tcp/127.0.0.1/$smtp" && reply5 220 || fail "SMTP greeting on $smtp"
 start "$D" || fail "second start: exit status $?"
@@ -64,7 +58,7 @@ printf 'NOOP\r\n' >&5 && reply5 250 || fail "SMTP client connected before the se
 exec 5>&-
 part "second start"
 
-# (c) Explicit ports, after a stop.
+# Explicit ports, after a stop.
 "$S/mailoffice-stop.sh" "$D" >/dev/null || fail "stop: exit status $?"
 read -r p1 p2 <<<"$(free_ports)"
 start "$D" "$p1" "$p2" || fail "start on ports $p1 $p2: $(cat "$OUT/err")"
@@ -73,14 +67,14 @@ greets "$p1" 220 || fail "no SMTP greeting on $p1"
 greets "$p2" +OK || fail "no POP3 greeting on $p2"
 part "explicit ports"
 
-# (d) A port in use (here the first office's SMTP port) is refused.
+# A port in use (here the first office's SMTP port) is refused.
 read -r p3 _ <<<"$(free_ports)"
-if start "$D2" "$p1" "$p3"; then fail "start on a port in use succeeded"; fi
+if start "$D/two" "$p1" "$p3"; then fail "start on a port in use succeeded"; fi
 grep -q "port $p1 .*already in use" "$OUT/err" || fail "no clear message: $(cat "$OUT/err")"
-[ ! -e "$D2/ports.env" ] || fail "start on a port in use left ports.env"
+[ ! -e "$D/two/ports.env" ] || fail "start on a port in use left ports.env"
 part "port in use"
 
-# (e) Stop leaves no daemon running.
+# Stop leaves no daemon running.
 last=$(pids)
 "$S/mailoffice-stop.sh" "$D" >/dev/null || fail "stop: exit status $?"
 for p in $before $last; do
@@ -89,8 +83,4 @@ done
 if pgrep -r R,S,D,T,t -af -- "$D/" >&2; then fail "processes of $D left after stop"; fi
 part "stop"
 
-if [ "$fails" -ne 0 ]; then
-    echo "$fails failed"
-    exit 1
-fi
-echo "all passed"
+[ "$fails" -eq 0 ] && echo "all passed" || { echo "$fails failed"; exit 1; }

@@ -3,9 +3,10 @@
 #include "AppMessages.h"
 #include "StatusPanels.h"
 
-#include <QAccessible>
-#include <QLabel>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
+
+using namespace Qt::StringLiterals;
 
 class TestStatusPanels : public QObject
 {
@@ -17,27 +18,25 @@ private Q_SLOTS:
         QTest::addColumn<int>("panel");
         QTest::addColumn<QString>("text"); // null: what the clock shows
         QTest::addColumn<QString>("tip");
-        QTest::newRow("user") << 1 << QStringLiteral("鈴木") << AppMsg::PanelUser;
-        QTest::newRow("command") << 2 << QStringLiteral("Message Sent!") << AppMsg::PanelCommand;
+        QTest::newRow("user") << 1 << u"鈴木"_s << AppMsg::PanelUser;
+        QTest::newRow("command") << 2 << u"Message Sent!"_s << AppMsg::PanelCommand;
         QTest::newRow("date") << 3 << QString() << AppMsg::PanelDate;
         QTest::newRow("time") << 4 << QString() << AppMsg::PanelTime;
     }
-
     void heardAsShown()
     {
         QFETCH(int, panel);
         QFETCH(QString, text);
-        QFETCH(QString, tip);
         StatusPanels bar(AppMsg::PanelCommand);
-        bar.setNames(QStringLiteral("sbrMsg"));
+        bar.setNames(u"sbrMsg"_s);
         if (!text.isNull())
             bar.setPanelText(panel, text);
-        auto *label = bar.findChild<QLabel *>(QStringLiteral("sbrMsgPanel%1").arg(panel));
+        auto *label = bar.findChild<QLabel *>(u"sbrMsgPanel%1"_s.arg(panel));
         QVERIFY(label && !label->text().isEmpty());
         QAccessibleInterface *heard = QAccessible::queryAccessibleInterface(label);
         QVERIFY(heard);
         QCOMPARE(heard->text(QAccessible::Name), label->text());
-        QCOMPARE(heard->text(QAccessible::Description), tip);
+        QTEST(heard->text(QAccessible::Description), "tip");
     }
 };
 

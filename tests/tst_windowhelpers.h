@@ -1,32 +1,18 @@
 #pragma once
 // Helpers for the window tests: controls by name, desks, a catcher for message
-// boxes, a small POP3 server, memo mails and components that record calls.
+// boxes and components that record calls.
 
 #include "Components.h"
 #include "Cp932.h"
 #include "MailCheck.h"
-#include "MemoMail.h"
 #include "Settings.h"
 #include "frmTavrino.h"
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QCheckBox>
-#include <QFile>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QMessageBox>
-#include <QPlainTextEdit>
-#include <QPointer>
-#include <QRadioButton>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTemporaryDir>
-#include <QTimer>
+#include <QtWidgets>
 
 #include <memory>
+
+using namespace Qt::StringLiterals;
 
 template <class T> T *Child(const QWidget *w, const QString &name)
 {
@@ -69,7 +55,7 @@ inline void FillMemo(QWidget *w, const QList<int> &rows, int kind, bool sealed, 
     Child<QLineEdit>(w, "txtCaller")->setText(caller);
     Child<QPlainTextEdit>(w, "txtMessage")->setPlainText(text);
     if (kind >= 0)
-        Child<QRadioButton>(w, QStringLiteral("optMessage%1").arg(kind))->setChecked(true);
+        Child<QRadioButton>(w, u"optMessage%1"_s.arg(kind))->setChecked(true);
     Child<QCheckBox>(w, "chkCover")->setChecked(sealed);
 }
 
@@ -79,43 +65,28 @@ inline bool WriteFile(const QString &path, const QByteArray &content)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) == content.size();
 }
 
-/// Four rows: two members, a separator, a member whose address has blanks.
-inline QByteArray MemberListFile()
-{
-    return Cp932::Encode(QStringLiteral("佐藤;sato@example.jp\r\n---;\r\n"
-                                        "鈴木; suzuki@example.jp \r\n田中;tanaka@example.jp\r\n"));
-}
-
-/// A loopback port nobody listens on.
-inline quint16 RefusedPort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost);
-    return server.serverPort();
-}
-
-/// A desk of user1 at example.jp: a program folder holding the member list,
-/// the settings, and once opened its mail check and main window.
+/// A desk of user1 (password "pass") at example.jp: a program folder holding
+/// a member list of two members, a separator and a member whose address has
+/// blanks; the settings; once opened, its mail check and main window.
 struct Desk
 {
     QTemporaryDir folder;
-    Settings settings = Settings::ForFolder(folder.path());
+    Settings settings;
     std::unique_ptr<MailCheck> check;
     std::unique_ptr<frmTavrino> window;
 
     explicit Desk(quint16 pop3Port, quint16 smtpPort = 0)
     {
-        WriteFile(folder.filePath(QStringLiteral("members.lst")), MemberListFile());
-        settings.UserName = QStringLiteral("総務部");
-        settings.UserID = QStringLiteral("user1");
-        settings.Password = QStringLiteral("pass1");
-        settings.Domain = QStringLiteral("example.jp");
-        settings.Pop3Server = settings.SmtpServer = QStringLiteral("127.0.0.1");
-        settings.Pop3Port = QString::number(pop3Port);
-        settings.SmtpPort = QString::number(smtpPort);
-        settings.List = QStringLiteral("members.lst");
-        settings.Interval = QStringLiteral("300");
-        settings.Sleep = QStringLiteral("0");
+        WriteFile(folder.filePath(u"members.lst"_s),
+                  Cp932::Encode(u"佐藤;sato@example.jp\r\n---;\r\n鈴木; suzuki@example.jp \r\n"
+                                u"田中;tanaka@example.jp\r\n"_s));
+        WriteFile(folder.filePath(u"Tavrino.ini"_s),
+                  Cp932::Encode(u"[Tavrino]\r\nUserName=総務部\r\nUserID=user1\r\nPassword=pass\r\n"
+                                u"Domain=example.jp\r\nPop3Server=127.0.0.1\r\nPop3Port=%1\r\n"
+                                u"SmtpServer=127.0.0.1\r\nSmtpPort=%2\r\nList=members.lst\r\n"
+                                u"Interval=300\r\nSleep=0\r\n"_s.arg(pop3Port)
+                                    .arg(smtpPort)));
+        settings = Settings::Read(folder.path());
     }
 
     /// A new mail check and main window for the settings; Load's answer.
@@ -128,40 +99,36 @@ struct Desk
     }
 };
 
-struct SeenBox
-{
-    QMessageBox::Icon icon;
-    QString title;
-    QString text;
-};
-
-/// Records every message box, modal or not, once and (while dismiss is set)
-/// presses its OK button.
+/// Records every message box, modal or not, once as "icon title: text" and
+/// (while dismiss is set) presses its OK button.
 class BoxCatcher : public QObject
 {
 public:
+    QStringList boxes;
+    bool dismiss;
+    int holdMs = 0;
+
     explicit BoxCatcher(bool dismiss = true) : dismiss(dismiss)
     {
         connect(&m_timer, &QTimer::timeout, this, [this] {
             for (QMessageBox *box : openBoxes()) {
                 if (!m_seen.contains(box)) {
                     m_seen.append(box);
+                    const char *icons[] = {"none", "information", "warning", "critical",
+                                           "question"};
+                    boxes << u"%1 %2: %3"_s.arg(QLatin1String(icons[box->icon()]),
+                                                box->windowTitle(), box->text());
                     m_since.append(QDateTime::currentMSecsSinceEpoch());
-                    boxes.append({box->icon(), box->windowTitle(), box->text()});
                 }
                 const qint64 shown = m_since.at(m_seen.indexOf(box));
                 if (QDateTime::currentMSecsSinceEpoch() - shown < holdMs)
-                    continue;
+                    continue; // left open a while, for what may happen meanwhile
                 if (this->dismiss && box->button(QMessageBox::Ok))
                     box->button(QMessageBox::Ok)->click();
             }
         });
         m_timer.start(10);
     }
-
-    QList<SeenBox> boxes;
-    bool dismiss;
-    int holdMs = 0; ///< how long a box stays before it is pressed
 
     static QList<QMessageBox *> openBoxes()
     {
@@ -179,68 +146,10 @@ private:
     QList<qint64> m_since;
 };
 
-/// A POP3 server on a free loopback port serving a mailbox; when silent, it
-/// accepts connections and never greets.
-class FakePop3 : public QObject
+/// A warning box of the program as BoxCatcher records it.
+inline QString Warning(const QString &text)
 {
-public:
-    QList<QByteArray> mailbox; ///< whole messages, lines ending in CR LF
-    QStringList commands;      ///< every command received, in order
-    bool silent = false;
-
-    FakePop3()
-    {
-        m_server.listen(QHostAddress::LocalHost);
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-                ++connections;
-                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
-                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-                if (!silent)
-                    socket->write("+OK fake POP3 ready\r\n");
-            }
-        });
-    }
-    quint16 port() const { return m_server.serverPort(); }
-    int connections = 0;
-
-private:
-    void serve(QTcpSocket *socket)
-    {
-        while (socket->canReadLine()) {
-            const QByteArray line = socket->readLine().trimmed();
-            commands.append(QString::fromLatin1(line));
-            const QByteArray verb = line.split(' ').value(0).toUpper();
-            const int number = line.split(' ').value(1).toInt();
-            if (verb == "STAT") {
-                socket->write("+OK " + QByteArray::number(mailbox.size()) + " 100\r\n");
-            } else if (verb == "RETR" && number >= 1 && number <= mailbox.size()) {
-                socket->write("+OK message follows\r\n" + mailbox.at(number - 1) + ".\r\n");
-            } else if (verb == "QUIT") {
-                socket->write("+OK bye\r\n");
-                socket->disconnectFromHost();
-                return;
-            } else {
-                socket->write("+OK\r\n");
-            }
-        }
-    }
-
-    QTcpServer m_server;
-};
-
-/// A memo mail as the program sends it, with the Message-ID the mail office
-/// adds on the way.
-inline QByteArray MemoMailText(QChar kind, bool sealed, const QString &department,
-                               const QString &caller, const QString &text, const QString &messageId)
-{
-    const MemoValues memo = BuildMemoMail(
-        kind, sealed, department, caller, text, {QStringLiteral("user2@example.jp")},
-        {QStringLiteral("佐藤"), QStringLiteral("sato"), QStringLiteral("example.jp")},
-        QDateTime(QDate(2024, 3, 5), QTime(9, 7)));
-    const QByteArray mail = memo.MemoBody.toLatin1();
-    return "Message-ID: " + messageId.toLatin1() + "\r\n" + mail +
-           (mail.endsWith("\r\n") ? "" : "\r\n");
+    return u"warning Tavrino: "_s + text;
 }
 
 /// Components that count calls instead of opening windows; unavailable, they
@@ -261,13 +170,13 @@ public:
         replies << address + u'|' + name + u'|' + text;
         return failReply ? 1 : 0;
     }
-    QString LastError() const override { return QStringLiteral("window refused"); }
+    QString LastError() const override { return u"window refused"_s; }
     bool failReply = false;
 
 private:
     bool get(QString *error)
     {
-        *error = available ? QString() : QStringLiteral("plugin missing");
+        *error = available ? QString() : u"plugin missing"_s;
         return available;
     }
 };

@@ -1,0 +1,267 @@
+// The main window, the memo viewer and start-up.
+
+#include "FakeServer.h"
+#include "Messages.h"
+#include "SingleInstance.h"
+#include "basTavrino.h"
+#include "frmMessage.h"
+#include "tst_windowhelpers.h"
+
+#include <QtTest>
+
+class TestWindows : public QObject
+{
+    Q_OBJECT
+
+    FakeComponents m_components;
+    const QString m_programDir = qEnvironmentVariable("TAV_PROGRAM_DIR");
+    /// A sealed memo from 佐藤 <sato@example.jp> as read from the server.
+    const MemoValues m_sealed =
+        ReadMemoMail("+OK\r\nMessage-ID:  <m1@example.jp>  \r\n" +
+                     BuildMemoMail('1', true, u"東京商事"_s, u"山田太郎"_s,
+                                   u"折り返しお願いします。\r\n明日まで"_s, {u"user2@example.jp"_s},
+                                   {u"佐藤"_s, u"sato"_s, u"example.jp"_s},
+                                   QDateTime(QDate(2024, 3, 5), QTime(9, 7)))
+                         .MemoBody.toLatin1() +
+                     "\r\n.\r\n");
+
+private Q_SLOTS:
+    void init() { m_components = FakeComponents(); }
+
+    void layoutAndLoadWithABadFifthLine()
+    {
+        FakeServer server;
+        Desk desk(server.port());
+        QVERIFY(WriteFile(desk.folder.filePath("members.lst"),
+                          "a;1\r\nb;2\r\nc;3\r\nd;4\r\nbad line\r\ne;5\r\n"));
+        BoxCatcher boxes;
+        QVERIFY(desk.open(&m_components));
+        // Captions may widen an option, never clip it; every control the user
+        // can reach can be found by its visible text.
+        for (QWidget *w : desk.window->findChildren<QWidget *>()) {
+            QVERIFY(!qobject_cast<QRadioButton *>(w) || w->width() >= w->sizeHint().width());
+            QVERIFY2(w->focusPolicy() == Qt::NoFocus || w->objectName().isEmpty() ||
+                         !w->accessibleName().isEmpty(),
+                     qPrintable(w->objectName()));
+        }
+        QCOMPARE(Child<QLineEdit>(desk.window.get(), "txtDepartment")->maxLength(), 20);
+        // The bad fifth line: four members, the error box, and no check.
+        QCOMPARE(Child<QListWidget>(desk.window.get(), "lstMemberName")->count(), 4);
+        QCOMPARE(boxes.boxes, QStringList(Warning(Msg::AppError + "\r\n" + Msg::ErrBadArgument)));
+        QVERIFY(!desk.check->isChecking() && !desk.check->timer().isActive());
+        QCoreApplication::processEvents();
+        QCOMPARE(server.connections(), 0);
+    }
+
+    void unconfiguredOffersSettingsAndEnds()
+    {
+        Desk desk(FakeServer::closedPort());
+        desk.settings.Domain.clear();
+        BoxCatcher boxes;
+        QVERIFY(!desk.open(&m_components));
+        QCOMPARE(m_components.settingCalls, 1);
+        // Without the options component: the application error, then the end.
+        m_components.available = false;
+        QVERIFY(!desk.open(&m_components));
+        const QString end = Warning(u"Tavrinoを終了します。"_s);
+        QCOMPARE(boxes.boxes,
+                 (QStringList{end, Warning(Msg::AppError + "\r\nplugin missing"), end}));
+    }
+
+    void failedChecksDoNotStackBoxes()
+    {
+        Desk desk(FakeServer::closedPort());
+        BoxCatcher boxes(false);
+        QVERIFY(desk.open(&m_components));
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes,
+                                  QStringList(Warning(u"connect:接続が拒否された。"_s)), 10000);
+        // While it is open, a later failure shows in the status bar only.
+        Q_EMIT desk.check->errorMessage(u"recv:-ERR again"_s);
+        QCoreApplication::processEvents();
+        QCOMPARE(BoxCatcher::openBoxes().size(), 1);
+        QCOMPARE(Text(desk.window.get(), "sbrMsgPanel2"), u"recv:-ERR again"_s);
+        // Once read, the next failure gets its box again.
+        boxes.dismiss = true;
+        QTRY_VERIFY(BoxCatcher::openBoxes().isEmpty());
+        Q_EMIT desk.check->errorMessage(u"third"_s);
+        QTRY_COMPARE(boxes.boxes.size(), 2);
+    }
+
+    void trayTwipsAndExit()
+    {
+        FakeServer server;
+        server.pop3Login("+OK 0 0");
+        Desk desk(server.port());
+        QVERIFY(desk.open(&m_components));
+        frmTavrino *window = desk.window.get();
+        window->move(100, 50);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        // Minimised into the notification area, or where there is none
+        // (offscreen) left minimised, never lost; then back.
+        window->showMinimized();
+        QTRY_VERIFY(window->isMinimized());
+        QCoreApplication::processEvents();
+        QVERIFY(window->isVisible() != QSystemTrayIcon::isSystemTrayAvailable());
+        window->RestoreWindow();
+        QTRY_VERIFY(!window->isMinimized());
+        QVERIFY(window->isVisible());
+        QVERIFY(!window->trayIcon() || !window->trayIcon()->isVisible());
+
+        // Exit, the icon menu's command, stores the position in twips.
+        QSignalSpy unloaded(window, &frmTavrino::unloaded);
+        Child<QMenu>(window, "mnuFile")->actions().value(0)->trigger();
+        QVERIFY(!window->isVisible()); // gone at once; the end follows the QUIT
+        QTRY_COMPARE(unloaded.size(), 1);
+        const auto ini = [&desk] {
+            QFile f(desk.settings.appIniFile);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        };
+        const QByteArray stored = ini();
+        QVERIFY2(stored.contains("Top= 750\r\n") && stored.contains("Left= 1500\r\n"),
+                 stored.constData());
+
+        // The next start restores it; closed while minimised, it stays.
+        QVERIFY(desk.open(&m_components));
+        window = desk.window.get();
+        QCOMPARE(window->pos(), QPoint(100, 50));
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        window->move(200, 200);
+        window->showMinimized();
+        QTRY_VERIFY(window->isMinimized());
+        window->close();
+        QCOMPARE(ini(), stored);
+    }
+
+    void viewerFieldsSealFocusGuardAndReply()
+    {
+        frmMessage viewer(m_sealed, u"鈴木"_s, nullptr, &m_components);
+        viewer.show();
+        QVERIFY(QTest::qWaitForWindowActive(&viewer));
+        QCOMPARE(Shown(&viewer), QStringLiteral(" またお電話いたします。| 東京商事| 山田太郎|"
+                                                "折り返しお願いします。\n明日まで|佐藤|"
+                                                "sato@example.jp|鈴木|<m1@example.jp>"));
+        QCOMPARE(Text(&viewer, "frameTitle"), u"03/05 09:07"_s);
+        QVERIFY(Child<QPlainTextEdit>(&viewer, "txtMessage")->isReadOnly());
+
+        // Sealed: covered until Alt+G (or a click) uncovers it for good.
+        auto *cover = Child<QPushButton>(&viewer, "cmdCover");
+        QVERIFY(cover->isVisible() && cover->geometry().contains(viewer.rect()));
+        QTest::keyClick(&viewer, Qt::Key_G, Qt::AltModifier);
+        QTRY_VERIFY(!cover->isVisible());
+
+        // The one-line fields are read-only and hand the focus back to the
+        // window; the text box keeps it.
+        for (const char *name : {"txtCaller", "txtDepartment", "txtSummary"}) {
+            auto *box = Child<QLineEdit>(&viewer, name);
+            QVERIFY(box->isReadOnly());
+            box->setFocus(Qt::MouseFocusReason);
+            QTRY_COMPARE(QApplication::focusWidget(), &viewer);
+        }
+        auto *text = Child<QPlainTextEdit>(&viewer, "txtMessage");
+        text->setFocus(Qt::MouseFocusReason);
+        QCoreApplication::processEvents();
+        QCOMPARE(QApplication::focusWidget(), text);
+
+        // Reply goes to the component; without it, the application error.
+        auto *reply = Child<QToolButton>(&viewer, "cmdButton1");
+        QTest::mouseClick(reply, Qt::LeftButton);
+        QCOMPARE(m_components.replies,
+                 QStringList{"sato@example.jp|佐藤|折り返しお願いします。\n明日まで"});
+        m_components.available = false;
+        BoxCatcher boxes;
+        QTest::mouseClick(reply, Qt::LeftButton);
+        QCOMPARE(boxes.boxes, QStringList(Warning(Msg::AppError + "\r\nplugin missing")));
+        m_components.available = true; // loaded, but its window refused
+        m_components.failReply = true;
+        QTest::mouseClick(reply, Qt::LeftButton);
+        QTRY_COMPARE(boxes.boxes.size(), 2);
+        QCOMPARE(boxes.boxes.last(), Warning(Msg::AppError + "\r\nwindow refused"));
+        m_components.failReply = false;
+        QVERIFY(viewer.isVisible());
+
+        // The sender keeps blanks other than spaces.
+        MemoValues memo = m_sealed;
+        memo.MemoFromName = u" \u3000佐藤\u3000 "_s;
+        const frmMessage other(memo, QString(), nullptr, nullptr);
+        QCOMPARE(Text(&other, "lblSender"), u"\u3000佐藤\u3000"_s);
+    }
+
+    void viewerDeleteTimesOutAndStays()
+    {
+        FakeServer server; // the check in progress never ends
+        MailCheck check(Pop3At(server.port()), u"300"_s);
+        check.setDeleteTimeoutMs(300);
+        check.start();
+        frmMessage viewer(m_sealed, QString(), &check, nullptr);
+        viewer.show();
+        auto *del = Child<QToolButton>(&viewer, "cmdButton0");
+        BoxCatcher boxes;
+        QTest::mouseClick(del, Qt::LeftButton);
+        QVERIFY(!del->isEnabled() && QApplication::overrideCursor());
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes, QStringList(Warning(Msg::DeleteTimedOut)), 10000);
+        QVERIFY(!QApplication::overrideCursor());
+        QVERIFY(viewer.isVisible() && del->isEnabled());
+    }
+
+    void oneCopyPerProgramFolder()
+    {
+        // A portable copy of the program in a folder of its own, whose check
+        // fails at once.
+        QTemporaryDir folder;
+        for (const char *file : {"Tavrino", "libmailtext.so"})
+            QVERIFY(QFile::copy(m_programDir + '/' + file, folder.filePath(file)));
+        QVERIFY(WriteFile(folder.filePath("Tavrino.ini"),
+                          "[Tavrino]\r\nUserName=test\r\nDomain=example.jp\r\nPop3Server=127.0.0.1"
+                          "\r\nList=members.lst\r\nPop3Port=" +
+                              QByteArray::number(FakeServer::closedPort()) + "\r\n"));
+        QVERIFY(WriteFile(folder.filePath("members.lst"), "a;a@example.jp\r\n"));
+        QProcess program;                              // offscreen, as the test
+        program.setWorkingDirectory(QDir::tempPath()); // it finds its files anyway
+        program.start(folder.filePath("Tavrino"));
+        QVERIFY(program.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(SingleInstance(folder.path()).askFirstToRestore(), 10000);
+
+        // A second copy is refused with a box, and asks the first to restore.
+        SingleInstance second(folder.path() + QLatin1Char('/'));
+        QVERIFY(!second.claim());
+        BoxCatcher boxes;
+        RefuseSecondCopy(second);
+        QCOMPARE(boxes.boxes, QStringList(u"critical Tavrino: Tavrinoは既に起動されています"_s));
+        QCOMPARE(program.state(), QProcess::Running);
+        // Killed, the program leaves its name behind; the next copy takes it
+        // over and hears the request of a later one.
+        program.kill();
+        QVERIFY(program.waitForFinished());
+        SingleInstance next(folder.path());
+        QVERIFY(next.claim());
+        QSignalSpy restore(&next, &SingleInstance::restoreRequested);
+        QVERIFY(second.askFirstToRestore());
+        QVERIFY(restore.wait(5000));
+        QTemporaryDir other; // another folder is another program
+        QVERIFY(SingleInstance(other.path()).claim());
+    }
+
+    void componentsLoadFromTheProgramFolder()
+    {
+        // None there, or a file that is no plugin: an error to show.
+        QString error;
+        QTemporaryDir empty;
+        PluginComponents missing(empty.path());
+        QVERIFY(!missing.options(&error));
+        QCOMPARE(error, Msg::ErrPluginMissing);
+        QVERIFY(WriteFile(empty.filePath("libTavReply.so"), "not a library"));
+        QVERIFY(!missing.reply(&error) && error != Msg::ErrPluginMissing);
+
+        PluginComponents components(m_programDir);
+        ITavOptions *options = components.options(&error);
+        QVERIFY2(options, qPrintable(error));
+        QCOMPARE(components.options(&error), options); // one instance for the run
+        QVERIFY2(components.reply(&error), qPrintable(error));
+        QVERIFY(QFile::exists(m_programDir + u"/Tavrino.html"_s));
+    }
+};
+
+QTEST_MAIN(TestWindows)
+#include "tst_windows.moc"
