@@ -106,9 +106,12 @@ void frmTavrino::updateButtons()
 
 void frmTavrino::onWaitingChanged(int count)
 {
-    const QString text = count > 0 ? Msg::MemosWaiting.arg(count) : QString();
+    // The count shows until the last waiting memo has its viewer.
+    const QString waitingPrefix = Msg::MemosWaiting.section(QLatin1Char('%'), 0, 0);
     if (count > 0)
-        m_sbrMsg->setPanelText(2, text);
+        m_sbrMsg->setPanelText(2, Msg::MemosWaiting.arg(count));
+    else if (m_sbrMsg->panelText(2).startsWith(waitingPrefix))
+        m_sbrMsg->setPanelText(2, QString());
     if (m_tray)
         m_tray->setToolTip(trayTip());
 }
