@@ -13,10 +13,6 @@ QString FirstLine(const QByteArray &reply)
     return Cp932::Decode(end < 0 ? reply : reply.left(end));
 }
 
-bool IsPositive(const QByteArray &reply)
-{
-    return reply.left(4).toUpper().contains("+OK");
-}
 } // namespace
 
 int StatMessageCount(const QByteArray &reply)

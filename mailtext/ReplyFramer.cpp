@@ -1,11 +1,11 @@
 #include "ReplyFramer.h"
 
-namespace {
 bool IsPositive(const QByteArray &buffer)
 {
     return buffer.left(4).toUpper().contains("+OK");
 }
 
+namespace {
 bool IsNegative(const QByteArray &buffer)
 {
     return buffer.left(4).toUpper().contains("-ERR");

@@ -35,6 +35,10 @@ struct LineReply
     bool tooLarge = false;
 };
 
+/// A POP3 reply is positive when its first four characters, upper-cased,
+/// hold "+OK".
+bool IsPositive(const QByteArray &reply);
+
 class ReplyFramer
 {
 public:
