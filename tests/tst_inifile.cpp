@@ -1,5 +1,3 @@
-// The files the program reads: Tavrino.ini and the member list.
-
 #include "Cp932.h"
 #include "IniFile.h"
 #include "MemberList.h"
@@ -20,14 +18,14 @@ class TestIniFile : public QObject
     QTemporaryDir m_dir;
     const QString m_path = m_dir.filePath(u"Tavrino.ini"_s);
     const QString m_list = m_dir.filePath(u"members.lst"_s);
-    QByteArray read() const
+    QByteArray read(const QString &path = {}) const
     {
-        QFile f(m_path);
+        QFile f(path.isEmpty() ? m_path : path);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
-    void write(const QByteArray &content) const
+    void write(const QByteArray &content, const QString &path = {}) const
     {
-        QFile f(m_path);
+        QFile f(path.isEmpty() ? m_path : path);
         QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) >= 0);
     }
     bool set(const QString &key, const QByteArray &value) const
@@ -37,7 +35,7 @@ class TestIniFile : public QObject
     QString get(const QString &key) const { return IniFile(m_path).GetIniParm(u"Tavrino"_s, key); }
 
 private Q_SLOTS:
-    void readRules()
+    void readRulesAndTwips()
     {
         QCOMPARE(get(u"A"_s), QString()); // no file
         const QList<std::tuple<QByteArray, QString, QString>> rows{
@@ -53,9 +51,15 @@ private Q_SLOTS:
             write(content);
             QCOMPARE(get(key), expected);
         }
+        const QList<std::pair<QString, int>> forms{
+            {" 1200", 1200}, {"1200", 1200}, {"", 0},         {"-300", -300}, {"2.5", 2},
+            {"3.5", 4},      {"12ab", 12},   {"1.5E3", 1500}, {"abc", 0},     {"99999", 32767}};
+        for (const auto &[text, value] : forms)
+            QCOMPARE(int(ParseTwips(text)), value);
+        QCOMPARE(FormatTwips(2880) + FormatTwips(0) + FormatTwips(-150), u" 2880 0-150"_s);
     }
 
-    void writeCreatesThenReplacesInPlace()
+    void writeInPlaceOrFail()
     {
         QFile::remove(m_path);
         QVERIFY(set("Top", " 1200") && set("Left", " 2880"));
@@ -66,6 +70,15 @@ private Q_SLOTS:
                                     "List=a.lst\r\nLeft= 15\r\n\r\n[Other]\r\nTop=9\r\n"));
         QVERIFY(set("A", "x\r\nB=y"));
         QCOMPARE(get(u"B"_s), QString()); // a value adds no line
+        write("[Tavrino]\r\nTop=1\r\n");
+        QFile::setPermissions(m_path, QFile::ReadOwner);
+        QVERIFY(!set("Top", " 2"));
+        QFile::setPermissions(m_path, QFile::ReadOwner | QFile::WriteOwner);
+        QCOMPARE(read(), QByteArray("[Tavrino]\r\nTop=1\r\n"));
+        QCOMPARE(IniWriteErrorText(m_path),
+                 m_path + " ファイルの書き込み時にエラーが発生しました。");
+        QVERIFY(
+            !IniFile(m_dir.filePath(u"no/such/Tavrino.ini"_s)).SetIniParm("Tavrino", "Top", " 2"));
     }
 
     void writeModes_data()
@@ -92,29 +105,6 @@ private Q_SLOTS:
         QTEST(QString::number(st.st_mode & 07777, 8), "mode");
     }
 
-    void writeFailures()
-    {
-        write("[Tavrino]\r\nTop=1\r\n");
-        QFile::setPermissions(m_path, QFile::ReadOwner);
-        QVERIFY(!set("Top", " 2"));
-        QFile::setPermissions(m_path, QFile::ReadOwner | QFile::WriteOwner);
-        QCOMPARE(read(), QByteArray("[Tavrino]\r\nTop=1\r\n"));
-        QCOMPARE(IniWriteErrorText(m_path),
-                 m_path + " ファイルの書き込み時にエラーが発生しました。");
-        IniFile missing(m_dir.filePath(u"no/such/Tavrino.ini"_s));
-        QVERIFY(!missing.SetIniParm(u"Tavrino"_s, u"Top"_s, " 2"));
-    }
-
-    void twips()
-    {
-        const QList<std::pair<QString, int>> forms{
-            {" 1200", 1200}, {"1200", 1200}, {"", 0},         {"-300", -300}, {"2.5", 2},
-            {"3.5", 4},      {"12ab", 12},   {"1.5E3", 1500}, {"abc", 0},     {"99999", 32767}};
-        for (const auto &[text, value] : forms)
-            QCOMPARE(int(ParseTwips(text)), value);
-        QCOMPARE(FormatTwips(2880) + FormatTwips(0) + FormatTwips(-150), u" 2880 0-150"_s);
-    }
-
     void memberList_data()
     {
         QTest::addColumn<QByteArray>("content");
@@ -135,9 +125,7 @@ private Q_SLOTS:
     void memberList()
     {
         QFETCH(QByteArray, content);
-        QFile f(m_list);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) >= 0);
-        f.close();
+        write(content, m_list);
         const MemberListRead result = ReadMemberList(m_list);
         QTEST(result.rows, "rows");
         QTEST(result.error, "error");
@@ -147,14 +135,11 @@ private Q_SLOTS:
     {
         const Rows rows{{u"佐藤"_s, "u1@h"}, {"---", ""}, {"a", "b;c"}, {" s ", " x "}};
         QCOMPARE(WriteMemberList(m_list, rows), QString());
-        QFile f(m_list);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), Cp932::Encode(u"佐藤"_s) + ";u1@h\r\n---;\r\na;b;c\r\n s ; x \r\n");
+        QCOMPARE(read(m_list), Cp932::Encode(u"佐藤"_s) + ";u1@h\r\n---;\r\na;b;c\r\n s ; x \r\n");
         QCOMPARE(ReadMemberList(m_list).rows, rows);
         QVERIFY(!WriteMemberList(m_dir.filePath(u"no/dir.lst"_s), rows).isEmpty());
-        QVERIFY((MemberRow{"---", ""}).isSeparator());
-        QVERIFY(!(MemberRow{"---", "x"}).isSeparator());
-        QVERIFY(!(MemberRow{"--- ", ""}).isSeparator());
+        QVERIFY((MemberRow{"---", ""}.isSeparator() && !MemberRow{"---", "x"}.isSeparator() &&
+                 !MemberRow{"--- ", ""}.isSeparator()));
         QCOMPARE(ReadMemberList(m_dir.filePath(u"none.lst"_s)).error, Msg::ErrFileNotFound);
         QCOMPARE(ReadMemberList(m_dir.filePath(u"no/dir.lst"_s)).error, Msg::ErrPathNotFound);
     }
