@@ -1,47 +1,32 @@
 // The reply window: its layout, what it sends over its own SMTP job against a
 // scripted server, and how it ends.
 
-#include "AppMessages.h"
 #include "FakeServer.h"
 #include "JisConvert.h"
 #include "frmReply.h"
 #include "tst_windowhelpers.h"
 
-#include <QSignalSpy>
-#include <QTest>
-#include <QToolButton>
+#include <QtTest>
 
 namespace {
 
-const QString Quoted = QStringLiteral("折り返しお願いします。\n明日まで");
+const QString Quoted = u"折り返しお願いします。\n明日まで"_s;
 
-ReplySettings Replying(quint16 port)
+/// A reply window of 鈴木 <user2@example.jp> to the address, shown.
+frmReply *Reply(const FakeServer &server, const QString &address, const QString &name = u"佐藤"_s)
 {
-    return {QStringLiteral("鈴木"), QStringLiteral("user2"), QStringLiteral("example.jp"),
-            QStringLiteral("127.0.0.1"), QString::number(port)};
+    auto *reply = new frmReply(
+        {u"鈴木"_s, u"user2"_s, u"example.jp"_s, u"127.0.0.1"_s, QString::number(server.port())},
+        address, name, Quoted);
+    reply->show();
+    return reply;
 }
 
-/// The server's side up to the reply to DATA for the recipients.
-FakeServer &UpToData(FakeServer &server, const QList<QByteArray> &rcpts)
+/// The server's side up to MAIL FROM.
+FakeServer &Greeting(FakeServer &server)
 {
     server.send("220 fake").expect("HELO example.jp").send("250 ok");
-    server.expect("MAIL FROM:<user2@example.jp>");
-    for (const QByteArray &rcpt : rcpts)
-        server.send("250 ok").expect("RCPT TO:<" + rcpt + ">");
-    return server.send("250 ok").expect("DATA").send("354 go");
-}
-
-/// The mail as it came: its header lines and its body as text.
-std::pair<QList<QByteArray>, QString> Mail(const QList<QByteArray> &received)
-{
-    const qsizetype data = received.indexOf("DATA") + 1;
-    const qsizetype blank = received.indexOf(QByteArray(), data);
-    const qsizetype end = received.lastIndexOf(".") - 1; // the empty line before "."
-    QByteArray body;
-    for (qsizetype i = blank + 1; i < end; ++i)
-        body += received[i] + "\r\n";
-    body.chop(2);
-    return {received.mid(data, blank - data), JisToText(body)};
+    return server.expect("MAIL FROM:<user2@example.jp>");
 }
 
 } // namespace
@@ -53,25 +38,21 @@ class TestFrmReply : public QObject
 private Q_SLOTS:
     void layoutShowsEverythingWhole()
     {
-        const QString address = QStringLiteral("sato.taro@branch-office.example.jp");
-        const QString name = QStringLiteral("総務部　佐藤太郎");
-        auto *reply = new frmReply(Replying(1), address, name, Quoted);
-        reply->show();
-        QCOMPARE(reply->windowTitle(), QStringLiteral("返信 - Tavrino"));
-        auto *frame = Child<QGroupBox>(reply, "frameTitle");
+        const QString address = u"sato.taro@branch-office.example.jp"_s;
+        const QString name = u"総務部　佐藤太郎"_s;
+        FakeServer server;
+        std::unique_ptr<frmReply> reply(Reply(server, address, name));
+        QCOMPARE(reply->windowTitle(), u"返信 - Tavrino"_s);
+        auto *frame = Child<QGroupBox>(reply.get(), "frameTitle");
         for (const char *label : {"lblTitle2", "lblToName", "lblTo"}) {
-            auto *l = Child<QLabel>(reply, label);
+            auto *l = Child<QLabel>(reply.get(), label);
             QVERIFY2(l->width() >= l->fontMetrics().horizontalAdvance(l->text()), label);
             QVERIFY2(frame->contentsRect().contains(l->geometry()), label);
         }
-        QCOMPARE(Text(reply, "lblTo"), address);
-        QCOMPARE(Text(reply, "lblToName"), name);
-        QCOMPARE(Text(reply, "txtMessage"),
-                 QStringLiteral("\n\n---Original Message---\n") + Quoted);
-        QCOMPARE(Text(reply, "sbrMsgPanel1"), QStringLiteral("鈴木"));
-        QCOMPARE(Child<QToolButton>(reply, "cmdButton1")->accessibleName(),
-                 QStringLiteral("ｷｬﾝｾﾙ(C)"));
-        reply->close();
+        QCOMPARE(Text(reply.get(), "lblTo") + '|' + Text(reply.get(), "lblToName") + '|' +
+                     Text(reply.get(), "txtMessage") + '|' + Text(reply.get(), "sbrMsgPanel1"),
+                 address + '|' + name + u"|\n\n---Original Message---\n"_s + Quoted + u"|鈴木"_s);
+        QCOMPARE(Child<QToolButton>(reply.get(), "cmdButton1")->accessibleName(), u"ｷｬﾝｾﾙ(C)"_s);
     }
 
     void sends_data()
@@ -80,9 +61,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text"); // what the user leaves in the box; null: unchanged
         QTest::addColumn<bool>("sealed");
         QTest::addColumn<QString>("body");
-        QTest::newRow("unchanged") << "sato@example.jp" << QString() << false
-                                   << QStringLiteral("\r\n\r\n---Original Message---\r\n"
-                                                     "折り返しお願いします。\r\n明日まで");
+        QTest::newRow("unchanged")
+            << "sato@example.jp" << QString() << false
+            << u"\r\n\r\n---Original Message---\r\n折り返しお願いします。\r\n明日まで"_s;
         QTest::newRow("emptied") << "sato@example.jp"
                                  << "   " << false << QString();
         QTest::newRow("sealed, two addresses") << "sato@example.jp,tanaka@example.jp"
@@ -95,60 +76,56 @@ private Q_SLOTS:
         QFETCH(bool, sealed);
         QFETCH(QString, body);
         FakeServer server;
-        QList<QByteArray> rcpts;
-        for (const QString &a : address.split(','))
-            rcpts << a.toLatin1();
-        UpToData(server, rcpts);
-        // Header lines, the empty line, the body's lines, the empty line, ".".
-        const qsizetype lines = 4 + 1 + (body.isEmpty() ? 0 : body.count('\n') + 1) + 2;
-        for (qsizetype i = 0; i < lines; ++i)
-            server.expect("(data)");
+        Greeting(server);
+        for (const QString &rcpt : address.split(u','))
+            server.send("250 ok").expect("RCPT TO:<" + rcpt.toLatin1() + ">");
+        server.send("250 ok").expect("DATA").send("354 go");
+        // Four header lines, the empty line, the body's lines, the empty line, ".".
+        for (qsizetype i = 0; i < 4 + 1 + (body.isEmpty() ? 0 : body.count('\n') + 1) + 2; ++i)
+            server.expect("*");
         server.send("250 ok").expect("QUIT").send("221 bye");
-        QPointer<frmReply> reply = new frmReply(Replying(server.port()), address, "佐藤", Quoted);
-        reply->show();
+        QPointer<frmReply> reply = Reply(server, address);
         if (!text.isNull())
             Child<QPlainTextEdit>(reply, "txtMessage")->setPlainText(text);
         Child<QCheckBox>(reply, "chkCover")->setChecked(sealed);
         QTest::mouseClick(Child<QToolButton>(reply, "cmdButton0"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!reply, 10000); // closes itself once the mail is accepted
         QTRY_VERIFY(server.done());
-        const auto [header, received] = Mail(server.received());
-        QVERIFY2(header[0].startsWith(sealed ? "Subject:*1   " : "Subject:*    "),
-                 header[0].constData());
-        QVERIFY2(header[0].endsWith(QByteArray(40, ' ')) && header[0].size() == 8 + 56,
-                 header[0].constData()); // the two caller fields empty
-        QCOMPARE(header[2], "To:" + address.toLatin1());
-        QCOMPARE(received, body);
+
+        const QList<QByteArray> wire = server.received();
+        const qsizetype data = wire.indexOf("DATA") + 1;
+        const QByteArray subject = wire[data];
+        QVERIFY2(subject.startsWith(sealed ? "Subject:*1   " : "Subject:*    ") &&
+                     subject.endsWith(QByteArray(40, ' ')) && subject.size() == 8 + 56,
+                 subject.constData()); // the two caller fields empty
+        QCOMPARE(wire[data + 2], "To:" + address.toLatin1());
+        const QList<QByteArray> lines = wire.mid(data + 5, wire.size() - data - 8);
+        QCOMPARE(JisToText(lines.join("\r\n")), body);
     }
 
     void refusedAddressKeepsTheWindow()
     {
         FakeServer server;
-        server.send("220 fake").expect("HELO example.jp").send("250 ok");
-        server.expect("MAIL FROM:<user2@example.jp>").send("250 ok");
-        server.expect("RCPT TO:<nobody@example.jp>").send("550 5.1.1 no such user");
-        auto *reply = new frmReply(Replying(server.port()), "nobody@example.jp", "誰か", Quoted);
-        reply->show();
-        Child<QPlainTextEdit>(reply, "txtMessage")->setPlainText(QStringLiteral("答え"));
+        Greeting(server).send("250 ok").expect("RCPT TO:<nobody@example.jp>");
+        server.send("550 5.1.1 no such user");
+        std::unique_ptr<frmReply> reply(Reply(server, u"nobody@example.jp"_s));
+        Child<QPlainTextEdit>(reply.get(), "txtMessage")->setPlainText(u"答え"_s);
         BoxCatcher boxes;
-        auto *send = Child<QToolButton>(reply, "cmdButton0");
+        auto *send = Child<QToolButton>(reply.get(), "cmdButton0");
         QTest::mouseClick(send, Qt::LeftButton);
-        QVERIFY(!send->isEnabled() && Child<QToolButton>(reply, "cmdButton1")->isEnabled());
+        QVERIFY(!send->isEnabled() && Child<QToolButton>(reply.get(), "cmdButton1")->isEnabled());
         QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes.size(), 1, 10000);
-        QCOMPARE(boxes.boxes[0], QStringLiteral("warning 返信 - Tavrino: recv:550 5.1.1 no such "
-                                                "user\r\n宛先: nobody@example.jp"));
+        QCOMPARE(boxes.boxes[0], u"warning 返信 - Tavrino: recv:550 5.1.1 no such user\r\n"
+                                 u"宛先: nobody@example.jp"_s);
         QVERIFY(reply->isVisible() && send->isEnabled());
-        QCOMPARE(Text(reply, "txtMessage"), QStringLiteral("答え"));
-        reply->close();
+        QCOMPARE(Text(reply.get(), "txtMessage"), u"答え"_s);
     }
 
     void cancelDuringTransmissionClosesAtOnce()
     {
         FakeServer server; // greets, then never answers
         server.send("220 fake").expect("HELO example.jp");
-        QPointer<frmReply> reply =
-            new frmReply(Replying(server.port()), "sato@example.jp", "佐藤", Quoted);
-        reply->show();
+        QPointer<frmReply> reply = Reply(server, u"sato@example.jp"_s);
         BoxCatcher boxes;
         QTest::mouseClick(Child<QToolButton>(reply, "cmdButton0"), Qt::LeftButton);
         QTRY_VERIFY(server.done());

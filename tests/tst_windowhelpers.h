@@ -5,7 +5,6 @@
 #include "Components.h"
 #include "Cp932.h"
 #include "MailCheck.h"
-#include "Settings.h"
 #include "frmTavrino.h"
 
 #include <QtWidgets>
@@ -25,24 +24,21 @@ template <class T> T *Child(const QWidget *w, const QString &name)
 /// The text a control shows: a field, a text box, a frame's title or a label.
 inline QString Text(const QWidget *w, const QString &name)
 {
-    if (auto *edit = w->findChild<QLineEdit *>(name))
-        return edit->text();
-    if (auto *plain = w->findChild<QPlainTextEdit *>(name))
-        return plain->toPlainText();
-    if (auto *frame = w->findChild<QGroupBox *>(name))
-        return frame->title();
-    return Child<QLabel>(w, name)->text();
+    const QWidget *c = Child<QWidget>(w, name);
+    for (const char *property : {"plainText", "title"})
+        if (const QVariant value = c->property(property); value.isValid())
+            return value.toString();
+    return c->property("text").toString();
 }
 
-/// What a viewer shows: kind sentence, organisation, caller, text, sender,
-/// sender's address, user and Message-ID, joined by "|".
+/// What a viewer shows, field by field, joined by "|".
 inline QString Shown(const QWidget *viewer)
 {
     QStringList parts;
     for (const char *name : {"txtSummary", "txtDepartment", "txtCaller", "txtMessage", "lblSender",
                              "lblSenderID", "sbrMsgPanel1", "sbrMsgPanel2"})
         parts.append(Text(viewer, QString::fromLatin1(name)));
-    return parts.join(QLatin1Char('|'));
+    return parts.join(u'|');
 }
 
 /// Fills the main window's memo form; kind -1 chooses no option.
@@ -62,12 +58,12 @@ inline void FillMemo(QWidget *w, const QList<int> &rows, int kind, bool sealed, 
 inline bool WriteFile(const QString &path, const QByteArray &content)
 {
     QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) == content.size();
+    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
 }
 
 /// A desk of user1 (password "pass") at example.jp: a program folder holding
-/// a member list of two members, a separator and a member whose address has
-/// blanks; the settings; once opened, its mail check and main window.
+/// a member list of sato, a separator, suzuki (his address in blanks) and
+/// tanaka; the settings; once opened, its mail check and main window.
 struct Desk
 {
     QTemporaryDir folder;
@@ -100,7 +96,7 @@ struct Desk
 };
 
 /// Records every message box, modal or not, once as "icon title: text" and
-/// (while dismiss is set) presses its OK button.
+/// (while dismiss is set, and once it has been open holdMs) presses its OK.
 class BoxCatcher : public QObject
 {
 public:
@@ -108,42 +104,34 @@ public:
     bool dismiss;
     int holdMs = 0;
 
-    explicit BoxCatcher(bool dismiss = true) : dismiss(dismiss)
-    {
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            for (QMessageBox *box : openBoxes()) {
-                if (!m_seen.contains(box)) {
-                    m_seen.append(box);
-                    const char *icons[] = {"none", "information", "warning", "critical",
-                                           "question"};
-                    boxes << u"%1 %2: %3"_s.arg(QLatin1String(icons[box->icon()]),
-                                                box->windowTitle(), box->text());
-                    m_since.append(QDateTime::currentMSecsSinceEpoch());
-                }
-                const qint64 shown = m_since.at(m_seen.indexOf(box));
-                if (QDateTime::currentMSecsSinceEpoch() - shown < holdMs)
-                    continue; // left open a while, for what may happen meanwhile
-                if (this->dismiss && box->button(QMessageBox::Ok))
-                    box->button(QMessageBox::Ok)->click();
-            }
-        });
-        m_timer.start(10);
-    }
+    explicit BoxCatcher(bool dismiss = true) : dismiss(dismiss) { startTimer(10); }
 
     static QList<QMessageBox *> openBoxes()
     {
         QList<QMessageBox *> open;
-        for (QWidget *w : QApplication::topLevelWidgets()) {
+        for (QWidget *w : QApplication::topLevelWidgets())
             if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible())
                 open.append(box);
-        }
         return open;
     }
 
-private:
-    QTimer m_timer;
-    QList<QPointer<QMessageBox>> m_seen;
-    QList<qint64> m_since;
+protected:
+    void timerEvent(QTimerEvent *) override
+    {
+        const QByteArray seen = "caughtBy" + QByteArray::number(quintptr(this));
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        for (QMessageBox *box : openBoxes()) {
+            if (!box->property(seen).isValid()) {
+                box->setProperty(seen, now);
+                const char *icon = QMetaEnum::fromType<QMessageBox::Icon>().valueToKey(box->icon());
+                boxes << u"%1 %2: %3"_s.arg(QString::fromLatin1(icon).toLower(), box->windowTitle(),
+                                            box->text());
+            }
+            QAbstractButton *ok = box->button(QMessageBox::Ok);
+            if (ok && dismiss && now - box->property(seen).toLongLong() >= holdMs)
+                ok->click();
+        }
+    }
 };
 
 /// A warning box of the program as BoxCatcher records it.
@@ -158,6 +146,7 @@ class FakeComponents : public ComponentHost, public ITavOptions, public ITavRepl
 {
 public:
     bool available = true;
+    bool failReply = false;
     int settingCalls = 0;
     QStringList replies; ///< "address|name|text" per call
 
@@ -168,10 +157,9 @@ public:
     int ShowReply(const QString &address, const QString &name, const QString &text) override
     {
         replies << address + u'|' + name + u'|' + text;
-        return failReply ? 1 : 0;
+        return failReply;
     }
     QString LastError() const override { return u"window refused"_s; }
-    bool failReply = false;
 
 private:
     bool get(QString *error)

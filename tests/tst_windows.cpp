@@ -36,8 +36,7 @@ private Q_SLOTS:
                           "a;1\r\nb;2\r\nc;3\r\nd;4\r\nbad line\r\ne;5\r\n"));
         BoxCatcher boxes;
         QVERIFY(desk.open(&m_components));
-        // Captions may widen an option, never clip it; every control the user
-        // can reach can be found by its visible text.
+        // No option clipped; every control the user can reach has a name.
         for (QWidget *w : desk.window->findChildren<QWidget *>()) {
             QVERIFY(!qobject_cast<QRadioButton *>(w) || w->width() >= w->sizeHint().width());
             QVERIFY2(w->focusPolicy() == Qt::NoFocus || w->objectName().isEmpty() ||
@@ -45,7 +44,6 @@ private Q_SLOTS:
                      qPrintable(w->objectName()));
         }
         QCOMPARE(Child<QLineEdit>(desk.window.get(), "txtDepartment")->maxLength(), 20);
-        // The bad fifth line: four members, the error box, and no check.
         QCOMPARE(Child<QListWidget>(desk.window.get(), "lstMemberName")->count(), 4);
         QCOMPARE(boxes.boxes, QStringList(Warning(Msg::AppError + "\r\n" + Msg::ErrBadArgument)));
         QVERIFY(!desk.check->isChecking() && !desk.check->timer().isActive());
@@ -60,7 +58,6 @@ private Q_SLOTS:
         BoxCatcher boxes;
         QVERIFY(!desk.open(&m_components));
         QCOMPARE(m_components.settingCalls, 1);
-        // Without the options component: the application error, then the end.
         m_components.available = false;
         QVERIFY(!desk.open(&m_components));
         const QString end = Warning(u"Tavrinoを終了します。"_s);
@@ -75,12 +72,11 @@ private Q_SLOTS:
         QVERIFY(desk.open(&m_components));
         QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes,
                                   QStringList(Warning(u"connect:接続が拒否された。"_s)), 10000);
-        // While it is open, a later failure shows in the status bar only.
+        // While it is open, later failures go to the status bar only.
         Q_EMIT desk.check->errorMessage(u"recv:-ERR again"_s);
         QCoreApplication::processEvents();
         QCOMPARE(BoxCatcher::openBoxes().size(), 1);
         QCOMPARE(Text(desk.window.get(), "sbrMsgPanel2"), u"recv:-ERR again"_s);
-        // Once read, the next failure gets its box again.
         boxes.dismiss = true;
         QTRY_VERIFY(BoxCatcher::openBoxes().isEmpty());
         Q_EMIT desk.check->errorMessage(u"third"_s);
@@ -97,8 +93,7 @@ private Q_SLOTS:
         window->move(100, 50);
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window));
-        // Minimised into the notification area, or where there is none
-        // (offscreen) left minimised, never lost; then back.
+        // Minimised into the notification area, or without one left minimised.
         window->showMinimized();
         QTRY_VERIFY(window->isMinimized());
         QCoreApplication::processEvents();
@@ -108,16 +103,14 @@ private Q_SLOTS:
         QVERIFY(window->isVisible());
         QVERIFY(!window->trayIcon() || !window->trayIcon()->isVisible());
 
-        // Exit, the icon menu's command, stores the position in twips.
+        // Exit stores the position in twips; the end follows the QUIT.
         QSignalSpy unloaded(window, &frmTavrino::unloaded);
         Child<QMenu>(window, "mnuFile")->actions().value(0)->trigger();
-        QVERIFY(!window->isVisible()); // gone at once; the end follows the QUIT
+        QVERIFY(!window->isVisible());
         QTRY_COMPARE(unloaded.size(), 1);
-        const auto ini = [&desk] {
-            QFile f(desk.settings.appIniFile);
-            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-        };
-        const QByteArray stored = ini();
+        QFile ini(desk.settings.appIniFile);
+        QVERIFY(ini.open(QIODevice::ReadOnly));
+        const QByteArray stored = ini.readAll();
         QVERIFY2(stored.contains("Top= 750\r\n") && stored.contains("Left= 1500\r\n"),
                  stored.constData());
 
@@ -131,7 +124,9 @@ private Q_SLOTS:
         window->showMinimized();
         QTRY_VERIFY(window->isMinimized());
         window->close();
-        QCOMPARE(ini(), stored);
+        ini.close();
+        QVERIFY(ini.open(QIODevice::ReadOnly));
+        QCOMPARE(ini.readAll(), stored);
     }
 
     void viewerFieldsSealFocusGuardAndReply()
@@ -143,42 +138,37 @@ private Q_SLOTS:
                                                 "折り返しお願いします。\n明日まで|佐藤|"
                                                 "sato@example.jp|鈴木|<m1@example.jp>"));
         QCOMPARE(Text(&viewer, "frameTitle"), u"03/05 09:07"_s);
-        QVERIFY(Child<QPlainTextEdit>(&viewer, "txtMessage")->isReadOnly());
+        auto *text = Child<QPlainTextEdit>(&viewer, "txtMessage");
+        QVERIFY(text->isReadOnly());
 
-        // Sealed: covered until Alt+G (or a click) uncovers it for good.
+        // Sealed: covered until Alt+G uncovers it.
         auto *cover = Child<QPushButton>(&viewer, "cmdCover");
         QVERIFY(cover->isVisible() && cover->geometry().contains(viewer.rect()));
         QTest::keyClick(&viewer, Qt::Key_G, Qt::AltModifier);
         QTRY_VERIFY(!cover->isVisible());
 
-        // The one-line fields are read-only and hand the focus back to the
-        // window; the text box keeps it.
+        // The one-line fields hand the focus back to the window; the text box keeps it.
         for (const char *name : {"txtCaller", "txtDepartment", "txtSummary"}) {
             auto *box = Child<QLineEdit>(&viewer, name);
             QVERIFY(box->isReadOnly());
             box->setFocus(Qt::MouseFocusReason);
             QTRY_COMPARE(QApplication::focusWidget(), &viewer);
         }
-        auto *text = Child<QPlainTextEdit>(&viewer, "txtMessage");
         text->setFocus(Qt::MouseFocusReason);
         QCoreApplication::processEvents();
         QCOMPARE(QApplication::focusWidget(), text);
 
-        // Reply goes to the component; without it, the application error.
         auto *reply = Child<QToolButton>(&viewer, "cmdButton1");
         QTest::mouseClick(reply, Qt::LeftButton);
         QCOMPARE(m_components.replies,
                  QStringList{"sato@example.jp|佐藤|折り返しお願いします。\n明日まで"});
-        m_components.available = false;
         BoxCatcher boxes;
-        QTest::mouseClick(reply, Qt::LeftButton);
-        QCOMPARE(boxes.boxes, QStringList(Warning(Msg::AppError + "\r\nplugin missing")));
-        m_components.available = true; // loaded, but its window refused
-        m_components.failReply = true;
-        QTest::mouseClick(reply, Qt::LeftButton);
-        QTRY_COMPARE(boxes.boxes.size(), 2);
-        QCOMPARE(boxes.boxes.last(), Warning(Msg::AppError + "\r\nwindow refused"));
-        m_components.failReply = false;
+        for (bool loaded : {false, true}) { // missing, or loaded but its window refused
+            m_components.available = m_components.failReply = loaded;
+            QTest::mouseClick(reply, Qt::LeftButton);
+        }
+        QTRY_COMPARE(boxes.boxes, (QStringList{Warning(Msg::AppError + "\r\nplugin missing"),
+                                               Warning(Msg::AppError + "\r\nwindow refused")}));
         QVERIFY(viewer.isVisible());
 
         // The sender keeps blanks other than spaces.
@@ -207,8 +197,7 @@ private Q_SLOTS:
 
     void oneCopyPerProgramFolder()
     {
-        // A portable copy of the program in a folder of its own, whose check
-        // fails at once.
+        // A copy of the program in a folder of its own, whose check fails at once.
         QTemporaryDir folder;
         for (const char *file : {"Tavrino", "libmailtext.so"})
             QVERIFY(QFile::copy(m_programDir + '/' + file, folder.filePath(file)));
@@ -217,21 +206,19 @@ private Q_SLOTS:
                           "\r\nList=members.lst\r\nPop3Port=" +
                               QByteArray::number(FakeServer::closedPort()) + "\r\n"));
         QVERIFY(WriteFile(folder.filePath("members.lst"), "a;a@example.jp\r\n"));
-        QProcess program;                              // offscreen, as the test
-        program.setWorkingDirectory(QDir::tempPath()); // it finds its files anyway
+        QProcess program; // offscreen, as the test; it finds its files from anywhere
+        program.setWorkingDirectory(QDir::tempPath());
         program.start(folder.filePath("Tavrino"));
         QVERIFY(program.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(SingleInstance(folder.path()).askFirstToRestore(), 10000);
 
-        // A second copy is refused with a box, and asks the first to restore.
         SingleInstance second(folder.path() + QLatin1Char('/'));
         QVERIFY(!second.claim());
         BoxCatcher boxes;
         RefuseSecondCopy(second);
         QCOMPARE(boxes.boxes, QStringList(u"critical Tavrino: Tavrinoは既に起動されています"_s));
         QCOMPARE(program.state(), QProcess::Running);
-        // Killed, the program leaves its name behind; the next copy takes it
-        // over and hears the request of a later one.
+        // Killed, it leaves its name behind for the next copy to take over.
         program.kill();
         QVERIFY(program.waitForFinished());
         SingleInstance next(folder.path());
@@ -245,7 +232,6 @@ private Q_SLOTS:
 
     void componentsLoadFromTheProgramFolder()
     {
-        // None there, or a file that is no plugin: an error to show.
         QString error;
         QTemporaryDir empty;
         PluginComponents missing(empty.path());
