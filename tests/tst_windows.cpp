@@ -100,8 +100,7 @@ private Q_SLOTS:
         QVERIFY(window->isVisible() != QSystemTrayIcon::isSystemTrayAvailable());
         window->RestoreWindow();
         QTRY_VERIFY(!window->isMinimized());
-        QVERIFY(window->isVisible());
-        QVERIFY(!window->trayIcon() || !window->trayIcon()->isVisible());
+        QVERIFY(window->isVisible() && (!window->trayIcon() || !window->trayIcon()->isVisible()));
 
         // Exit stores the position in twips; the end follows the QUIT.
         QSignalSpy unloaded(window, &frmTavrino::unloaded);
@@ -191,8 +190,7 @@ private Q_SLOTS:
         QTest::mouseClick(del, Qt::LeftButton);
         QVERIFY(!del->isEnabled() && QApplication::overrideCursor());
         QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes, QStringList(Warning(Msg::DeleteTimedOut)), 10000);
-        QVERIFY(!QApplication::overrideCursor());
-        QVERIFY(viewer.isVisible() && del->isEnabled());
+        QVERIFY(!QApplication::overrideCursor() && viewer.isVisible() && del->isEnabled());
     }
 
     void oneCopyPerProgramFolder()
