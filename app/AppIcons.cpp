@@ -140,3 +140,26 @@ QIcon DeletePicture()
             p.drawLine(QPointF(x, 12), QPointF(x, 27));
     });
 }
+
+QIcon HelpPicture()
+{
+    return Drawn(32, [](QPainter &p) {
+        // A question mark in a blue disc.
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(30, 90, 170));
+        p.drawEllipse(QRectF(3, 3, 26, 26));
+        QFont font = p.font();
+        font.setPixelSize(20);
+        font.setBold(true);
+        p.setFont(font);
+        p.setPen(Qt::white);
+        p.drawText(QRectF(3, 3, 26, 26), Qt::AlignCenter, QStringLiteral("?"));
+    });
+}
+
+QIcon ArrowPicture(bool up)
+{
+    return Drawn(32, [up](QPainter &p) {
+        Arrow(p, QPointF(16, up ? 28 : 4), QPointF(16, up ? 4 : 28), QColor(30, 120, 60));
+    });
+}

@@ -14,3 +14,6 @@ QIcon SettingsPicture();
 QIcon ExitPicture();
 QIcon ReplyPicture();
 QIcon DeletePicture();
+QIcon HelpPicture();
+/// The member list editor's arrows.
+QIcon ArrowPicture(bool up);

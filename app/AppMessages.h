@@ -31,6 +31,7 @@ inline const QString ExitTip = QStringLiteral("アプリケーションの終了
 // Notification icon menu
 inline const QString MenuFile = QStringLiteral("ﾌｧｲﾙ(&F)");
 inline const QString MenuExit = QStringLiteral("終了(&X)");
+inline const QString MenuHelp = QStringLiteral("ヘルプ(&H)");
 
 // Status bar panels
 inline const QString PanelUser = QStringLiteral("あなた");

@@ -4,6 +4,7 @@
 #include "AppUi.h"
 
 #include <QApplication>
+#include <QShortcut>
 #include <QTextBrowser>
 #include <QUrl>
 
@@ -37,4 +38,11 @@ void CloseHelpWindows()
         if (w->objectName() == HelpWindowName)
             w->close();
     }
+}
+
+void InstallHelpKey(QWidget *window, const QString &helpFile)
+{
+    auto *key = new QShortcut(QKeySequence(Qt::Key_F1), window);
+    key->setContext(Qt::WindowShortcut);
+    QObject::connect(key, &QShortcut::activated, window, [helpFile] { ShowHelpWindow(helpFile); });
 }

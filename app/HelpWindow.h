@@ -1,9 +1,10 @@
 #pragma once
-// The help window: the HTML help file beside the program, in a text browser.
-// Whoever opens it (the settings dialog does) gives it the object name
-// HelpWindowName, so that the main window can close it at exit.
+// The help window: the HTML help file beside the program, in a text browser,
+// one for the whole process, closed by the main window at exit.
 
 #include <QString>
+
+class QWidget;
 
 inline const QString HelpWindowName = QStringLiteral("TavrinoHelp");
 
@@ -12,3 +13,6 @@ void ShowHelpWindow(const QString &helpFile);
 
 /// Closes every open help window.
 void CloseHelpWindows();
+
+/// F1 in window opens the help file.
+void InstallHelpKey(QWidget *window, const QString &helpFile);

@@ -50,6 +50,13 @@ frmTavrino::frmTavrino(const Settings &settings, MailCheck *mailCheck, Component
 
     m_mnuFile = new QMenu(AppMsg::MenuFile, this);
     m_mnuFile->setObjectName(QStringLiteral("mnuFile"));
+    // Help is there for the desk that sits in the notification area, and F1
+    // in every window.
+    QAction *help = m_mnuFile->addAction(AppMsg::MenuHelp);
+    help->setObjectName(QStringLiteral("mnuHelp"));
+    connect(help, &QAction::triggered, this, [this] { ShowHelpWindow(m_settings.helpFile); });
+    m_mnuFile->addSeparator();
+    InstallHelpKey(this, m_settings.helpFile);
     QAction *exit = m_mnuFile->addAction(AppMsg::MenuExit);
     exit->setObjectName(QStringLiteral("mnuFileItem0"));
     connect(exit, &QAction::triggered, this, &QWidget::close);
@@ -323,6 +330,7 @@ void frmTavrino::onNewMemo(const MemoValues &memo)
 {
     m_viewers.removeAll(QPointer<frmMessage>());
     auto *viewer = new frmMessage(memo, m_settings.UserName, m_mailCheck, m_components);
+    InstallHelpKey(viewer, m_settings.helpFile);
     m_viewers.append(viewer);
     if (m_mailCheck)
         connect(viewer, &QObject::destroyed, m_mailCheck, &MailCheck::viewerClosed);
@@ -376,7 +384,10 @@ void frmTavrino::moveToTray()
         m_tray->setContextMenu(m_mnuFile);
         connect(m_tray, &QSystemTrayIcon::activated, this,
                 [this](QSystemTrayIcon::ActivationReason reason) {
-                    if (reason == QSystemTrayIcon::DoubleClick)
+                    // Desktops speaking StatusNotifierItem only ever report a
+                    // single click.
+                    if (reason == QSystemTrayIcon::DoubleClick ||
+                        reason == QSystemTrayIcon::Trigger)
                         RestoreWindow();
                 });
     }

@@ -8,6 +8,8 @@
 #include <QList>
 #include <QSaveFile>
 
+#include <dlfcn.h>
+
 #include <cmath>
 #include <limits>
 
@@ -115,24 +117,20 @@ QString IniFile::GetIniParm(const QString &section, const QString &key) const
 
 bool IniFile::SetIniParm(const QString &section, const QString &key, const QString &value) const
 {
-    const QFileInfo info(m_path);
-    QList<QByteArray> lines;
-    if (info.exists()) {
-        // A read-only file stays untouched and the caller tells the user; the
-        // mode is checked too, since replacing the file would succeed for root.
-        if (!info.isWritable() || !(info.permissions() & QFileDevice::WriteOwner))
-            return false;
-        QFile file(m_path);
-        if (!file.open(QIODevice::ReadOnly))
-            return false;
-        lines = SplitLines(file.readAll());
-    }
-    const QByteArray entry = Cp932::Encode(NoBreaks(key) + QLatin1Char('=') + NoBreaks(value));
+    return SetIniParms(section, {{key, value}});
+}
 
+namespace {
+
+/// Puts key=value into the lines: in place of an existing key, else after the
+/// last line of the section, else in a new section at the end.
+void PutEntry(QList<QByteArray> &lines, const QString &section, const QString &key,
+              const QString &value)
+{
+    const QByteArray entry = Cp932::Encode(NoBreaks(key) + QLatin1Char('=') + NoBreaks(value));
     qsizetype sectionLine = -1;
     qsizetype lastInSection = -1;
-    qsizetype keyLine = -1;
-    for (qsizetype i = 0; i < lines.size() && keyLine < 0; ++i) {
+    for (qsizetype i = 0; i < lines.size(); ++i) {
         const QString line = Cp932::Decode(lines.at(i));
         const QString name = SectionOf(line);
         if (!name.isNull()) {
@@ -147,17 +145,38 @@ bool IniFile::SetIniParm(const QString &section, const QString &key, const QStri
         QString k, v;
         if (!TrimBlanks(line).isEmpty())
             lastInSection = i;
-        if (KeyOf(line, k, v) && k.compare(key, Qt::CaseInsensitive) == 0)
-            keyLine = i;
+        if (KeyOf(line, k, v) && k.compare(key, Qt::CaseInsensitive) == 0) {
+            lines[i] = entry;
+            return;
+        }
     }
-    if (keyLine >= 0) {
-        lines[keyLine] = entry;
-    } else if (sectionLine >= 0) {
+    if (sectionLine >= 0) {
         lines.insert(lastInSection + 1, entry);
     } else {
         lines.append('[' + Cp932::Encode(section) + ']');
         lines.append(entry);
     }
+}
+
+} // namespace
+
+bool IniFile::SetIniParms(const QString &section,
+                          const QList<std::pair<QString, QString>> &entries) const
+{
+    const QFileInfo info(m_path);
+    QList<QByteArray> lines;
+    if (info.exists()) {
+        // A read-only file stays untouched and the caller tells the user; the
+        // mode is checked too, since replacing the file would succeed for root.
+        if (!info.isWritable() || !(info.permissions() & QFileDevice::WriteOwner))
+            return false;
+        QFile file(m_path);
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        lines = SplitLines(file.readAll());
+    }
+    for (const auto &[key, value] : entries)
+        PutEntry(lines, section, key, value);
 
     // The file holds the password. A new one is first created empty for the
     // owner alone: QSaveFile gives its temporary file the mode of an existing
@@ -249,4 +268,12 @@ qint16 ParseInterval(const QString &value)
         ++i;
     }
     return i == digits ? 0 : qint16(n);
+}
+
+QString ModuleFolderOf(const void *address)
+{
+    Dl_info info{};
+    if (dladdr(address, &info) && info.dli_fname)
+        return QFileInfo(QString::fromLocal8Bit(info.dli_fname)).absolutePath();
+    return QString();
 }

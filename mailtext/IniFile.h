@@ -2,7 +2,10 @@
 // The configuration file: a profile file in code page 932 with CR LF line
 // ends, read and written the way the Windows profile functions do.
 
+#include <QList>
 #include <QString>
+
+#include <utility>
 
 class IniFile
 {
@@ -22,6 +25,11 @@ public:
     /// file could not be written.
     bool SetIniParm(const QString &section, const QString &key, const QString &value) const;
 
+    /// Writes several keys in one replacement of the file: either all of them
+    /// are written or, on failure, none.
+    bool SetIniParms(const QString &section,
+                     const QList<std::pair<QString, QString>> &entries) const;
+
 private:
     QString m_path;
 };
@@ -40,3 +48,7 @@ qint16 ParseTwips(const QString &value);
 /// Interval as a 16-bit count of seconds; what does not read as a whole
 /// number from 0 counts as 0.
 qint16 ParseInterval(const QString &value);
+
+/// The folder of the program or library that holds the code at address: a
+/// component passes a function of its own and finds its Tavrino.ini there.
+QString ModuleFolderOf(const void *address);

@@ -45,6 +45,7 @@ MemberListRead ReadMemberList(const QString &path)
         const qsizetype semicolon = line.indexOf(QLatin1Char(';'));
         if (semicolon < 0) {
             result.error = Msg::ErrBadArgument;
+            result.unread = data.mid(start);
             return result;
         }
         result.rows.append({line.left(semicolon), line.mid(semicolon + 1)});
@@ -53,7 +54,7 @@ MemberListRead ReadMemberList(const QString &path)
     return result;
 }
 
-QString WriteMemberList(const QString &path, const QList<MemberRow> &rows)
+QString WriteMemberList(const QString &path, const QList<MemberRow> &rows, const QByteArray &tail)
 {
     QSaveFile file(path);
     if (path.isEmpty() || !file.open(QIODevice::WriteOnly))
@@ -62,6 +63,7 @@ QString WriteMemberList(const QString &path, const QList<MemberRow> &rows)
         file.write(Cp932::Encode(row.name + QLatin1Char(';') + row.address));
         file.write("\r\n", 2);
     }
+    file.write(tail);
     if (!file.commit())
         return Msg::ErrFileIo;
     return {};

@@ -18,6 +18,7 @@ struct MemberListRead
 {
     QList<MemberRow> rows; ///< the rows read before any failure
     QString error;         ///< the error's description; empty when the whole file was read
+    QByteArray unread;     ///< the file from the line that stopped the reading on
 };
 
 /// Reads the file. A line ends at CR LF or at a lone CR; a lone LF stays in
@@ -25,6 +26,9 @@ struct MemberListRead
 /// included), keeping the rows above it.
 MemberListRead ReadMemberList(const QString &path);
 
-/// Writes the rows as name;address lines ending in CR LF, replacing the file
-/// atomically. Returns the error's description, or empty text on success.
-QString WriteMemberList(const QString &path, const QList<MemberRow> &rows);
+/// Writes the rows as name;address lines ending in CR LF, then tail as it is
+/// (the part of the file a reading stopped at, so that none of it is lost),
+/// replacing the file atomically. Returns the error's description, or empty
+/// text on success.
+QString WriteMemberList(const QString &path, const QList<MemberRow> &rows,
+                        const QByteArray &tail = {});

@@ -1,23 +1,21 @@
 #include "clsTavOptions.h"
 
-#include "Messages.h"
+#include "basTavOptions.h"
+#include "frmAbout.h"
+#include "frmSetting.h"
 
-#include <QMessageBox>
-
-// Placeholders until the settings dialog and the about box are built.
+// Each call makes its dialog afresh, so the settings dialog reads the
+// configuration file every time it opens.
 int clsTavOptions::ShowAbout()
 {
-    QMessageBox box(QMessageBox::Information, Msg::Title,
-                    Msg::Title + QStringLiteral(" ") + QStringLiteral(TAVRINO_VERSION),
-                    QMessageBox::Ok);
-    box.exec();
+    frmAbout about;
+    about.exec();
     return 0;
 }
 
 int clsTavOptions::ShowSetting()
 {
-    QMessageBox box(QMessageBox::Information, Msg::Title,
-                    QStringLiteral("設定は Tavrino.ini を編集してください。"), QMessageBox::Ok);
-    box.exec();
+    frmSetting setting(OptionsFolder());
+    setting.exec();
     return 0;
 }

@@ -2,10 +2,6 @@
 
 #include "IniFile.h"
 
-#include <QFileInfo>
-
-#include <dlfcn.h>
-
 ReplySettings ReplySettings::Read(const QString &folder)
 {
     const IniFile ini(folder + QStringLiteral("/Tavrino.ini"));
@@ -27,8 +23,5 @@ SmtpSend::Settings ReplySettings::smtp() const
 QString ComponentFolder()
 {
     // The library this function lives in, wherever it was loaded from.
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void *>(&ComponentFolder), &info) && info.dli_fname)
-        return QFileInfo(QString::fromLocal8Bit(info.dli_fname)).absolutePath();
-    return QString();
+    return ModuleFolderOf(reinterpret_cast<const void *>(&ComponentFolder));
 }

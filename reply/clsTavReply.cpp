@@ -1,5 +1,6 @@
 #include "clsTavReply.h"
 
+#include "HelpWindow.h"
 #include "frmReply.h"
 
 #include <QDir>
@@ -18,6 +19,7 @@ int clsTavReply::ShowReply(const QString &address, const QString &name, const QS
     m_lastError.clear();
     try {
         auto *window = new frmReply(m_settings, address, name, text);
+        InstallHelpKey(window, ComponentFolder() + QStringLiteral("/Tavrino.html"));
         window->show();
         if (!window->isVisible()) {
             delete window;

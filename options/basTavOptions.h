@@ -1,0 +1,44 @@
+#pragma once
+// What the options component's windows decide, apart from any screen: the
+// settings as the dialog edits them, where a dragged member lands, and the
+// facts the about box shows.
+
+#include <QString>
+#include <QStringList>
+
+class IniFile;
+
+/// The eleven keys the settings dialog edits, in their order in the file.
+extern const QStringList SettingKeys;
+
+/// The index in SettingKeys of the first required value that is empty after
+/// trimming, in the order the dialog checks them, with the message that asks
+/// for it; -1 when nothing is missing.
+std::pair<int, QString> FirstMissingSetting(const QStringList &values);
+
+/// The eleven values as stored, empty where absent.
+QStringList ReadSettings(const IniFile &ini);
+
+/// Stores the eleven values trimmed, all in one replacement of the file;
+/// false when the file could not be written (then nothing was).
+bool WriteSettings(const IniFile &ini, const QStringList &values);
+
+/// The rows of a member list are 16-bit positions.
+constexpr int MaxMemberRows = 32767;
+
+/// Where a row dragged from row dragged and dropped on row target ends up:
+/// immediately above the row it was dropped on.
+int DropPosition(int dragged, int target);
+
+/// A number in the pattern "###,###,###": digits grouped by three.
+QString GroupThousands(quint64 number);
+
+/// The machine's physical memory in KB.
+quint64 TotalPhysicalMemoryKB();
+
+/// The first system-information program found in the folders of searchPath
+/// (a PATH value); empty when there is none.
+QString FindSysInfoTool(const QString &searchPath);
+
+/// The component's own folder: its configuration and help files are there.
+QString OptionsFolder();

@@ -1,0 +1,250 @@
+#include "frmSetting.h"
+
+#include "AppIcons.h"
+#include "AppUi.h"
+#include "HelpWindow.h"
+#include "IniFile.h"
+#include "Messages.h"
+#include "OptionTexts.h"
+#include "basTavOptions.h"
+#include "frmAbout.h"
+#include "frmEdit.h"
+
+#include <QDir>
+#include <QEvent>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
+
+namespace {
+
+enum Box {
+    UserName,
+    UserID,
+    Password,
+    Domain,
+    Pop3Server,
+    Pop3Port,
+    SmtpServer,
+    SmtpPort,
+    List,
+    Interval,
+    Sleep
+};
+
+struct BoxText
+{
+    const char *name;
+    const char *caption;
+    const char *tip;
+};
+
+// In the order of SettingKeys.
+const BoxText Boxes[] = {
+    {"UserName", "UserName:", "ユーザー名"},
+    {"UserID", "UserID:", "ユーザID"},
+    {"Password", "Password:", "パスワード"},
+    {"Domain", "Domain:", "ドメイン名"},
+    {"Pop3Server", "Server:", "POP3サーバ名 or サーバIPアドレス"},
+    {"Pop3Port", "Port:", "POP3サーバのポート番号"},
+    {"SmtpServer", "Server:", "SMTPサーバ名 or サーバIPアドレス"},
+    {"SmtpPort", "Port:", "SMTPサーバのポート番号"},
+    {"List", "List:", "メンバーリストファイルを指定"},
+    {"Interval", "Interval:", "メッセージチェックインターバル（単位：秒）"},
+    {"Sleep", "Sleep:", "POP3コマンド発行間隔（単位：ミリ秒）"},
+};
+
+QPushButton *Button(QWidget *parent, const QString &name, const QString &caption,
+                    const QString &tip)
+{
+    auto *button = new QPushButton(caption, parent);
+    button->setToolTip(tip);
+    button->setAutoDefault(false);
+    NameControl(button, name, caption);
+    return button;
+}
+
+} // namespace
+
+frmSetting::frmSetting(const QString &folder, QWidget *parent) : QDialog(parent), m_folder(folder)
+{
+    const WaitCursor wait;
+    buildControls();
+    setWindowTitle(OptMsg::SettingCaptionPrefix + Msg::Title);
+    m_appIniFile = folder + QStringLiteral("/Tavrino.ini");
+    const QStringList values = ReadSettings(IniFile(m_appIniFile));
+    for (int i = 0; i < SettingKeys.size(); ++i)
+        m_txt[i]->setText(values.at(i));
+    updateEmail();
+    m_helpFile = QDir(folder).filePath(QStringLiteral("Tavrino.html"));
+    InstallHelpKey(this, m_helpFile);
+
+    for (QLineEdit *box : {m_txt[UserID], m_txt[Domain]})
+        connect(box, &QLineEdit::textChanged, this, &frmSetting::updateEmail);
+    connect(m_cmdButton[0], &QPushButton::clicked, this, &frmSetting::onSave);
+    connect(m_cmdButton[1], &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_cmdButton[2], &QPushButton::clicked, this, [this] {
+        frmAbout about(this);
+        about.exec();
+    });
+    connect(m_cmdBrowse, &QPushButton::clicked, this, &frmSetting::onBrowse);
+    connect(m_cmdEdit, &QPushButton::clicked, this, &frmSetting::onEdit);
+    connect(m_cmdHelp, &QToolButton::clicked, this, [this] { ShowHelpWindow(m_helpFile); });
+}
+
+void frmSetting::buildControls()
+{
+    setFont(AppFont());
+    setWindowIcon(TavrinoIcon());
+    auto *layout = new QGridLayout(this);
+    auto *lblWindow = new QLabel(OptMsg::Window, this);
+    lblWindow->setFont(AppFont(11, true));
+    NameControl(lblWindow, QStringLiteral("lblWindow"), OptMsg::Window);
+    layout->addWidget(lblWindow, 0, 0, 1, 2);
+
+    for (int i = 0; i < SettingKeys.size(); ++i) {
+        m_txt[i] = new QLineEdit(this);
+        m_txt[i]->setToolTip(QString::fromUtf8(Boxes[i].tip));
+        NameControl(m_txt[i], QStringLiteral("txt") + QLatin1String(Boxes[i].name),
+                    QString::fromUtf8(Boxes[i].tip));
+        m_txt[i]->installEventFilter(this);
+    }
+    m_txt[Password]->setEchoMode(QLineEdit::Password);
+    // Ports and timings are short numbers.
+    for (int i : {Pop3Port, SmtpPort, Interval, Sleep})
+        m_txt[i]->setMaximumWidth(fontMetrics().horizontalAdvance(QStringLiteral("0000000000")));
+
+    auto addRow = [this](QGroupBox *group, QGridLayout *grid, int i) {
+        auto *label = new QLabel(QString::fromUtf8(Boxes[i].caption), group);
+        NameControl(label, QStringLiteral("lbl") + QLatin1String(Boxes[i].name), label->text());
+        label->setBuddy(m_txt[i]);
+        const int row = grid->rowCount();
+        grid->addWidget(label, row, 0);
+        grid->addWidget(m_txt[i], row, 1);
+    };
+    auto frame = [this, addRow](const QString &name, const QString &caption,
+                                const QList<int> &boxes) {
+        auto *group = new QGroupBox(caption, this);
+        NameControl(group, name, caption);
+        auto *grid = new QGridLayout(group);
+        for (int i : boxes)
+            addRow(group, grid, i);
+        grid->setColumnStretch(1, 1);
+        return std::pair{group, grid};
+    };
+
+    auto [userInfo, userGrid] = frame(QStringLiteral("frameUserInfo"), OptMsg::FrameUserInfo,
+                                      {UserName, UserID, Password, Domain});
+    auto *lblAddress = new QLabel(OptMsg::Address, userInfo);
+    NameControl(lblAddress, QStringLiteral("lblAddress"), OptMsg::Address);
+    m_lblEmail = new QLabel(userInfo);
+    m_lblEmail->setObjectName(QStringLiteral("lblEmail"));
+    m_lblEmail->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    const int addressRow = userGrid->rowCount();
+    userGrid->addWidget(lblAddress, addressRow, 0);
+    userGrid->addWidget(m_lblEmail, addressRow, 1);
+    addRow(userInfo, userGrid, Pop3Server);
+    addRow(userInfo, userGrid, Pop3Port);
+    userGrid->setRowStretch(userGrid->rowCount(), 1);
+    layout->addWidget(userInfo, 1, 0, 3, 1);
+
+    layout->addWidget(
+        frame(QStringLiteral("frameServerInfo"), OptMsg::FrameServerInfo, {SmtpServer, SmtpPort})
+            .first,
+        1, 1);
+
+    auto [listFrame, listGrid] = frame(QStringLiteral("Frame1"), OptMsg::FrameList, {List});
+    m_cmdBrowse = Button(listFrame, QStringLiteral("cmdBrowse"), OptMsg::Browse, OptMsg::BrowseTip);
+    m_cmdBrowse->setAccessibleName(OptMsg::BrowseTip);
+    m_cmdBrowse->setMaximumWidth(m_cmdBrowse->fontMetrics().horizontalAdvance(OptMsg::Browse) + 24);
+    m_cmdEdit = Button(listFrame, QStringLiteral("cmdEdit"), OptMsg::Edit, OptMsg::EditTip);
+    const int listRow = listGrid->rowCount() - 1;
+    listGrid->addWidget(m_cmdBrowse, listRow, 2);
+    listGrid->addWidget(m_cmdEdit, listRow + 1, 1, 1, 2, Qt::AlignRight);
+    layout->addWidget(listFrame, 2, 1);
+
+    layout->addWidget(frame(QStringLiteral("Frame2"), OptMsg::FrameTiming, {Interval, Sleep}).first,
+                      3, 1);
+
+    auto *buttons = new QHBoxLayout;
+    m_cmdHelp = PictureButton(this, QStringLiteral("cmdHelp"), QString(), OptMsg::HelpName,
+                              HelpPicture(), QRect());
+    m_cmdHelp->setMinimumSize(32, 32);
+    buttons->addWidget(m_cmdHelp);
+    buttons->addStretch();
+    m_cmdButton[0] = Button(this, QStringLiteral("cmdButton0"), OptMsg::Save, OptMsg::SaveTip);
+    m_cmdButton[1] = Button(this, QStringLiteral("cmdButton1"), OptMsg::Cancel, OptMsg::CancelTip);
+    m_cmdButton[2] = Button(this, QStringLiteral("cmdButton2"), OptMsg::About, OptMsg::AboutTip);
+    for (QPushButton *button : m_cmdButton)
+        buttons->addWidget(button);
+    layout->addLayout(buttons, 4, 0, 1, 2);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+bool frmSetting::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::FocusIn) {
+        if (watched == m_txt[List]) {
+            // The path is chosen with the file dialog, never typed.
+            QTimer::singleShot(0, m_cmdBrowse, qOverload<>(&QWidget::setFocus));
+        } else if (auto *box = qobject_cast<QLineEdit *>(watched)) {
+            // After the click that gave the focus has placed the cursor.
+            QTimer::singleShot(0, box, &QLineEdit::selectAll);
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void frmSetting::updateEmail()
+{
+    m_lblEmail->setText(m_txt[UserID]->text().trimmed() + QLatin1Char('@') +
+                        m_txt[Domain]->text().trimmed());
+    m_lblEmail->setAccessibleName(OptMsg::Address + m_lblEmail->text());
+}
+
+void frmSetting::onSave()
+{
+    QStringList values;
+    for (QLineEdit *box : m_txt)
+        values.append(box->text());
+    const auto [missing, message] = FirstMissingSetting(values);
+    if (missing >= 0) {
+        ShowBox(this, QMessageBox::Warning, message);
+        if (missing == List)
+            m_cmdBrowse->setFocus();
+        else
+            m_txt[missing]->setFocus();
+        return;
+    }
+    // All eleven values in one replacement of the file; on failure the dialog
+    // stays open with what was typed.
+    if (!WriteSettings(IniFile(m_appIniFile), values)) {
+        ShowBox(this, QMessageBox::Warning, IniWriteErrorText(m_appIniFile));
+        return;
+    }
+    ShowBox(this, QMessageBox::Warning, OptMsg::Restart);
+    accept();
+}
+
+void frmSetting::onBrowse()
+{
+    QFileDialog dialog(this, QString(), m_folder, OptMsg::ListFilter);
+    dialog.setObjectName(QStringLiteral("CommonDialog1"));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+        m_txt[List]->setText(QDir::toNativeSeparators(dialog.selectedFiles().constFirst()));
+}
+
+void frmSetting::onEdit()
+{
+    // The editor works on the path as it stands, saved or not; a bare name is
+    // in the program folder.
+    frmEdit editor(m_txt[List]->text(), m_folder, m_helpFile, this);
+    editor.exec();
+}

@@ -1,0 +1,42 @@
+#pragma once
+// The settings dialog: edits the eleven values of Tavrino.ini, checks the
+// required ones and stores them all at once.
+
+#include <QDialog>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QToolButton;
+
+class frmSetting : public QDialog
+{
+    Q_OBJECT
+
+public:
+    /// folder holds Tavrino.ini and the help file; the dialog reads the
+    /// configuration afresh each time one is made.
+    explicit frmSetting(const QString &folder, QWidget *parent = nullptr);
+
+    const QString &appIniFile() const { return m_appIniFile; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildControls();
+    void onSave();
+    void onBrowse();
+    void onEdit();
+    void updateEmail();
+
+    QString m_folder;
+    QString m_appIniFile;
+    QString m_helpFile;
+    QLineEdit *m_txt[11] = {}; ///< in the order of SettingKeys
+    QLabel *m_lblEmail = nullptr;
+    QPushButton *m_cmdBrowse = nullptr;
+    QPushButton *m_cmdEdit = nullptr;
+    QPushButton *m_cmdButton[3] = {}; ///< 0 save, 1 cancel, 2 about
+    QToolButton *m_cmdHelp = nullptr;
+};
