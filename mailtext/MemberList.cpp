@@ -56,6 +56,10 @@ MemberListRead ReadMemberList(const QString &path)
 
 QString WriteMemberList(const QString &path, const QList<MemberRow> &rows, const QByteArray &tail)
 {
+    // A file its owner made read-only stays as it is, whoever runs the program.
+    const QFileInfo info(path);
+    if (info.exists() && !(info.permissions() & QFileDevice::WriteOwner))
+        return Msg::ErrPermission;
     QSaveFile file(path);
     if (path.isEmpty() || !file.open(QIODevice::WriteOnly))
         return Msg::ErrPermission;

@@ -198,6 +198,8 @@ void frmEdit::onDelete()
         m_lstMemberName->clearSelection();
     else
         m_lstMemberName->setCurrentRow(qMin(i, n - 1));
+    // The list may have moved its selection while the row went.
+    updateArrows();
 }
 
 void frmEdit::onSave()

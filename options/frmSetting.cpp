@@ -161,7 +161,6 @@ void frmSetting::buildControls()
     auto [listFrame, listGrid] = frame(QStringLiteral("Frame1"), OptMsg::FrameList, {List});
     m_cmdBrowse = Button(listFrame, QStringLiteral("cmdBrowse"), OptMsg::Browse, OptMsg::BrowseTip);
     m_cmdBrowse->setAccessibleName(OptMsg::BrowseTip);
-    m_cmdBrowse->setMaximumWidth(m_cmdBrowse->fontMetrics().horizontalAdvance(OptMsg::Browse) + 24);
     m_cmdEdit = Button(listFrame, QStringLiteral("cmdEdit"), OptMsg::Edit, OptMsg::EditTip);
     const int listRow = listGrid->rowCount() - 1;
     listGrid->addWidget(m_cmdBrowse, listRow, 2);

@@ -10,6 +10,18 @@
 
 #include <QtTest>
 
+/// A program folder of its own, holding copies of the real components.
+bool CopyComponents(const QString &folder)
+{
+    for (const char *file :
+         {"libTavReply.so", "libTavOptions.so", "libtavui.so", "libmailtext.so", "Tavrino.html"}) {
+        if (!QFile::copy(qEnvironmentVariable("TAV_PROGRAM_DIR") + '/' + file,
+                         folder + '/' + QLatin1String(file)))
+            return false;
+    }
+    return true;
+}
+
 /// The real reply component, from a folder of its own holding desk B's
 /// configuration; the options component stays a fake.
 struct ReplyOfB : ComponentHost
@@ -20,15 +32,11 @@ struct ReplyOfB : ComponentHost
 
     bool prepare(const QString &domain, const QString &smtpPort)
     {
-        for (const char *file : {"libTavReply.so", "libtavui.so", "libmailtext.so"}) {
-            if (!QFile::copy(qEnvironmentVariable("TAV_PROGRAM_DIR") + '/' + file,
-                             folder.filePath(QLatin1String(file))))
-                return false;
-        }
-        return WriteFile(
-            folder.filePath(u"Tavrino.ini"_s),
-            Cp932::Encode(u"[Tavrino]\r\nUserName=鈴木\r\nUserID=user2\r\nDomain=%1\r\n"
-                          u"SmtpServer=127.0.0.1\r\nSmtpPort=%2\r\n"_s.arg(domain, smtpPort)));
+        return CopyComponents(folder.path()) &&
+               WriteFile(folder.filePath(u"Tavrino.ini"_s),
+                         Cp932::Encode(
+                             u"[Tavrino]\r\nUserName=鈴木\r\nUserID=user2\r\nDomain=%1\r\n"
+                             u"SmtpServer=127.0.0.1\r\nSmtpPort=%2\r\n"_s.arg(domain, smtpPort)));
     }
     ITavOptions *options(QString *error) override { return fake->options(error); }
     ITavReply *reply(QString *error) override { return real.reply(error); }
@@ -122,6 +130,54 @@ private Q_SLOTS:
     {
         m_b.reset();
         m_a.reset();
+    }
+
+    void theFirstRunAsksForTheSettingsThenEnds()
+    {
+        QTemporaryDir folder;
+        QVERIFY(CopyComponents(folder.path()));
+        PluginComponents components(folder.path());
+        // The real settings dialog, filled in and saved as a user would.
+        QTimer user;
+        connect(&user, &QTimer::timeout, [this] {
+            for (QWidget *w : QApplication::topLevelWidgets()) {
+                if (w->windowTitle() != u"設定 - Tavrino"_s || !w->isVisible())
+                    continue;
+                const QStringList values = {u"B"_s,         u"user2"_s,
+                                            u"pass2"_s,     m_domain,
+                                            u"127.0.0.1"_s, m_ports.value("POP3_PORT").toString(),
+                                            u"127.0.0.1"_s, m_ports.value("SMTP_PORT").toString(),
+                                            u"m.lst"_s,     u"300"_s,
+                                            u"0"_s};
+                const char *boxes[] = {"UserName",   "UserID",   "Password",   "Domain",
+                                       "Pop3Server", "Pop3Port", "SmtpServer", "SmtpPort",
+                                       "List",       "Interval", "Sleep"};
+                for (int i = 0; i < values.size(); ++i)
+                    Child<QLineEdit>(w, u"txt"_s + QLatin1String(boxes[i]))->setText(values.at(i));
+                Child<QPushButton>(w, "cmdButton0")->click();
+            }
+        });
+        user.start(50);
+        const auto start = [&] {
+            const Settings settings = Settings::Read(folder.path());
+            auto desk = std::make_unique<Desk>(0);
+            desk->settings = settings;
+            return desk;
+        };
+        auto first = start();
+        m_boxes.boxes.clear();
+        QVERIFY(!first->open(&components));
+        QCOMPARE(m_boxes.boxes,
+                 (QStringList{Warning(u"変更を有効にするためにプログラムを再起動してください。"_s),
+                              Warning(u"Tavrinoを終了します。"_s)}));
+        QCOMPARE(int(QFile(folder.filePath(u"Tavrino.ini"_s)).permissions() & 0x0777), 0x0600);
+
+        WriteFile(folder.filePath(u"m.lst"_s), "A;user1@" + m_domain.toLatin1() + "\r\n");
+        auto second = start();
+        QVERIFY(second->open(&components));
+        QVERIFY(check(*second));
+        QCOMPARE(second->settings.UserName, u"B"_s);
+        m_boxes.boxes.clear();
     }
 
     void theMemoArrives()

@@ -1,0 +1,343 @@
+// The options component's windows, offscreen: the settings dialog against a
+// configuration file in a folder of its own, the member list editor with
+// button and mouse edits, and the about box.
+
+#include "AppUi.h"
+#include "MemberDragList.h"
+#include "Messages.h"
+#include "OptionTexts.h"
+#include "basTavOptions.h"
+#include "frmAbout.h"
+#include "frmEdit.h"
+#include "frmSetting.h"
+#include "tst_windowhelpers.h"
+
+#include <QtTest>
+
+namespace {
+
+const char *const BoxNames[] = {"txtUserName",   "txtUserID",   "txtPassword",   "txtDomain",
+                                "txtPop3Server", "txtPop3Port", "txtSmtpServer", "txtSmtpPort",
+                                "txtList",       "txtInterval", "txtSleep"};
+
+QStringList Rows(const QWidget *editor)
+{
+    QStringList rows;
+    auto *list = Child<QListWidget>(editor, "lstMemberName");
+    for (int i = 0; i < list->count(); ++i)
+        rows << list->item(i)->text().replace(u'\t', u'|');
+    return rows;
+}
+
+} // namespace
+
+class TestOptions : public QObject
+{
+    Q_OBJECT
+
+    BoxCatcher m_boxes;
+    std::unique_ptr<QTemporaryDir> m_dir;
+
+    QString path(const QString &name) const { return m_dir->filePath(name); }
+
+    /// An editor of members.lst holding the rows "name;address" given.
+    std::unique_ptr<frmEdit> editor(const QStringList &rows)
+    {
+        WriteFile(path(u"members.lst"_s), Cp932::Encode(rows.join(u"\r\n"_s)));
+        auto window = std::make_unique<frmEdit>(u"members.lst"_s, m_dir->path(), QString());
+        window->show();
+        return window;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_boxes.boxes.clear();
+    }
+
+    void settingsLoadAndShowTheAddress()
+    {
+        frmSetting empty(m_dir->path());
+        QCOMPARE(empty.windowTitle(), u"設定 - Tavrino"_s);
+        for (const char *box : BoxNames)
+            QVERIFY2(Text(&empty, box).isEmpty(), box);
+        QCOMPARE(Text(&empty, "lblEmail"), u"@"_s);
+        QTest::keyClicks(Child<QLineEdit>(&empty, "txtUserID"), "ab ");
+        QCOMPARE(Text(&empty, "lblEmail"), u"ab@"_s);
+
+        // A second dialog reads the file afresh.
+        WriteFile(
+            path(u"Tavrino.ini"_s),
+            Cp932::Encode(u"[tavrino]\r\nusername=総務部\r\nUserID=u1\r\nDomain= example.jp\r\n"
+                          u"Sleep=5\r\nList=m.lst\r\n"_s));
+        frmSetting full(m_dir->path());
+        QCOMPARE(Text(&full, "txtUserName") + Text(&full, "lblEmail") + Text(&full, "txtList") +
+                     Text(&full, "txtSleep"),
+                 u"総務部u1@example.jpm.lst5"_s);
+        QCOMPARE(Child<QLineEdit>(&full, "txtPassword")->echoMode(), QLineEdit::Password);
+    }
+
+    void settingsAskForWhatIsMissingInOrder()
+    {
+        frmSetting dialog(m_dir->path());
+        dialog.show();
+        // Each box filled in turn, in the order the dialog asks for them.
+        const QList<std::pair<const char *, QString>> order = {{"txtPop3Server", u"POP3 Server"_s},
+                                                               {"txtPop3Port", u"POP3 Port"_s},
+                                                               {"txtUserName", u"UserName"_s},
+                                                               {"txtUserID", u"UserID"_s},
+                                                               {"txtSmtpServer", u"SMTP Server"_s},
+                                                               {"txtSmtpPort", u"SMTP Port"_s},
+                                                               {"txtInterval", u"Interval"_s},
+                                                               {"txtSleep", u"Sleep"_s},
+                                                               {"txtList", u"List"_s}};
+        for (const auto &[box, what] : order) {
+            m_boxes.boxes.clear();
+            Child<QPushButton>(&dialog, "cmdButton0")->click();
+            QCOMPARE(m_boxes.boxes, {Warning(what + u"を指定してください。"_s)});
+            const char *focused = QByteArray(box) == "txtList" ? "cmdBrowse" : box;
+            QCOMPARE(dialog.focusWidget(), Child<QWidget>(&dialog, focused));
+            Child<QLineEdit>(&dialog, box)->setText(u"  "_s); // blanks are missing too
+            Child<QPushButton>(&dialog, "cmdButton0")->click();
+            Child<QLineEdit>(&dialog, box)->setText(u" 1 "_s);
+        }
+        QVERIFY(!QFile::exists(dialog.appIniFile()));
+    }
+
+    void settingsSave_data()
+    {
+        QTest::addColumn<QString>("how"); // "save", "read-only" or "cancel"
+        QTest::newRow("new file, trimmed, for the owner alone") << u"save"_s;
+        QTest::newRow("read-only file stays") << u"read-only"_s;
+        QTest::newRow("cancel writes nothing") << u"cancel"_s;
+    }
+    void settingsSave()
+    {
+        QFETCH(QString, how);
+        const QByteArray before = "[Tavrino]\r\nLeft= 10\r\n";
+        if (how == u"read-only"_s) {
+            WriteFile(path(u"Tavrino.ini"_s), before);
+            QFile::setPermissions(path(u"Tavrino.ini"_s), QFileDevice::ReadOwner);
+        }
+        frmSetting dialog(m_dir->path());
+        dialog.show();
+        for (const char *box : BoxNames)
+            Child<QLineEdit>(&dialog, box)->setText(u" "_s + QLatin1String(box + 3) + u" "_s);
+        Child<QLineEdit>(&dialog, "txtUserName")->setText(u" 総務部 "_s);
+        Child<QPushButton>(&dialog, how == u"cancel"_s ? "cmdButton1" : "cmdButton0")->click();
+
+        QFile file(path(u"Tavrino.ini"_s));
+        if (how == u"save"_s) {
+            QCOMPARE(m_boxes.boxes, {Warning(OptMsg::Restart)});
+            QVERIFY(!dialog.isVisible());
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(
+                file.readAll(),
+                Cp932::Encode(u"[Tavrino]\r\nUserName=総務部\r\nUserID=UserID\r\n"
+                              u"Password=Password\r\nDomain=Domain\r\nPop3Server=Pop3Server\r\n"
+                              u"Pop3Port=Pop3Port\r\nSmtpServer=SmtpServer\r\n"
+                              u"SmtpPort=SmtpPort\r\nList=List\r\nInterval=Interval\r\n"
+                              u"Sleep=Sleep\r\n"_s));
+            QCOMPARE(int(file.permissions() & 0x0777), 0x0600); // for its user alone
+        } else if (how == u"read-only"_s) {
+            // Nothing half-written, and what was typed is still there.
+            QCOMPARE(m_boxes.boxes, {Warning(dialog.appIniFile() + Msg::IniWriteError)});
+            QVERIFY(dialog.isVisible());
+            QCOMPARE(Text(&dialog, "txtUserName"), u" 総務部 "_s);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), before);
+        } else {
+            QVERIFY(!dialog.isVisible() && m_boxes.boxes.isEmpty() && !file.exists());
+        }
+    }
+
+    void editorButtons_data()
+    {
+        // Steps: "s N" selects row N, "i name|address" inserts, "d" deletes,
+        // "u" and "v" move up and down, "g D T" drags row D onto row T.
+        QTest::addColumn<QStringList>("rows");
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("after"); // rows, selected row, up and down enabled
+        QTest::addColumn<QString>("box");
+        const QStringList abcd = {u"A;a@x"_s, u"B;b@x"_s, u"C;c@x"_s, u"D;d@x"_s};
+        QTest::newRow("insert above")
+            << abcd << u"s 2,i E|e@x"_s << u"A|a@x B|b@x E|e@x C|c@x D|d@x 2 11"_s << QString();
+        QTest::newRow("separator")
+            << abcd << u"s 0,i  --- | "_s << u"---| A|a@x B|b@x C|c@x D|d@x 0 01"_s << QString();
+        QTest::newRow("-- needs an address")
+            << abcd << u"s 0,i --|"_s << u"A|a@x B|b@x C|c@x D|d@x 0 01"_s
+            << u"アドレスを入力してください。"_s;
+        QTest::newRow("no name") << abcd << u"s 0,i  |a"_s << u"A|a@x B|b@x C|c@x D|d@x 0 01"_s
+                                 << u"ユーザ名を入力してください。"_s;
+        QTest::newRow("insert, nothing selected")
+            << abcd << u"i E|e"_s << u"A|a@x B|b@x C|c@x D|d@x -1 11"_s
+            << u"追加したい場所を選択してください。"_s;
+        QTest::newRow("empty list") << QStringList() << u"i E|e"_s << u" -1 11"_s
+                                    << u"追加したい場所を選択してください。"_s;
+        QTest::newRow("delete, nothing selected")
+            << abcd << u"d"_s << u"A|a@x B|b@x C|c@x D|d@x -1 11"_s
+            << u"削除したいメンバーを選択してください。"_s;
+        QTest::newRow("move, nothing selected")
+            << abcd << u"v"_s << u"A|a@x B|b@x C|c@x D|d@x -1 11"_s
+            << u"移動したいユーザを選択してください。"_s;
+        QTest::newRow("delete selects the next")
+            << abcd << u"s 1,d"_s << u"A|a@x C|c@x D|d@x 1 11"_s << QString();
+        QTest::newRow("delete the last")
+            << abcd << u"s 3,d"_s << u"A|a@x B|b@x C|c@x 2 10"_s << QString();
+        QTest::newRow("delete the only row")
+            << QStringList{u"A;a"_s} << u"s 0,d"_s << u" -1 10"_s << QString();
+        QTest::newRow("up to the top")
+            << abcd << u"s 1,u"_s << u"B|b@x A|a@x C|c@x D|d@x 0 01"_s << QString();
+        QTest::newRow("down to the end")
+            << abcd << u"s 2,v"_s << u"A|a@x B|b@x D|d@x C|c@x 3 10"_s << QString();
+        QTest::newRow("one row") << QStringList{u"A;a"_s} << u"s 0"_s << u"A|a 0 00"_s << QString();
+        QTest::newRow("drag A onto C")
+            << abcd << u"g 0 2"_s << u"B|b@x A|a@x C|c@x D|d@x 1 11"_s << QString();
+        QTest::newRow("drag D onto B")
+            << abcd << u"g 3 1"_s << u"A|a@x D|d@x B|b@x C|c@x 1 11"_s << QString();
+        QTest::newRow("drop on itself")
+            << abcd << u"g 1 1"_s << u"A|a@x B|b@x C|c@x D|d@x 1 11"_s << QString();
+    }
+    void editorButtons()
+    {
+        QFETCH(QStringList, rows);
+        QFETCH(QString, steps);
+        QFETCH(QString, after);
+        QFETCH(QString, box);
+        const auto window = editor(rows);
+        auto *list = Child<MemberDragList>(window.get(), "lstMemberName");
+        for (const QString &step : steps.split(u',')) {
+            const QStringList args = step.mid(2).split(u' ');
+            switch (step.at(0).unicode()) {
+            case 's':
+                list->setCurrentRow(args.at(0).toInt());
+                break;
+            case 'i':
+                Child<QLineEdit>(window.get(), "txtUserName")
+                    ->setText(step.mid(2).section(u'|', 0, 0));
+                Child<QLineEdit>(window.get(), "txtAddress")->setText(step.section(u'|', 1));
+                Child<QPushButton>(window.get(), "cmdEdit0")->click();
+                break;
+            case 'd':
+                Child<QPushButton>(window.get(), "cmdEdit2")->click();
+                break;
+            case 'u':
+                Child<QToolButton>(window.get(), "cmdArrow0")->click();
+                break;
+            case 'v':
+                Child<QToolButton>(window.get(), "cmdArrow1")->click();
+                break;
+            case 'g':
+                list->dropRow(args.at(0).toInt(), args.at(1).toInt());
+                break;
+            }
+        }
+        QCOMPARE(Rows(window.get()).join(u' ') +
+                     u" %1 %2%3"_s.arg(list->selectedRow())
+                         .arg(int(Child<QToolButton>(window.get(), "cmdArrow0")->isEnabled()))
+                         .arg(int(Child<QToolButton>(window.get(), "cmdArrow1")->isEnabled())),
+                 after);
+        QCOMPARE(m_boxes.boxes, box.isEmpty() ? QStringList() : QStringList{Warning(box)});
+    }
+
+    void editorDragsWithTheMouse()
+    {
+        const auto window = editor({u"A;a"_s, u"B;b"_s, u"C;c"_s, u"D;d"_s});
+        auto *list = Child<MemberDragList>(window.get(), "lstMemberName");
+        QWidget *view = list->viewport();
+        const auto rowAt = [list](int row) {
+            return list->visualItemRect(list->item(row)).center();
+        };
+        const auto drag = [view](QPoint from, QPoint to) {
+            QTest::mousePress(view, Qt::LeftButton, {}, from);
+            for (int step = 1; step <= 4; ++step) {
+                QMouseEvent move(QEvent::MouseMove, from + (to - from) * step / 4,
+                                 view->mapToGlobal(from + (to - from) * step / 4), Qt::NoButton,
+                                 Qt::LeftButton, {});
+                QApplication::sendEvent(view, &move);
+            }
+            QTest::mouseRelease(view, Qt::LeftButton, {}, to);
+        };
+        const QPoint below(rowAt(0).x(), view->height() - 3);
+        drag(rowAt(0), rowAt(2)); // A onto C
+        QCOMPARE(Rows(window.get()), (QStringList{u"B|b"_s, u"A|a"_s, u"C|c"_s, u"D|d"_s}));
+        drag(rowAt(3), below); // released over no row
+        drag(below, rowAt(0)); // pressed below the rows
+        QCOMPARE(Rows(window.get()), (QStringList{u"B|b"_s, u"A|a"_s, u"C|c"_s, u"D|d"_s}));
+        QCOMPARE(list->selectedRow(), 0);
+    }
+
+    void editorSave_data()
+    {
+        QTest::addColumn<bool>("readOnly");
+        QTest::newRow("saved whole") << false;
+        QTest::newRow("read-only file kept") << true;
+    }
+    void editorSave()
+    {
+        QFETCH(bool, readOnly);
+        // Reading stops at the blank line; what follows it is kept as it was.
+        const QByteArray tail = "\r\nC;c\r\n";
+        WriteFile(path(u"members.lst"_s), "A;a\r\n; b;c \r\n" + tail);
+        if (readOnly)
+            QFile::setPermissions(path(u"members.lst"_s), QFileDevice::ReadOwner);
+        frmEdit window(u"members.lst"_s, m_dir->path(), QString());
+        QCOMPARE(Rows(&window), (QStringList{u"A|a"_s, u"| b;c "_s}));
+        Child<MemberDragList>(&window, "lstMemberName")->dropRow(1, 0);
+        Child<QPushButton>(&window, "cmdButton0")->click();
+        QFile file(path(u"members.lst"_s));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString error = AppErrorText(Msg::ErrBadArgument);
+        if (readOnly) {
+            QCOMPARE(m_boxes.boxes,
+                     (QStringList{Warning(error), Warning(AppErrorText(Msg::ErrPermission))}));
+            QCOMPARE(file.readAll(), "A;a\r\n; b;c \r\n" + tail);
+            QCOMPARE(Rows(&window), (QStringList{u"| b;c "_s, u"A|a"_s}));
+        } else {
+            QCOMPARE(m_boxes.boxes,
+                     (QStringList{Warning(error),
+                                  Warning(OptMsg::ListSaved + u"\r\n"_s + OptMsg::ListRestart)}));
+            QCOMPARE(file.readAll(), "; b;c \r\nA;a\r\n" + tail);
+        }
+    }
+
+    void aboutBox()
+    {
+        frmAbout about;
+        QCOMPARE(about.windowTitle(), u"Tavrinoのﾊﾞｰｼﾞｮﾝ情報"_s);
+        QCOMPARE(Text(&about, "lblVersion"), u"Version "_s + QStringLiteral(TAVRINO_VERSION));
+        QVERIFY(QRegularExpression(u"^Windowsが使用できる物理ﾒﾓﾘ: \\d{1,3}(,\\d{3})* KB$"_s)
+                    .match(Text(&about, "lblDisclaimer"))
+                    .hasMatch());
+        QCOMPARE(GroupThousands(1234567), u"1,234,567"_s);
+        qputenv("PATH", m_dir->path().toLocal8Bit()); // no tool there
+        Child<QPushButton>(&about, "cmdSysInfo")->click();
+        QCOMPARE(m_boxes.boxes, {u"noicon Tavrino: 現時点ではｼｽﾃﾑ情報を使用できません"_s});
+    }
+
+    void windowsFitTheirTexts()
+    {
+        frmSetting setting(m_dir->path());
+        const auto window = editor({u"A;a"_s});
+        frmAbout about;
+        for (QWidget *w : {static_cast<QWidget *>(&setting), static_cast<QWidget *>(window.get()),
+                           static_cast<QWidget *>(&about)}) {
+            w->show();
+            for (QLabel *label : w->findChildren<QLabel *>()) {
+                if (!label->wordWrap() && !label->text().isEmpty())
+                    QVERIFY2(label->width() >=
+                                 label->fontMetrics().horizontalAdvance(label->text()),
+                             qPrintable(label->objectName()));
+            }
+            for (QAbstractButton *button : w->findChildren<QAbstractButton *>()) {
+                QVERIFY2(button->width() >= button->sizeHint().width() || button->text().isEmpty(),
+                         qPrintable(button->objectName()));
+                QVERIFY2(!button->accessibleName().isEmpty(), qPrintable(button->objectName()));
+            }
+        }
+    }
+};
+
+QTEST_MAIN(TestOptions)
+#include "tst_options.moc"
