@@ -29,6 +29,19 @@ QStringList Rows(const QWidget *editor)
     return rows;
 }
 
+/// Presses the left button at from, moves to to in steps, and releases it.
+void Drag(QWidget *view, QPoint from, QPoint to)
+{
+    QTest::mousePress(view, Qt::LeftButton, {}, from);
+    for (int step = 1; step <= 4; ++step) {
+        const QPoint at = from + (to - from) * step / 4;
+        QMouseEvent move(QEvent::MouseMove, at, view->mapToGlobal(at), Qt::NoButton, Qt::LeftButton,
+                         {});
+        QApplication::sendEvent(view, &move);
+    }
+    QTest::mouseRelease(view, Qt::LeftButton, {}, to);
+}
+
 } // namespace
 
 class TestOptions : public QObject
@@ -155,49 +168,35 @@ private Q_SLOTS:
     void editorButtons_data()
     {
         // Steps: "s N" selects row N, "i name|address" inserts, "d" deletes,
-        // "u" and "v" move up and down, "g D T" drags row D onto row T.
+        // "u" and "v" move up and down, "m D T" drags row D onto row T with
+        // the mouse (-1: the empty space below the rows).
         QTest::addColumn<QStringList>("rows");
         QTest::addColumn<QString>("steps");
         QTest::addColumn<QString>("after"); // rows, selected row, up and down enabled
         QTest::addColumn<QString>("box");
-        const QStringList abcd = {u"A;a@x"_s, u"B;b@x"_s, u"C;c@x"_s, u"D;d@x"_s};
-        QTest::newRow("insert above")
-            << abcd << u"s 2,i E|e@x"_s << u"A|a@x B|b@x E|e@x C|c@x D|d@x 2 11"_s << QString();
-        QTest::newRow("separator")
-            << abcd << u"s 0,i  --- | "_s << u"---| A|a@x B|b@x C|c@x D|d@x 0 01"_s << QString();
-        QTest::newRow("-- needs an address")
-            << abcd << u"s 0,i --|"_s << u"A|a@x B|b@x C|c@x D|d@x 0 01"_s
-            << u"アドレスを入力してください。"_s;
-        QTest::newRow("no name") << abcd << u"s 0,i  |a"_s << u"A|a@x B|b@x C|c@x D|d@x 0 01"_s
-                                 << u"ユーザ名を入力してください。"_s;
-        QTest::newRow("insert, nothing selected")
-            << abcd << u"i E|e"_s << u"A|a@x B|b@x C|c@x D|d@x -1 11"_s
-            << u"追加したい場所を選択してください。"_s;
-        QTest::newRow("empty list") << QStringList() << u"i E|e"_s << u" -1 11"_s
-                                    << u"追加したい場所を選択してください。"_s;
-        QTest::newRow("delete, nothing selected")
-            << abcd << u"d"_s << u"A|a@x B|b@x C|c@x D|d@x -1 11"_s
-            << u"削除したいメンバーを選択してください。"_s;
-        QTest::newRow("move, nothing selected")
-            << abcd << u"v"_s << u"A|a@x B|b@x C|c@x D|d@x -1 11"_s
-            << u"移動したいユーザを選択してください。"_s;
-        QTest::newRow("delete selects the next")
-            << abcd << u"s 1,d"_s << u"A|a@x C|c@x D|d@x 1 11"_s << QString();
-        QTest::newRow("delete the last")
-            << abcd << u"s 3,d"_s << u"A|a@x B|b@x C|c@x 2 10"_s << QString();
-        QTest::newRow("delete the only row")
-            << QStringList{u"A;a"_s} << u"s 0,d"_s << u" -1 10"_s << QString();
-        QTest::newRow("up to the top")
-            << abcd << u"s 1,u"_s << u"B|b@x A|a@x C|c@x D|d@x 0 01"_s << QString();
-        QTest::newRow("down to the end")
-            << abcd << u"s 2,v"_s << u"A|a@x B|b@x D|d@x C|c@x 3 10"_s << QString();
+        const QStringList abcd = {u"A;a"_s, u"B;b"_s, u"C;c"_s, u"D;d"_s};
+        const QString same = u"A|a B|b C|c D|d"_s;
+        // clang-format off
+        QTest::newRow("insert above") << abcd << u"s 2,i E|e"_s << u"A|a B|b E|e C|c D|d 2 11"_s << QString();
+        QTest::newRow("separator") << abcd << u"s 0,i  --- | "_s << u"---| A|a B|b C|c D|d 0 01"_s << QString();
+        QTest::newRow("-- needs an address") << abcd << u"s 0,i --|"_s << same + u" 0 01"_s << u"アドレスを入力してください。"_s;
+        QTest::newRow("no name") << abcd << u"s 0,i  |a"_s << same + u" 0 01"_s << u"ユーザ名を入力してください。"_s;
+        QTest::newRow("insert, nothing selected") << abcd << u"i E|e"_s << same + u" -1 11"_s << u"追加したい場所を選択してください。"_s;
+        QTest::newRow("empty list") << QStringList() << u"i E|e"_s << u" -1 11"_s << u"追加したい場所を選択してください。"_s;
+        QTest::newRow("delete, nothing selected") << abcd << u"d"_s << same + u" -1 11"_s << u"削除したいメンバーを選択してください。"_s;
+        QTest::newRow("move, nothing selected") << abcd << u"v"_s << same + u" -1 11"_s << u"移動したいユーザを選択してください。"_s;
+        QTest::newRow("delete selects the next") << abcd << u"s 1,d"_s << u"A|a C|c D|d 1 11"_s << QString();
+        QTest::newRow("delete the last") << abcd << u"s 3,d"_s << u"A|a B|b C|c 2 10"_s << QString();
+        QTest::newRow("delete the only row") << QStringList{u"A;a"_s} << u"s 0,d"_s << u" -1 10"_s << QString();
+        QTest::newRow("up to the top") << abcd << u"s 1,u"_s << u"B|b A|a C|c D|d 0 01"_s << QString();
+        QTest::newRow("down to the end") << abcd << u"s 2,v"_s << u"A|a B|b D|d C|c 3 10"_s << QString();
         QTest::newRow("one row") << QStringList{u"A;a"_s} << u"s 0"_s << u"A|a 0 00"_s << QString();
-        QTest::newRow("drag A onto C")
-            << abcd << u"g 0 2"_s << u"B|b@x A|a@x C|c@x D|d@x 1 11"_s << QString();
-        QTest::newRow("drag D onto B")
-            << abcd << u"g 3 1"_s << u"A|a@x D|d@x B|b@x C|c@x 1 11"_s << QString();
-        QTest::newRow("drop on itself")
-            << abcd << u"g 1 1"_s << u"A|a@x B|b@x C|c@x D|d@x 1 11"_s << QString();
+        QTest::newRow("drag A onto C") << abcd << u"m 0 2"_s << u"B|b A|a C|c D|d 1 11"_s << QString();
+        QTest::newRow("drag D onto B") << abcd << u"m 3 1"_s << u"A|a D|d B|b C|c 1 11"_s << QString();
+        QTest::newRow("drop on itself") << abcd << u"m 1 1"_s << same + u" 1 11"_s << QString();
+        QTest::newRow("drop below the rows") << abcd << u"m 1 -1"_s << same + u" 1 11"_s << QString();
+        QTest::newRow("press below the rows") << abcd << u"m -1 0"_s << same + u" 0 01"_s << QString();
+        // clang-format on
     }
     void editorButtons()
     {
@@ -207,31 +206,22 @@ private Q_SLOTS:
         QFETCH(QString, box);
         const auto window = editor(rows);
         auto *list = Child<MemberDragList>(window.get(), "lstMemberName");
+        const auto rowAt = [list](int row) {
+            return row < 0 ? QPoint(20, list->viewport()->height() - 3)
+                           : list->visualItemRect(list->item(row)).center();
+        };
+        const QHash<QChar, const char *> buttons = {
+            {u'i', "cmdEdit0"}, {u'd', "cmdEdit2"}, {u'u', "cmdArrow0"}, {u'v', "cmdArrow1"}};
         for (const QString &step : steps.split(u',')) {
             const QStringList args = step.mid(2).split(u' ');
-            switch (step.at(0).unicode()) {
-            case 's':
+            Child<QLineEdit>(window.get(), "txtUserName")->setText(step.mid(2).section(u'|', 0, 0));
+            Child<QLineEdit>(window.get(), "txtAddress")->setText(step.section(u'|', 1));
+            if (step.startsWith(u's'))
                 list->setCurrentRow(args.at(0).toInt());
-                break;
-            case 'i':
-                Child<QLineEdit>(window.get(), "txtUserName")
-                    ->setText(step.mid(2).section(u'|', 0, 0));
-                Child<QLineEdit>(window.get(), "txtAddress")->setText(step.section(u'|', 1));
-                Child<QPushButton>(window.get(), "cmdEdit0")->click();
-                break;
-            case 'd':
-                Child<QPushButton>(window.get(), "cmdEdit2")->click();
-                break;
-            case 'u':
-                Child<QToolButton>(window.get(), "cmdArrow0")->click();
-                break;
-            case 'v':
-                Child<QToolButton>(window.get(), "cmdArrow1")->click();
-                break;
-            case 'g':
-                list->dropRow(args.at(0).toInt(), args.at(1).toInt());
-                break;
-            }
+            else if (step.startsWith(u'm'))
+                Drag(list->viewport(), rowAt(args.at(0).toInt()), rowAt(args.at(1).toInt()));
+            else
+                Child<QAbstractButton>(window.get(), buttons.value(step.at(0)))->click();
         }
         QCOMPARE(Rows(window.get()).join(u' ') +
                      u" %1 %2%3"_s.arg(list->selectedRow())
@@ -239,33 +229,6 @@ private Q_SLOTS:
                          .arg(int(Child<QToolButton>(window.get(), "cmdArrow1")->isEnabled())),
                  after);
         QCOMPARE(m_boxes.boxes, box.isEmpty() ? QStringList() : QStringList{Warning(box)});
-    }
-
-    void editorDragsWithTheMouse()
-    {
-        const auto window = editor({u"A;a"_s, u"B;b"_s, u"C;c"_s, u"D;d"_s});
-        auto *list = Child<MemberDragList>(window.get(), "lstMemberName");
-        QWidget *view = list->viewport();
-        const auto rowAt = [list](int row) {
-            return list->visualItemRect(list->item(row)).center();
-        };
-        const auto drag = [view](QPoint from, QPoint to) {
-            QTest::mousePress(view, Qt::LeftButton, {}, from);
-            for (int step = 1; step <= 4; ++step) {
-                QMouseEvent move(QEvent::MouseMove, from + (to - from) * step / 4,
-                                 view->mapToGlobal(from + (to - from) * step / 4), Qt::NoButton,
-                                 Qt::LeftButton, {});
-                QApplication::sendEvent(view, &move);
-            }
-            QTest::mouseRelease(view, Qt::LeftButton, {}, to);
-        };
-        const QPoint below(rowAt(0).x(), view->height() - 3);
-        drag(rowAt(0), rowAt(2)); // A onto C
-        QCOMPARE(Rows(window.get()), (QStringList{u"B|b"_s, u"A|a"_s, u"C|c"_s, u"D|d"_s}));
-        drag(rowAt(3), below); // released over no row
-        drag(below, rowAt(0)); // pressed below the rows
-        QCOMPARE(Rows(window.get()), (QStringList{u"B|b"_s, u"A|a"_s, u"C|c"_s, u"D|d"_s}));
-        QCOMPARE(list->selectedRow(), 0);
     }
 
     void editorSave_data()
@@ -321,20 +284,9 @@ private Q_SLOTS:
         frmSetting setting(m_dir->path());
         const auto window = editor({u"A;a"_s});
         frmAbout about;
-        for (QWidget *w : {static_cast<QWidget *>(&setting), static_cast<QWidget *>(window.get()),
-                           static_cast<QWidget *>(&about)}) {
+        for (QWidget *w : std::initializer_list<QWidget *>{&setting, window.get(), &about}) {
             w->show();
-            for (QLabel *label : w->findChildren<QLabel *>()) {
-                if (!label->wordWrap() && !label->text().isEmpty())
-                    QVERIFY2(label->width() >=
-                                 label->fontMetrics().horizontalAdvance(label->text()),
-                             qPrintable(label->objectName()));
-            }
-            for (QAbstractButton *button : w->findChildren<QAbstractButton *>()) {
-                QVERIFY2(button->width() >= button->sizeHint().width() || button->text().isEmpty(),
-                         qPrintable(button->objectName()));
-                QVERIFY2(!button->accessibleName().isEmpty(), qPrintable(button->objectName()));
-            }
+            QCOMPARE(Clipped(w), QStringList());
         }
     }
 };

@@ -168,3 +168,25 @@ private:
         return available;
     }
 };
+
+/// The controls of a shown window whose text does not show whole: labels,
+/// frame captions and buttons, each by name.
+inline QStringList Clipped(QWidget *window)
+{
+    QStringList clipped;
+    for (QWidget *w : window->findChildren<QWidget *>()) {
+        const QFontMetrics metrics(w->font());
+        int needed = 0;
+        if (auto *label = qobject_cast<QLabel *>(w); label && !label->wordWrap())
+            needed = metrics.horizontalAdvance(label->text()) + 2 * label->margin();
+        else if (auto *frame = qobject_cast<QGroupBox *>(w))
+            needed = metrics.horizontalAdvance(frame->title()) + 8;
+        else if (auto *button = qobject_cast<QAbstractButton *>(w);
+                 button && !button->text().isEmpty())
+            needed = qobject_cast<QToolButton *>(w) ? metrics.horizontalAdvance(button->text())
+                                                    : button->sizeHint().width();
+        if (w->isVisible() && w->width() < needed)
+            clipped << w->objectName();
+    }
+    return clipped;
+}

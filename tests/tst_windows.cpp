@@ -37,8 +37,9 @@ private Q_SLOTS:
         BoxCatcher boxes;
         QVERIFY(desk.open(&m_components));
         // No option clipped; every control the user can reach has a name.
+        desk.window->show();
+        QCOMPARE(Clipped(desk.window.get()), QStringList());
         for (QWidget *w : desk.window->findChildren<QWidget *>()) {
-            QVERIFY(!qobject_cast<QRadioButton *>(w) || w->width() >= w->sizeHint().width());
             QVERIFY2(w->focusPolicy() == Qt::NoFocus || w->objectName().isEmpty() ||
                          !w->accessibleName().isEmpty(),
                      qPrintable(w->objectName()));
@@ -104,7 +105,7 @@ private Q_SLOTS:
 
         // Exit stores the position in twips; the end follows the QUIT.
         QSignalSpy unloaded(window, &frmTavrino::unloaded);
-        Child<QMenu>(window, "mnuFile")->actions().value(0)->trigger();
+        window->findChild<QAction *>("mnuFileItem0")->trigger();
         QVERIFY(!window->isVisible());
         QTRY_COMPARE(unloaded.size(), 1);
         QFile ini(desk.settings.appIniFile);
