@@ -3,6 +3,7 @@
 #include "Messages.h"
 
 #include <QApplication>
+#include <QGroupBox>
 #include <QToolButton>
 #include <QWidget>
 
@@ -16,6 +17,33 @@ void WidenToFit(QWidget *control, int rightLimit)
     const int wanted = control->sizeHint().width();
     if (wanted > control->width())
         control->resize(qMin(wanted, rightLimit - control->x()), control->height());
+}
+
+void ClearFrameCaptions(QWidget *window)
+{
+    const QList<QGroupBox *> frames = window->findChildren<QGroupBox *>(Qt::FindDirectChildrenOnly);
+    int shift = 0;
+    int framesTop = window->height();
+    for (QGroupBox *frame : frames) {
+        framesTop = qMin(framesTop, frame->y());
+        for (QWidget *child : frame->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+            shift = qMax(shift, frame->contentsRect().top() + 1 - child->y());
+    }
+    if (shift <= 0)
+        return;
+    for (QWidget *child : window->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        if (auto *frame = qobject_cast<QGroupBox *>(child)) {
+            frame->resize(frame->width(), frame->height() + shift);
+            for (QWidget *inner : frame->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+                inner->move(inner->x(), inner->y() + shift);
+        } else if (child->y() > framesTop && !child->isWindow()) {
+            child->move(child->x(), child->y() + shift);
+        }
+    }
+    if (window->minimumSize() == window->maximumSize())
+        window->setFixedSize(window->width(), window->height() + shift);
+    else
+        window->resize(window->width(), window->height() + shift);
 }
 
 QFont AppFont(int pointSize, bool bold)

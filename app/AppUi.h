@@ -23,6 +23,12 @@ QRect TwipsRect(int left, int top, int width, int height);
 /// rightLimit (in its parent's coordinates), so that no caption is cut.
 void WidenToFit(QWidget *control, int rightLimit);
 
+/// Where a frame's caption, in the font at hand, would overlap the first
+/// control in the frame, moves every frame's contents down by the largest
+/// overlap, the frames growing with them, and the controls below the frames
+/// and the window as well. Calling it again changes nothing.
+void ClearFrameCaptions(QWidget *window);
+
 /// The Japanese Gothic font used wherever the windows name one.
 QFont AppFont(int pointSize = 9, bool bold = false);
 

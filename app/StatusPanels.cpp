@@ -57,6 +57,21 @@ void StatusPanels::setPanelText(int panel, const QString &text)
         ShowText(label, text);
 }
 
+int StatusPanels::neededWidth() const
+{
+    int needed[4] = {};
+    for (int i = 0; i < 4; ++i) {
+        const QLabel *label = m_panels[i];
+        const QMargins margins = label->contentsMargins();
+        needed[i] =
+            qMax(label->minimumWidth(), label->fontMetrics().horizontalAdvance(label->text()) +
+                                            margins.left() + margins.right() + 4);
+    }
+    // The first two panels share what the clocks leave in the ratio 1 : 2.
+    const int shared = qMax(needed[0] * 3, (needed[1] * 3 + 1) / 2);
+    return shared + needed[2] + needed[3] + 4 * 8;
+}
+
 QString StatusPanels::panelText(int panel) const
 {
     const QLabel *label = this->panel(panel);

@@ -21,6 +21,9 @@ public:
     QString panelText(int panel) const;
     QLabel *panel(int panel) const;
 
+    /// The width the bar needs to show every panel's text whole.
+    int neededWidth() const;
+
     /// Names the bar and its panels for the accessibility tree.
     void setNames(const QString &objectName);
 

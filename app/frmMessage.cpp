@@ -9,12 +9,14 @@
 #include "StatusPanels.h"
 
 #include <QEvent>
+
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QToolButton>
+#include <algorithm>
 
 namespace {
 
@@ -174,6 +176,36 @@ void frmMessage::showMemo(const MemoValues &memo, const QString &userName)
     NameControl(m_lblSenderID, QStringLiteral("lblSenderID"), senderAddress);
     m_sbrMsg->setPanelText(1, userName);
     m_sbrMsg->setPanelText(2, TrimSpaces(memo.MemoMessageId));
+    layoutSender();
+}
+
+void frmMessage::layoutSender()
+{
+    const QFontMetrics metrics(m_lblSender->font());
+    const int left = TwipsToPixels(180);
+    const int line = TwipsToPixels(180) + 4;
+    const QRect title2 = m_lblTitle2->geometry();
+    m_lblTitle2->resize(metrics.horizontalAdvance(m_lblTitle2->text()) + 4, line);
+    const int nameLeft = qMax(TwipsToPixels(840), m_lblTitle2->geometry().right() + 4);
+    m_lblSender->setGeometry(
+        nameLeft, title2.top(),
+        qMax(TwipsToPixels(855), metrics.horizontalAdvance(m_lblSender->text()) + 6), line);
+    m_lblSenderID->setGeometry(
+        left, TwipsToPixels(3240),
+        qMax(TwipsToPixels(1515), metrics.horizontalAdvance(m_lblSenderID->text()) + 6), line);
+    // A long sender pushes the two buttons to the right, and the window grows.
+    const int senderRight =
+        qMax(m_lblSender->geometry().right(), m_lblSenderID->geometry().right());
+    const int shift = qMax(0, senderRight + 6 - TwipsToPixels(1680));
+    m_cmdButton[1]->move(TwipsToPixels(1680) + shift, m_cmdButton[1]->y());
+    m_cmdButton[0]->move(TwipsToPixels(2760) + shift, m_cmdButton[0]->y());
+    const int width =
+        std::max({TwipsToPixels(ClientWidth), m_cmdButton[0]->geometry().right() + left,
+                  m_sbrMsg->neededWidth()});
+    setFixedSize(width, TwipsToPixels(ClientHeight));
+    m_sbrMsg->setGeometry(0, TwipsToPixels(3750), width, TwipsToPixels(330));
+    ClearFrameCaptions(this);
+    m_cmdCover->setGeometry(rect());
 }
 
 void frmMessage::RefreshDeleteButton()

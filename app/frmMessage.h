@@ -44,6 +44,9 @@ protected:
 private:
     void buildControls();
     void showMemo(const MemoValues &memo, const QString &userName);
+    /// Places the sender and widens the window so that the sender and the
+    /// status bar show whole.
+    void layoutSender();
     void onDelete();
     void onDeleteDone(MailCheck::DeleteResult result, const QString &errorText);
     void onReply();

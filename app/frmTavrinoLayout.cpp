@@ -123,4 +123,5 @@ void frmTavrino::buildControls()
                         m_cmdButton[1],  m_cmdButton[2]};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
+    ClearFrameCaptions(this);
 }

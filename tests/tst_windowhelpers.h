@@ -170,7 +170,7 @@ private:
 };
 
 /// The controls of a shown window whose text does not show whole: labels,
-/// frame captions and buttons, each by name.
+/// frame captions (also where a control stands on one) and buttons, by name.
 inline QStringList Clipped(QWidget *window)
 {
     QStringList clipped;
@@ -179,10 +179,12 @@ inline QStringList Clipped(QWidget *window)
         int needed = 0;
         if (auto *label = qobject_cast<QLabel *>(w); label && !label->wordWrap())
             needed = metrics.horizontalAdvance(label->text()) + 2 * label->margin();
-        else if (auto *frame = qobject_cast<QGroupBox *>(w))
+        else if (auto *frame = qobject_cast<QGroupBox *>(w)) {
             needed = metrics.horizontalAdvance(frame->title()) + 8;
-        else if (auto *button = qobject_cast<QAbstractButton *>(w);
-                 button && !button->text().isEmpty())
+            for (QWidget *c : frame->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+                needed = c->y() < frame->contentsRect().top() ? INT_MAX : needed;
+        } else if (auto *button = qobject_cast<QAbstractButton *>(w);
+                   button && !button->text().isEmpty())
             needed = qobject_cast<QToolButton *>(w) ? metrics.horizontalAdvance(button->text())
                                                     : button->sizeHint().width();
         if (w->isVisible() && w->width() < needed)

@@ -138,6 +138,7 @@ private Q_SLOTS:
                                                 "折り返しお願いします。\n明日まで|佐藤|"
                                                 "sato@example.jp|鈴木|<m1@example.jp>"));
         QCOMPARE(Text(&viewer, "frameTitle"), u"03/05 09:07"_s);
+        QCOMPARE(Clipped(&viewer).join(u","_s), QString());
         auto *text = Child<QPlainTextEdit>(&viewer, "txtMessage");
         QVERIFY(text->isReadOnly());
 
