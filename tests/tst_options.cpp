@@ -89,6 +89,10 @@ private Q_SLOTS:
                      Text(&full, "txtSleep"),
                  u"総務部u1@example.jpm.lst5"_s);
         QCOMPARE(Child<QLineEdit>(&full, "txtPassword")->echoMode(), QLineEdit::Password);
+        Child<QToolButton>(&full, "cmdHelp")->click();
+        auto *help = qobject_cast<QTextBrowser *>(HelpWindow());
+        QVERIFY(help && help->source() == QUrl::fromLocalFile(path(u"Tavrino.html"_s)));
+        help->close();
     }
 
     void settingsAskForWhatIsMissingInOrder()
@@ -263,6 +267,15 @@ private Q_SLOTS:
                                   Warning(OptMsg::ListSaved + u"\r\n"_s + OptMsg::ListRestart)}));
             QCOMPARE(file.readAll(), "; b;c \r\nA;a\r\n" + tail);
         }
+    }
+
+    void editorRefusesAListTooLong()
+    {
+        WriteFile(path(u"members.lst"_s), QByteArray("a;b\r\n").repeated(MaxMemberRows + 1));
+        frmEdit window(u"members.lst"_s, m_dir->path(), QString());
+        QCOMPARE(m_boxes.boxes, {Warning(OptMsg::ListTooLong)});
+        // Nothing can be saved over the file with a part of its rows.
+        QVERIFY(Rows(&window).isEmpty() && !Child<QPushButton>(&window, "cmdButton0")->isEnabled());
     }
 
     void aboutBox()

@@ -192,3 +192,12 @@ inline QStringList Clipped(QWidget *window)
     }
     return clipped;
 }
+
+/// The help window, if one is open.
+inline QWidget *HelpWindow()
+{
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w->objectName() == u"TavrinoHelp"_s && w->isVisible())
+            return w;
+    return nullptr;
+}

@@ -103,10 +103,13 @@ private Q_SLOTS:
         QTRY_VERIFY(!window->isMinimized());
         QVERIFY(window->isVisible() && (!window->trayIcon() || !window->trayIcon()->isVisible()));
 
-        // Exit stores the position in twips; the end follows the QUIT.
+        // Help from the icon's menu; exit closes it, stores the position in
+        // twips and ends after the QUIT.
+        window->findChild<QAction *>("mnuHelp")->trigger();
+        QVERIFY(HelpWindow());
         QSignalSpy unloaded(window, &frmTavrino::unloaded);
         window->findChild<QAction *>("mnuFileItem0")->trigger();
-        QVERIFY(!window->isVisible());
+        QVERIFY(!window->isVisible() && !HelpWindow());
         QTRY_COMPARE(unloaded.size(), 1);
         QFile ini(desk.settings.appIniFile);
         QVERIFY(ini.open(QIODevice::ReadOnly));
