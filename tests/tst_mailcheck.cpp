@@ -92,30 +92,6 @@ private Q_SLOTS:
         VERIFY_SCRIPT(server);
     }
 
-    void aFloodWaitsForViewersInOrder()
-    {
-        FakeServer server;
-        QList<QByteArray> memos;
-        for (int i = 1; i <= 5; ++i)
-            memos << RetrMemo("<" + QByteArray::number(i) + ">", QByteArray::number(i));
-        server.pop3Listing(memos);
-        MailCheck check(Pop3At(server.port()), "300");
-        check.setMaxViewers(2);
-        QStringList shown;
-        connect(&check, &MailCheck::showMemo, this,
-                [&](const MemoValues &m) { shown << ViewOfMemo(m).text.trimmed(); });
-        QSignalSpy waiting(&check, &MailCheck::waitingChanged);
-        check.start();
-        QTRY_COMPARE(shown, (QStringList{"1", "2"}));
-        QTRY_COMPARE(waiting.last().first().toInt(), 3);
-        check.viewerClosed();
-        QTRY_COMPARE(shown.size(), 3);
-        check.viewerClosed();
-        check.viewerClosed();
-        QTRY_COMPARE(shown, (QStringList{"1", "2", "3", "4", "5"}));
-        QCOMPARE(waiting.last().first().toInt(), 0);
-    }
-
     void deleteAndShutdown_data()
     {
         QTest::addColumn<int>("kind");

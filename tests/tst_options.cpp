@@ -156,7 +156,6 @@ private Q_SLOTS:
                               u"Pop3Port=Pop3Port\r\nSmtpServer=SmtpServer\r\n"
                               u"SmtpPort=SmtpPort\r\nList=List\r\nInterval=Interval\r\n"
                               u"Sleep=Sleep\r\n"_s));
-            QCOMPARE(int(file.permissions() & 0x0777), 0x0600); // for its user alone
         } else if (how == u"read-only"_s) {
             // Nothing half-written, and what was typed is still there.
             QCOMPARE(m_boxes.boxes, {Warning(dialog.appIniFile() + Msg::IniWriteError)});

@@ -1,7 +1,9 @@
-// The POP3 jobs and the line session under them, against a scripted server.
+// The POP3 jobs and the line session under them, against a scripted server,
+// and the socket error texts.
 
 #include "Cp932.h"
 #include "FakeServer.h"
+#include "WSock.h"
 
 #include <QtTest>
 
@@ -188,6 +190,15 @@ private Q_SLOTS:
         QCOMPARE(deleted.count(), 1);
         QCOMPARE(asked, (QStringList{"one", "two"}));
         VERIFY_SCRIPT(server);
+    }
+
+    void errorText()
+    {
+        // The first and the last row of the table, and numbers without a row.
+        QCOMPARE(WSAErrorText(10004), u"呼び出しが取り消された。"_s);
+        QCOMPARE(WSAErrorText(11004), u"データレコードの型が要求されていない。"_s);
+        QCOMPARE(WSAErrorText(10062), u"(10062)"_s);
+        QCOMPARE(WSAErrorText(0), u"(0)"_s);
     }
 };
 

@@ -1,8 +1,10 @@
-// The main window, the memo viewer and start-up.
+// The main window, the memo viewer, the status bar and start-up.
 
+#include "AppMessages.h"
 #include "FakeServer.h"
 #include "Messages.h"
 #include "SingleInstance.h"
+#include "StatusPanels.h"
 #include "basTavrino.h"
 #include "frmMessage.h"
 #include "tst_windowhelpers.h"
@@ -249,6 +251,23 @@ private Q_SLOTS:
         QCOMPARE(components.options(&error), options); // one instance for the run
         QVERIFY2(components.reply(&error), qPrintable(error));
         QVERIFY(QFile::exists(m_programDir + u"/Tavrino.html"_s));
+    }
+
+    void heardAsShown()
+    {
+        StatusPanels bar(AppMsg::PanelCommand);
+        bar.setNames(u"sbrMsg"_s);
+        bar.setPanelText(1, u"鈴木"_s);
+        bar.setPanelText(2, u"Message Sent!"_s); // 3 and 4: what the clock shows
+        const QStringList tips{AppMsg::PanelUser, AppMsg::PanelCommand, AppMsg::PanelDate,
+                               AppMsg::PanelTime};
+        for (int panel = 1; panel <= 4; ++panel) {
+            auto *label = bar.findChild<QLabel *>(u"sbrMsgPanel%1"_s.arg(panel));
+            QAccessibleInterface *heard = QAccessible::queryAccessibleInterface(label);
+            QVERIFY(heard && !label->text().isEmpty());
+            QCOMPARE(heard->text(QAccessible::Name), label->text());
+            QCOMPARE(heard->text(QAccessible::Description), tips[panel - 1]);
+        }
     }
 };
 
