@@ -163,3 +163,23 @@ QIcon ArrowPicture(bool up)
         Arrow(p, QPointF(16, up ? 28 : 4), QPointF(16, up ? 4 : 28), QColor(30, 120, 60));
     });
 }
+
+QIcon WarningTrayIcon()
+{
+    const QPixmap base = TavrinoIcon().pixmap(32, 32);
+    return Drawn(32, [base](QPainter &p) {
+        // The desk's own icon with a warning sign over its corner.
+        p.drawPixmap(0, 0, base);
+        QPainterPath sign;
+        sign.moveTo(22, 13);
+        sign.lineTo(31, 30);
+        sign.lineTo(13, 30);
+        sign.closeSubpath();
+        p.setPen(QPen(QColor(90, 60, 0), 1));
+        p.setBrush(QColor(250, 200, 20));
+        p.drawPath(sign);
+        p.setPen(QPen(Qt::black, 2.2));
+        p.drawLine(QPointF(22, 18), QPointF(22, 25));
+        p.drawPoint(QPointF(22, 28));
+    });
+}

@@ -17,3 +17,5 @@ QIcon DeletePicture();
 QIcon HelpPicture();
 /// The member list editor's arrows.
 QIcon ArrowPicture(bool up);
+/// The notification icon while the mail checks fail.
+QIcon WarningTrayIcon();

@@ -64,6 +64,28 @@ inline const QString CancelTip = QStringLiteral("キャンセル");
 inline const QString ReplyToName = QStringLiteral("宛先の名前");
 inline const QString ReplyToAddress = QStringLiteral("宛先のアドレス");
 
+// Characters the mail cannot carry
+inline const QString LostCharacters = QStringLiteral("次の文字は送信できないため「?」になります: ");
+inline const QString SendAnyway = QStringLiteral("送信");
+inline const QString GoBack = QStringLiteral("戻る");
+
+// Memo list
+inline const QString MemoListCaptionPrefix = QStringLiteral("伝言一覧 - ");
+inline const QString MemoListName = QStringLiteral("伝言一覧");
+inline const QString MemoListColumns = QStringLiteral("日時|用件|会社や組織|名前|発信者|封");
+inline const QString SealedMark = QStringLiteral("封");
+
+// Notification icon menu and tool tip, failures
+inline const QString MenuOpen = QStringLiteral("開く(&O)");
+inline const QString MenuCheckNow = QStringLiteral("今すぐ確認(&C)");
+inline const QString MenuMemoList = QStringLiteral("伝言一覧(&L)");
+inline const QString TipOpen = QStringLiteral("開いているメッセージ: %1 件");
+inline const QString TipLastCheck = QStringLiteral("最終確認: %1");
+inline const QString TipFailure = QStringLiteral("受信エラー %1〜: %2");
+inline const QString ReceivingAgain = QStringLiteral("受信を再開しました。");
+inline const QString SideReceive = QStringLiteral("受信 (POP3 %1:%2)");
+inline const QString SideSend = QStringLiteral("送信 (SMTP %1:%2)");
+
 // Help window
 inline const QString HelpCaption = QStringLiteral("Tavrino ヘルプ");
 

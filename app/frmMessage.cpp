@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QToolButton>
 #include <algorithm>
 
@@ -47,6 +48,9 @@ frmMessage::frmMessage(const MemoValues &memo, const QString &userName, MailChec
     showMemo(memo, userName);
 
     connect(m_cmdCover, &QPushButton::clicked, m_cmdCover, &QWidget::hide);
+    // Escape closes the viewer, as its close box does.
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
+            &QWidget::close);
     connect(m_cmdButton[0], &QToolButton::clicked, this, &frmMessage::onDelete);
     connect(m_cmdButton[1], &QToolButton::clicked, this, &frmMessage::onReply);
 

@@ -1,14 +1,17 @@
 #include "frmTavrino.h"
 
+#include "AppIcons.h"
 #include "AppMessages.h"
 #include "AppUi.h"
 #include "Components.h"
 #include "HelpWindow.h"
 #include "IniFile.h"
+#include "JisConvert.h"
 #include "MailCheck.h"
 #include "Messages.h"
 #include "SmtpSend.h"
 #include "StatusPanels.h"
+#include "frmMemoList.h"
 #include "frmMessage.h"
 
 #include <QButtonGroup>
@@ -21,6 +24,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolButton>
@@ -50,8 +54,24 @@ frmTavrino::frmTavrino(const Settings &settings, MailCheck *mailCheck, Component
 
     m_mnuFile = new QMenu(AppMsg::MenuFile, this);
     m_mnuFile->setObjectName(QStringLiteral("mnuFile"));
-    // Help is there for the desk that sits in the notification area, and F1
-    // in every window.
+    // What a desk sitting in the notification area is asked for most; help
+    // is also F1 in every window.
+    const std::pair<const char *, std::function<void()>> items[] = {
+        {"mnuOpen", [this] { RestoreWindow(); }},
+        {"mnuCheckNow",
+         [this] {
+             if (m_mailCheck)
+                 m_mailCheck->checkNow();
+         }},
+        {"mnuMemoList", [this] { ShowMemoList(); }}};
+    const QString captions[] = {AppMsg::MenuOpen, AppMsg::MenuCheckNow, AppMsg::MenuMemoList};
+    for (int i = 0; i < 3; ++i) {
+        QAction *action = m_mnuFile->addAction(captions[i]);
+        action->setObjectName(QLatin1String(items[i].first));
+        connect(action, &QAction::triggered, this, items[i].second);
+    }
+    auto *listKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);
+    connect(listKey, &QShortcut::activated, this, &frmTavrino::ShowMemoList);
     QAction *help = m_mnuFile->addAction(AppMsg::MenuHelp);
     help->setObjectName(QStringLiteral("mnuHelp"));
     connect(help, &QAction::triggered, this, [this] { ShowHelpWindow(m_settings.helpFile); });
@@ -98,6 +118,21 @@ void frmTavrino::connectMailCheck()
         updateButtons();
     });
     connect(m_mailCheck, &MailCheck::showMemo, this, &frmTavrino::onNewMemo);
+    // The same failure at every check: said in the status bar and by the
+    // icon, never in another box.
+    connect(m_mailCheck, &MailCheck::failureRepeated, this, [this](const QString &text) {
+        m_sbrMsg->setPanelText(2, text);
+        updateTray();
+    });
+    connect(m_mailCheck, &MailCheck::failureEnded, this, [this] {
+        m_sbrMsg->setPanelText(2, AppMsg::ReceivingAgain);
+        updateTray();
+    });
+    connect(m_mailCheck, &MailCheck::boxChanged, this, [this] {
+        if (m_memoList)
+            m_memoList->setMemos(m_mailCheck->listedMemos());
+        updateTray();
+    });
     connect(m_mailCheck, &MailCheck::waitingChanged, this, &frmTavrino::onWaitingChanged);
     connect(m_mailCheck, &MailCheck::errorMessage, this, &frmTavrino::onMailCheckError);
     connect(
@@ -119,15 +154,65 @@ void frmTavrino::onWaitingChanged(int count)
         m_sbrMsg->setPanelText(2, Msg::MemosWaiting.arg(count));
     else if (m_sbrMsg->panelText(2).startsWith(waitingPrefix))
         m_sbrMsg->setPanelText(2, QString());
-    if (m_tray)
-        m_tray->setToolTip(trayTip());
+    updateTray();
 }
 
 QString frmTavrino::trayTip() const
 {
-    const int waiting = m_mailCheck ? m_mailCheck->waitingCount() : 0;
-    return waiting > 0 ? Msg::Title + QLatin1Char('\n') + Msg::MemosWaiting.arg(waiting)
-                       : Msg::Title;
+    QStringList lines{Msg::Title};
+    if (!m_mailCheck)
+        return Msg::Title;
+    if (!m_mailCheck->failureText().isEmpty())
+        lines << AppMsg::TipFailure.arg(m_mailCheck->failureSince().toString(u"HH:mm"),
+                                        m_mailCheck->failureText());
+    if (const qsizetype open = viewers().size(); open > 0)
+        lines << AppMsg::TipOpen.arg(open);
+    if (const int waiting = m_mailCheck->waitingCount(); waiting > 0)
+        lines << Msg::MemosWaiting.arg(waiting);
+    if (m_mailCheck->lastGoodCheck().isValid())
+        lines << AppMsg::TipLastCheck.arg(m_mailCheck->lastGoodCheck().toString(u"HH:mm"));
+    return lines.join(QLatin1Char('\n'));
+}
+
+void frmTavrino::updateTray()
+{
+    if (!m_tray)
+        return;
+    const bool failing = m_mailCheck && !m_mailCheck->failureText().isEmpty();
+    m_tray->setIcon(failing ? WarningTrayIcon() : windowIcon());
+    m_tray->setToolTip(trayTip());
+}
+
+void frmTavrino::ShowMemoList()
+{
+    if (!m_memoList) {
+        m_memoList = new frmMemoList(this);
+        m_memoList->setAttribute(Qt::WA_DeleteOnClose);
+        InstallHelpKey(m_memoList, m_settings.helpFile);
+        connect(m_memoList, &frmMemoList::openMemo, this, &frmTavrino::openFromList);
+        if (m_mailCheck)
+            m_memoList->setMemos(m_mailCheck->listedMemos());
+    }
+    m_memoList->showNormal();
+    m_memoList->raise();
+    m_memoList->activateWindow();
+}
+
+void frmTavrino::openFromList(const MemoValues &memo)
+{
+    for (frmMessage *viewer : viewers()) {
+        if (viewer->memoKey() == memo.MemoKey) {
+            viewer->showNormal();
+            viewer->raise();
+            viewer->activateWindow();
+            return;
+        }
+    }
+    // Not one of the desk's own pop-ups: it does not count against them.
+    auto *viewer = new frmMessage(memo, m_settings.UserName, m_mailCheck, m_components);
+    InstallHelpKey(viewer, m_settings.helpFile);
+    m_viewers.append(viewer);
+    viewer->show();
 }
 
 bool frmTavrino::Load()
@@ -212,6 +297,14 @@ void frmTavrino::onSend()
         m_lstMemberName->setFocus();
         return;
     }
+    // What the mail's character set cannot carry becomes "?": the user
+    // decides whether to send it so.
+    const QString lost = UnsendableCharacters(draft.department + draft.caller + draft.text);
+    if (!lost.isEmpty() && !ConfirmLostCharacters(lost)) {
+        if (m_mailCheck)
+            m_mailCheck->releaseTimer();
+        return;
+    }
     const MemoValues memo = BuildMemoMail(
         draft.kind, draft.sealed, draft.department, draft.caller, draft.text, draft.recipients,
         {m_settings.UserName, m_settings.UserID, m_settings.Domain});
@@ -237,11 +330,24 @@ void frmTavrino::onSend()
         // Never a modal box inside the job's signal: it would run while the
         // job is being closed and deleted under it.
         if (!m_unloaded)
-            OpenBox(QMessageBox::Warning, text);
+            OpenBox(QMessageBox::Warning,
+                    text + QStringLiteral("\r\n") +
+                        AppMsg::SideSend.arg(m_settings.SmtpServer, m_settings.SmtpPort));
     });
     connect(job, &SmtpSend::closed, job, &QObject::deleteLater);
     job->sendMail(memo.MemoFromAddress, memo.MemoTo.split(QLatin1Char(',')),
                   memo.MemoBody.toLatin1());
+}
+
+bool frmTavrino::ConfirmLostCharacters(const QString &characters)
+{
+    QMessageBox box(QMessageBox::Warning, Msg::Title, AppMsg::LostCharacters + characters,
+                    QMessageBox::Ok | QMessageBox::Cancel, this);
+    box.setFont(AppFont());
+    box.button(QMessageBox::Ok)->setText(AppMsg::SendAnyway);
+    box.button(QMessageBox::Cancel)->setText(AppMsg::GoBack);
+    box.setDefaultButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Ok;
 }
 
 void frmTavrino::ClearMemoForm()
@@ -323,7 +429,10 @@ void frmTavrino::onMailCheckError(const QString &text)
         m_sbrMsg->setPanelText(2, text);
         return;
     }
-    m_errorBox = OpenBox(QMessageBox::Warning, text);
+    m_errorBox = OpenBox(QMessageBox::Warning,
+                         text + QStringLiteral("\r\n") +
+                             AppMsg::SideReceive.arg(m_settings.Pop3Server, m_settings.Pop3Port));
+    updateTray();
 }
 
 void frmTavrino::onNewMemo(const MemoValues &memo)
@@ -391,7 +500,7 @@ void frmTavrino::moveToTray()
                         RestoreWindow();
                 });
     }
-    m_tray->setIcon(windowIcon());
+    updateTray();
     m_tray->show();
     // Hidden after the state change has been handled, so that the window
     // leaves the task bar as well.

@@ -29,6 +29,7 @@ class QRadioButton;
 class QSystemTrayIcon;
 class QToolButton;
 class StatusPanels;
+class frmMemoList;
 class frmMessage;
 
 class frmTavrino : public QWidget
@@ -65,6 +66,11 @@ public:
 
     /// The notification icon, or nullptr before the first minimise.
     QSystemTrayIcon *trayIcon() const { return m_tray; }
+    /// What the notification icon's tool tip says.
+    QString trayTip() const;
+
+    /// Opens the memo list, or brings it forward.
+    void ShowMemoList();
 
 public Q_SLOTS:
     /// The send button: checks that there is a recipient and sends the memo.
@@ -89,11 +95,15 @@ private:
     void onSettings();
     void onMailCheckError(const QString &text);
     void onWaitingChanged(int count);
-    /// The notification icon's tool tip: the title, and how many memos wait.
-    QString trayTip() const;
     /// Send and settings follow what runs: a send in flight, a check.
     void updateButtons();
     void onNewMemo(const MemoValues &memo);
+    /// Asks whether to send although these characters will become "?".
+    bool ConfirmLostCharacters(const QString &characters);
+    /// Opens a viewer for a memo chosen in the memo list, or raises its own.
+    void openFromList(const MemoValues &memo);
+    /// The notification icon's picture and tool tip after a change.
+    void updateTray();
     void moveToTray();
     void storePosition();
 
@@ -103,6 +113,7 @@ private:
     QList<MemberRow> m_members;
     QList<QPointer<frmMessage>> m_viewers;
     QPointer<QMessageBox> m_errorBox;
+    QPointer<frmMemoList> m_memoList;
     bool m_bulkSelecting = false;
     bool m_unloaded = false;
     bool m_sending = false;

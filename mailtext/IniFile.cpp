@@ -2,6 +2,7 @@
 
 #include "Cp932.h"
 #include "Messages.h"
+#include "TextFile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -17,21 +18,21 @@ namespace {
 
 constexpr int MaxValueBytes = 254;
 
-QList<QByteArray> SplitLines(const QByteArray &data)
+QList<QByteArray> SplitLines(QByteArrayView data)
 {
     QList<QByteArray> lines;
     qsizetype start = 0;
     for (qsizetype i = 0; i < data.size(); ++i) {
         const char c = data.at(i);
         if (c == '\r' || c == '\n') {
-            lines.append(data.mid(start, i - start));
+            lines.append(data.sliced(start, i - start).toByteArray());
             if (c == '\r' && i + 1 < data.size() && data.at(i + 1) == '\n')
                 ++i;
             start = i + 1;
         }
     }
     if (start < data.size())
-        lines.append(data.mid(start));
+        lines.append(data.sliced(start).toByteArray());
     return lines;
 }
 
@@ -70,9 +71,19 @@ bool KeyOf(const QString &line, QString &key, QString &value)
     return true;
 }
 
-/// At most 254 bytes of code page 932, never half of a double-byte character.
-QString CutValue(const QString &value)
+/// At most 254 bytes in the file's encoding, never part of a character.
+QString CutValue(const QString &value, const FileEncoding &encoding)
 {
+    if (encoding.isUtf8()) {
+        const QByteArray bytes = value.toUtf8();
+        if (bytes.size() <= MaxValueBytes)
+            return value;
+        // Back to the first byte of the character the limit falls in.
+        qsizetype i = MaxValueBytes;
+        while (i > 0 && (quint8(bytes.at(i)) & 0xC0) == 0x80)
+            --i;
+        return QString::fromUtf8(bytes.left(i));
+    }
     const QByteArray bytes = Cp932::Encode(value);
     if (bytes.size() <= MaxValueBytes)
         return value;
@@ -100,9 +111,11 @@ QString IniFile::GetIniParm(const QString &section, const QString &key) const
     QFile file(m_path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
+    const QByteArray data = file.readAll();
+    const FileEncoding encoding = FileEncoding::Of(data);
     bool inSection = false;
-    for (const QByteArray &raw : SplitLines(file.readAll())) {
-        const QString line = Cp932::Decode(raw);
+    for (const QByteArray &raw : SplitLines(encoding.body(data))) {
+        const QString line = encoding.decode(raw);
         const QString name = SectionOf(line);
         if (!name.isNull()) {
             inSection = name.compare(section, Qt::CaseInsensitive) == 0;
@@ -110,7 +123,7 @@ QString IniFile::GetIniParm(const QString &section, const QString &key) const
         }
         QString k, v;
         if (inSection && KeyOf(line, k, v) && k.compare(key, Qt::CaseInsensitive) == 0)
-            return CutValue(v);
+            return CutValue(v, encoding);
     }
     return {};
 }
@@ -124,14 +137,14 @@ namespace {
 
 /// Puts key=value into the lines: in place of an existing key, else after the
 /// last line of the section, else in a new section at the end.
-void PutEntry(QList<QByteArray> &lines, const QString &section, const QString &key,
-              const QString &value)
+void PutEntry(QList<QByteArray> &lines, const FileEncoding &encoding, const QString &section,
+              const QString &key, const QString &value)
 {
-    const QByteArray entry = Cp932::Encode(NoBreaks(key) + QLatin1Char('=') + NoBreaks(value));
+    const QByteArray entry = encoding.encode(NoBreaks(key) + QLatin1Char('=') + NoBreaks(value));
     qsizetype sectionLine = -1;
     qsizetype lastInSection = -1;
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QString line = Cp932::Decode(lines.at(i));
+        const QString line = encoding.decode(lines.at(i));
         const QString name = SectionOf(line);
         if (!name.isNull()) {
             if (sectionLine >= 0)
@@ -153,7 +166,7 @@ void PutEntry(QList<QByteArray> &lines, const QString &section, const QString &k
     if (sectionLine >= 0) {
         lines.insert(lastInSection + 1, entry);
     } else {
-        lines.append('[' + Cp932::Encode(section) + ']');
+        lines.append('[' + encoding.encode(section) + ']');
         lines.append(entry);
     }
 }
@@ -165,6 +178,7 @@ bool IniFile::SetIniParms(const QString &section,
 {
     const QFileInfo info(m_path);
     QList<QByteArray> lines;
+    FileEncoding encoding; // a new file gets code page 932, as other desks write it
     if (info.exists()) {
         // A read-only file stays untouched and the caller tells the user; the
         // mode is checked too, since replacing the file would succeed for root.
@@ -173,10 +187,12 @@ bool IniFile::SetIniParms(const QString &section,
         QFile file(m_path);
         if (!file.open(QIODevice::ReadOnly))
             return false;
-        lines = SplitLines(file.readAll());
+        const QByteArray data = file.readAll();
+        encoding = FileEncoding::Of(data);
+        lines = SplitLines(encoding.body(data));
     }
     for (const auto &[key, value] : entries)
-        PutEntry(lines, section, key, value);
+        PutEntry(lines, encoding, section, key, value);
 
     // The file holds the password. A new one is first created empty for the
     // owner alone: QSaveFile gives its temporary file the mode of an existing
@@ -191,6 +207,7 @@ bool IniFile::SetIniParms(const QString &section,
     }
     QSaveFile out(m_path);
     if (out.open(QIODevice::WriteOnly)) {
+        out.write(encoding.prefix());
         for (const QByteArray &line : lines) {
             out.write(line);
             out.write("\r\n", 2);

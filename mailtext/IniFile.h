@@ -1,6 +1,7 @@
 #pragma once
-// The configuration file: a profile file in code page 932 with CR LF line
-// ends, read and written the way the Windows profile functions do.
+// The configuration file: a profile file with CR LF line ends, read and
+// written the way the Windows profile functions do; code page 932 or UTF-8
+// (see TextFile.h), written back in the encoding it has.
 
 #include <QList>
 #include <QString>
@@ -15,8 +16,8 @@ public:
     const QString &path() const { return m_path; }
 
     /// The value of key in section (names compared without regard to case,
-    /// blanks around the value removed, at most 254 bytes); empty when the
-    /// file, the section or the key is missing.
+    /// blanks around the value removed, at most 254 bytes in the file's
+    /// encoding); empty when the file, the section or the key is missing.
     QString GetIniParm(const QString &section, const QString &key) const;
 
     /// Writes key=value into section, creating the file and the section when

@@ -2,6 +2,8 @@
 
 #include "Cp932.h"
 
+#include <QSet>
+
 #include <array>
 
 namespace {
@@ -102,6 +104,40 @@ const char16_t *kanjiPairTable()
     return pairs.data();
 }
 
+constexpr quint16 kIbmFirst = 0xFA40;
+constexpr quint16 kIbmLast = 0xFC4B;
+
+// Code page 932 carries every character of its IBM extension rows (lead bytes
+// 0xFA-0xFC, which have no JIS row) a second time: in the NEC-selected rows
+// 0xED-0xEE, in row 13 or in row 2. Indexed by code - kIbmFirst, the first of
+// those duplicates that has the same character, or 0.
+const quint16 *ibmDuplicates()
+{
+    static const auto duplicates = [] {
+        const char16_t *table = Cp932::ToUnicodeTable();
+        // Searched in this order; the first match wins.
+        constexpr std::array<std::array<quint16, 2>, 3> rows{
+            {{0xED40, 0xEEFC}, {0x8740, 0x879C}, {0x8140, 0x81FC}}};
+        std::array<quint16, kIbmLast - kIbmFirst + 1> t{};
+        for (quint16 code = kIbmFirst; code <= kIbmLast; ++code) {
+            const char16_t u = table[code];
+            if (u == kUndefined)
+                continue;
+            for (const auto &[first, last] : rows) {
+                quint16 twin = first;
+                while (twin <= last && table[twin] != u)
+                    ++twin;
+                if (twin <= last) {
+                    t[code - kIbmFirst] = twin;
+                    break;
+                }
+            }
+        }
+        return t;
+    }();
+    return duplicates.data();
+}
+
 // Marks a surrogate in the encoder's table; 0xFF is no JIS byte.
 constexpr quint16 kSurrogateForm = 0xFFFF;
 
@@ -134,11 +170,13 @@ private:
             return isShifting(code) ? '?' : code;
         if (code <= 0xFF)
             return '.'; // no JIS X 0208 form, and the output stays 7-bit
+        if (code >= kIbmFirst && code <= kIbmLast && ibmDuplicates()[code - kIbmFirst])
+            code = ibmDuplicates()[code - kIbmFirst];
         quint8 j1 = quint8(code >> 8);
         quint8 j2 = quint8(code);
         SjisPairToJis(j1, j2);
-        // User-defined and IBM extension rows have no JIS row either; two zero
-        // bytes must never go out, so the character is unrepresentable.
+        // The user-defined rows have no JIS row; two zero bytes must never go
+        // out, so the character is unrepresentable.
         return j1 == 0 ? '?' : quint16(j1 << 8 | j2);
     }
 
@@ -279,6 +317,27 @@ QByteArray SjisToJis(const QString &text)
         *p++ = 'B';
     }
     out.resize(p - out.constData());
+    return out;
+}
+
+QString UnsendableCharacters(const QString &text)
+{
+    const quint16 *forms = jisFormTable();
+    const qsizetype n = text.size();
+    const char16_t *s = reinterpret_cast<const char16_t *>(text.constData());
+    QString out;
+    QSet<char32_t> named;
+    for (qsizetype i = 0; i < n; ++i) {
+        const qsizetype start = i;
+        // A '?' or a shifting control code from the user is ASCII, not a loss.
+        if (formAt(forms, s, n, i) != '?' || s[start] < 0x80)
+            continue;
+        const char32_t c = i > start ? QChar::surrogateToUcs4(s[start], s[i]) : s[start];
+        const qsizetype before = named.size();
+        named.insert(c);
+        if (named.size() != before)
+            out.append(QStringView(s + start, i - start + 1));
+    }
     return out;
 }
 

@@ -21,8 +21,14 @@ bool CheckNonAscii(QString &text);
 void SjisPairToJis(quint8 &s1, quint8 &s2);
 
 /// Text to ISO-2022-JP bytes (ESC $ B ... ESC ( B around each two-byte run).
-/// The output is always 7-bit and always ends in ASCII mode.
+/// A character of the IBM extension rows goes out as its duplicate in the
+/// NEC-selected rows, row 13 or row 2. The output is always 7-bit and always
+/// ends in ASCII mode.
 QByteArray SjisToJis(const QString &text);
+
+/// The distinct characters (whole code points) that SjisToJis would send as
+/// "?", in order of first appearance. A "?" in the text itself is not one.
+QString UnsendableCharacters(const QString &text);
 
 /// What the decoder does with one single byte left over at the end of its input.
 enum class FinalByte {

@@ -3,7 +3,6 @@
 #include "IniFile.h"
 #include "Messages.h"
 
-
 namespace {
 constexpr int ShutdownBoundMs = 6000;
 } // namespace
@@ -146,6 +145,7 @@ void MailCheck::onRetrieved(int number, const QByteArray &answer, bool tooLarge)
         read.row.Key = key;
         read.memo.MemoKey = key;
         m_known.insert(key, read.row);
+        m_memos.insert(key, read.memo);
         m_box.append(read.row);
         announce(read.memo);
     }
@@ -161,6 +161,12 @@ void MailCheck::onCheckFinished()
             known.insert(row.Key, row);
     }
     m_known.swap(known);
+    m_memos.removeIf([this](const auto &memo) { return !m_known.contains(memo.key()); });
+    m_lastGood = QDateTime::currentDateTime();
+    if (!m_failureText.isEmpty()) {
+        m_failureText.clear();
+        Q_EMIT failureEnded();
+    }
     if (!m_tooLarge.isEmpty()) // said again, so that it stays until the next check
         Q_EMIT statusText(Msg::TooLargeSkipped.arg(m_tooLarge.join(QStringLiteral(", "))));
     endCheck(true);
@@ -168,7 +174,10 @@ void MailCheck::onCheckFinished()
 
 void MailCheck::onCheckFailed(const QString &text)
 {
-    Q_EMIT errorMessage(text);
+    if (m_checking)
+        noteCheckFailure(text);
+    else
+        Q_EMIT errorMessage(text);
     if (m_checking) {
         // The memos announced so far stay known; so do those known before.
         endCheck(false);
@@ -177,11 +186,37 @@ void MailCheck::onCheckFailed(const QString &text)
     }
 }
 
+void MailCheck::noteCheckFailure(const QString &text)
+{
+    // A server that stays down fails every check the same way: said once,
+    // then only repeated until a check succeeds or fails differently.
+    if (text == m_failureText) {
+        Q_EMIT failureRepeated(text);
+        return;
+    }
+    m_failureText = text;
+    m_failureSince = QDateTime::currentDateTime();
+    Q_EMIT errorMessage(text);
+}
+
+QList<MemoValues> MailCheck::listedMemos() const
+{
+    QList<MemoValues> memos;
+    memos.reserve(m_box.size());
+    for (const MailBoxRow &row : m_box) {
+        const auto memo = m_memos.constFind(row.Key);
+        if (!row.Key.isEmpty() && memo != m_memos.constEnd())
+            memos.append(*memo);
+    }
+    return memos;
+}
+
 void MailCheck::endCheck(bool ok)
 {
     m_checking = false;
     if (m_shuttingDown)
         return;
+    Q_EMIT boxChanged();
     ScheduleNextCheck();
     restartTimerIfFree();
     Q_EMIT checkEnded(ok);
@@ -354,6 +389,11 @@ void MailCheck::finishDelete(DeleteResult result, const QString &errorText)
         return;
     PendingDelete p = m_deletes.takeFirst();
     m_deleteRunning = false;
+    if (result == DeleteResult::Deleted) {
+        // Gone from the server: out of the memo list at once.
+        m_memos.remove(p.key);
+        Q_EMIT boxChanged();
+    }
     p.bound->deleteLater();
     ScheduleNextCheck();
     releaseTimer();

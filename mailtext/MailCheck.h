@@ -7,6 +7,7 @@
 #include "MemoMail.h"
 #include "Pop3Jobs.h"
 
+#include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -59,6 +60,20 @@ public:
 
     /// The rows of the last listing, row n - 1 for message n.
     const QList<MailBoxRow> &currentBox() const { return m_box; }
+    /// The memos of the last listing, in the server's order (oldest first),
+    /// each with its key; those deleted since are left out.
+    QList<MemoValues> listedMemos() const;
+
+    /// Starts a check at once, unless one is running.
+    void checkNow() { startCheck(); }
+
+    /// The failure the checks meet since failureSince(); empty while they
+    /// succeed. The first failure of a kind is told through errorMessage(),
+    /// the same one at later checks through failureRepeated() alone.
+    const QString &failureText() const { return m_failureText; }
+    const QDateTime &failureSince() const { return m_failureSince; }
+    /// When the last check that listed the whole mailbox ended; null before.
+    const QDateTime &lastGoodCheck() const { return m_lastGood; }
 
     /// Deletes the message with key on the server, once a session is free.
     /// done is called once, unless context is destroyed first.
@@ -88,8 +103,15 @@ Q_SIGNALS:
     void showMemo(const MemoValues &memo);
     /// How many new memos wait for a viewer.
     void waitingChanged(int count);
-    /// A failure to tell the user about.
+    /// A failure to tell the user about: the first of its kind in a row of
+    /// failed checks, or a deletion's.
     void errorMessage(const QString &text);
+    /// A check failed the same way as the one before.
+    void failureRepeated(const QString &text);
+    /// The first good check after failed ones.
+    void failureEnded();
+    /// The listing, or a memo in it, changed: listedMemos() is new.
+    void boxChanged();
     /// Every session has ended after shutdown().
     void shutDown();
 
@@ -109,6 +131,7 @@ private:
     void onRetrieved(int number, const QByteArray &answer, bool tooLarge);
     void onCheckFinished();
     void onCheckFailed(const QString &text);
+    void noteCheckFailure(const QString &text);
     void endCheck(bool ok);
     void announce(const MemoValues &memo);
     void pumpViewers();
@@ -134,7 +157,8 @@ private:
     /// Memos announced and still on the server as far as is known: a memo
     /// in here never pops up again, whatever fails in between.
     QHash<QString, MailBoxRow> m_known;
-    QList<MailBoxRow> m_box; ///< the last listing (complete or not)
+    QHash<QString, MemoValues> m_memos; ///< the known memos themselves, for the memo list
+    QList<MailBoxRow> m_box;            ///< the last listing (complete or not)
     ListingKeys m_listingKeys;
     QStringList m_tooLarge; ///< numbers of the messages read through, not kept
 
@@ -142,6 +166,10 @@ private:
     int m_openViewers = 0;
     int m_maxViewers = DefaultMaxViewers;
     bool m_pumpQueued = false;
+
+    QString m_failureText;
+    QDateTime m_failureSince;
+    QDateTime m_lastGood;
 
     QList<PendingDelete> m_deletes;
     bool m_deleteRunning = false;

@@ -1,7 +1,7 @@
 #include "MemberList.h"
 
-#include "Cp932.h"
 #include "Messages.h"
+#include "TextFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,7 +32,9 @@ MemberListRead ReadMemberList(const QString &path)
         result.error = OpenErrorText(file, path);
         return result;
     }
-    const QByteArray data = file.readAll();
+    const QByteArray whole = file.readAll();
+    const FileEncoding encoding = FileEncoding::Of(whole);
+    const QByteArrayView data = encoding.body(whole);
     qsizetype start = 0;
     while (start < data.size()) {
         qsizetype end = data.indexOf('\r', start);
@@ -41,11 +43,11 @@ MemberListRead ReadMemberList(const QString &path)
                                                                                      : end + 1;
         if (end < 0)
             end = data.size();
-        const QString line = Cp932::Decode(data.mid(start, end - start));
+        const QString line = encoding.decode(data.sliced(start, end - start));
         const qsizetype semicolon = line.indexOf(QLatin1Char(';'));
         if (semicolon < 0) {
             result.error = Msg::ErrBadArgument;
-            result.unread = data.mid(start);
+            result.unread = data.sliced(start).toByteArray();
             return result;
         }
         result.rows.append({line.left(semicolon), line.mid(semicolon + 1)});
@@ -60,11 +62,14 @@ QString WriteMemberList(const QString &path, const QList<MemberRow> &rows, const
     const QFileInfo info(path);
     if (info.exists() && !(info.permissions() & QFileDevice::WriteOwner))
         return Msg::ErrPermission;
+    // The file stays in the encoding it has; a new one gets code page 932.
+    const FileEncoding encoding = FileEncoding::OfFile(path);
     QSaveFile file(path);
     if (path.isEmpty() || !file.open(QIODevice::WriteOnly))
         return Msg::ErrPermission;
+    file.write(encoding.prefix());
     for (const MemberRow &row : rows) {
-        file.write(Cp932::Encode(row.name + QLatin1Char(';') + row.address));
+        file.write(encoding.encode(row.name + QLatin1Char(';') + row.address));
         file.write("\r\n", 2);
     }
     file.write(tail);

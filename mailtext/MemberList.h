@@ -1,5 +1,6 @@
 #pragma once
-// The member list file: code page 932 lines of a name, ";" and an address.
+// The member list file: lines of a name, ";" and an address, in code page 932
+// or UTF-8 (see TextFile.h), written back in the encoding the file has.
 
 #include <QList>
 #include <QString>

@@ -5,7 +5,8 @@ set -eu
 
 PKGS="build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools \
 libqt6network6 libqt6widgets6 libgl-dev clang libclang-rt-14-dev clang-format \
-fonts-noto-cjk postfix dovecot-core dovecot-pop3d python3 xvfb openbox trayer xdotool"
+fonts-noto-cjk postfix dovecot-core dovecot-pop3d python3 xvfb x11-utils x11vnc openbox \
+trayer xdotool"
 
 missing=""
 for p in $PKGS; do
@@ -34,6 +35,7 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 echo "postfix postfix/main_mailer_type select No configuration" | $SUDO debconf-set-selections
 $SUDO apt-get update -qq >/dev/null
+# shellcheck disable=SC2086 # one word per package
 $SUDO apt-get install -y -qq --no-install-recommends $missing >/dev/null
 if [ "$had_policy" -eq 0 ]; then
     $SUDO rm -f "$policy"

@@ -1,7 +1,8 @@
 #!/bin/bash
 # Builds Tavrino, starts a local mail office (Postfix and Dovecot on
 # loopback) and two desks that exchange memos: desk A (user1, 総務部) and desk
-# B (user2, 営業部). Closing both desks stops the mail office.
+# B (user2, 営業部). Closing both desks, or Ctrl+C, stops the mail office.
+# Without a desktop the desks run on a virtual screen shown over VNC.
 # Installs what it needs on Debian 12.
 set -eu
 cd "$(dirname "$0")/.."
@@ -30,12 +31,27 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# Without a desktop, a virtual screen with a window manager and a tray.
+# Without a desktop, a virtual screen with a window manager and a tray, shown
+# over VNC on loopback so that the desks can be watched and used.
 if [ -z "${DISPLAY:-}" ]; then
-    export DISPLAY=:77
-    Xvfb "$DISPLAY" -screen 0 1280x800x24 >/dev/null 2>&1 &
-    xpids+=($!)
-    sleep 1
+    # The first display number no other X server holds.
+    n=77
+    while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+    export DISPLAY=:$n
+    Xvfb "$DISPLAY" -screen 0 1280x800x24 >"$DEMO/xvfb.log" 2>&1 &
+    xvfbpid=$!
+    xpids+=("$xvfbpid")
+    # Up to 10 seconds for the screen to accept clients; Xvfb may exit sooner.
+    for _ in $(seq 100); do
+        timeout 2 xdpyinfo >/dev/null 2>&1 && break
+        kill -0 "$xvfbpid" 2>/dev/null || break
+        sleep 0.1
+    done
+    if ! timeout 2 xdpyinfo >/dev/null 2>&1; then
+        echo "Error: Xvfb could not start the virtual screen $DISPLAY. Its output ($DEMO/xvfb.log):" >&2
+        cat "$DEMO/xvfb.log" >&2
+        exit 1
+    fi
     openbox >/dev/null 2>&1 &
     xpids+=($!)
     if command -v trayer >/dev/null; then
@@ -43,6 +59,34 @@ if [ -z "${DISPLAY:-}" ]; then
         xpids+=($!)
     fi
     echo "No DISPLAY: the desks run on the virtual screen $DISPLAY."
+
+    # No password: x11vnc listens on 127.0.0.1 alone; it picks the first free
+    # port from 5900 and reports it as PORT=n.
+    vnclog=$DEMO/x11vnc.log
+    vncport=
+    if command -v x11vnc >/dev/null; then
+        x11vnc -display "$DISPLAY" -localhost -no6 -nopw -forever -shared -autoport 5900 \
+            >"$vnclog" 2>&1 &
+        vncpid=$!
+        xpids+=("$vncpid")
+        for _ in $(seq 100); do
+            vncport=$(sed -n 's/^PORT=\([0-9][0-9]*\)$/\1/p' "$vnclog")
+            [ -n "$vncport" ] && break
+            kill -0 "$vncpid" 2>/dev/null || break
+            sleep 0.1
+        done
+        if [ -z "$vncport" ]; then
+            echo "x11vnc did not start; the desks run without VNC. Its output ($vnclog):"
+            tail -n 20 "$vnclog"
+        fi
+    else
+        echo "x11vnc is not installed; the desks run without VNC."
+    fi
+    if [ -n "$vncport" ]; then
+        echo "VNC: 127.0.0.1:$vncport (no password, this machine only)."
+        echo "  From another machine: ssh -L $vncport:127.0.0.1:$vncport ${HOSTNAME:-<this host>},"
+        echo "  then a VNC viewer on localhost:$vncport."
+    fi
 fi
 
 make_desk() { # folder user password name left
@@ -67,7 +111,9 @@ make_desk deskB user2 pass2 "営業部 鈴木" 8000
 
 echo "Desk A: $DEMO/deskA (user1)   Desk B: $DEMO/deskB (user2)"
 echo "Pick 営業部 鈴木 on desk A, fill in the caller, press 送信(&S):"
-echo "within 10 seconds the memo pops up on desk B. Close both desks to stop."
+echo "within 10 seconds the memo pops up on desk B."
+echo "Close both desks, or press Ctrl+C here, to stop the desks, the mail office"
+echo "and the virtual screen."
 "$DEMO/deskA/Tavrino" &
 pids+=($!)
 "$DEMO/deskB/Tavrino" &

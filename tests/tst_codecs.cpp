@@ -123,7 +123,7 @@ private Q_SLOTS:
                                  Jis(u"漢ｱ字"_s), Jis(u"\uE000ⅰ纊"_s)}), // user-defined, IBM
                  QByteArrayList({"abc\r\n", "A" + Kan + "\r\n" + Ji + "B",
                                  Kanji("2141215d214221712172224c") + "\\~", Kan + "?" + Ji,
-                                 "?$B4A???", Kan + "." + Ji, "???"}));
+                                 "?$B4A???", Kan + "." + Ji, "?" + Kanji("7c717921")}));
         const auto d = [](const QByteArray &b) { return JisBytesToText(b); };
         const auto k = [](const QByteArray &b) { return JisBytesToText(b, FinalByte::Keep); };
         QCOMPARE(QStringList({d("ABC"), d("ABC\r\n"), d(Kanji("24220d0a2424")), d("A"), d("\xB1"),
@@ -135,6 +135,26 @@ private Q_SLOTS:
         QCOMPARE(JisBytesToText(SjisToJis(text)), text);
         QCOMPARE(JisBytesToText(SjisToJis(u"〜−‖¢£¬"_s)), u"～－∥￠￡￢"_s); // as Windows decodes
         QCOMPARE(JisToText(QByteArray("ABC\r\n")), u"ABC\r"_s);              // the body's rule
+    }
+
+    void ibmRows()
+    {
+        // Each IBM extension character goes out as its duplicate and comes back.
+        int defined = 0;
+        for (uint code = 0xFA40; code <= 0xFC4B; ++code) {
+            const QString u = QChar(Cp932::ToUnicode(quint16(code)));
+            if (u == u"\u30FB"_s)
+                continue;
+            ++defined;
+            const QByteArray jis = Jis(u);
+            QVERIFY2(jis.size() == 8 && JisBytesToText(jis) == u, // one 7-bit pair
+                     QByteArray::number(code, 16));
+        }
+        QCOMPARE(defined, 388);
+        for (const QString &name : {u"髙橋"_s, u"山﨑"_s, u"ⅰ"_s})
+            QCOMPARE(JisBytesToText(SjisToJis(name)), name);
+        QCOMPARE(UnsendableCharacters(u"a😀b髙é😀"_s), u"😀é"_s);
+        QCOMPARE(UnsendableCharacters(u"?\x1b\uE000ｱ\xD800x\xD800"_s), u"\uE000\xD800"_s);
     }
 
     void base64()

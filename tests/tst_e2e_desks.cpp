@@ -71,8 +71,9 @@ class TestE2eDesks : public QObject
         desk->settings.UserID = u"user%1"_s.arg(user);
         desk->settings.Password = u"pass%1"_s.arg(user);
         desk->settings.Domain = m_domain;
+        // As a Linux editor writes it: UTF-8.
         WriteFile(desk->folder.filePath(u"members.lst"_s),
-                  "B;user2@" + m_domain.toLatin1() + "\r\n");
+                  u"営業部 鈴木;user2@%1\r\n"_s.arg(m_domain).toUtf8());
         if (!desk->open(user == 2 ? static_cast<ComponentHost *>(&m_replyOfB) : &m_components))
             qFatal("desk not configured");
         desk->window->show();
@@ -177,13 +178,14 @@ private Q_SLOTS:
         QWidget *a = m_a->window.get();
         auto *send = Child<QToolButton>(a, "cmdButton0");
         QTRY_VERIFY_WITH_TIMEOUT(send->isEnabled(), 15000);
-        FillMemo(a, {0}, 0, false, u"営業部"_s, u"担当者"_s,
+        QCOMPARE(Child<QListWidget>(a, "lstMemberName")->item(0)->text(), u"営業部 鈴木"_s);
+        FillMemo(a, {0}, 0, false, u"山﨑商事"_s, u"髙橋"_s,
                  u"折り返しお願いします。\n内線123まで"_s);
         QTest::mouseClick(send, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(Text(a, "sbrMsgPanel2"), Msg::MessageSent, 15000);
         QTRY_VERIFY_WITH_TIMEOUT((checkB(), m_b->window->viewers().size() == 1), 30000);
-        QCOMPARE(Text(m_b->window->viewers()[0], "txtMessage"),
-                 u"折り返しお願いします。\n内線123まで\n"_s);
+        QCOMPARE(Shown(m_b->window->viewers()[0]).section(u'|', 1, 3),
+                 u" 山﨑商事| 髙橋|折り返しお願いします。\n内線123まで\n"_s);
     }
 
     /// The reply windows open on the desktop.

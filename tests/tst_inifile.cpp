@@ -46,6 +46,10 @@ private Q_SLOTS:
             {"[Tavrino]\nA=1\nA=2\n", "A", "1"},
             {"[Tavrino]\r\nList=" + QByteArray(300, 'x') + "\r\n", "List", QString(254, 'x')},
             {"[Tavrino]\r\nN=" + Cp932::Encode(u"総務部"_s), "N", "総務部"},
+            {"\xEF\xBB\xBF[Tavrino]\r\nUserName=総務部 佐藤\r\n", "UserName", "総務部 佐藤"},
+            {"[Tavrino]\r\nUserName=総務部 佐藤\r\n", "UserName", "総務部 佐藤"},
+            {"[Tavrino]\r\nN=" + u"総"_s.repeated(100).toUtf8(), "N", u"総"_s.repeated(84)},
+            {"[Tavrino]\r\nN=" + Cp932::Encode(u"ﾃｽﾄ"_s), "N", "ﾃｽﾄ"}, // starts as valid UTF-8
         };
         for (const auto &[content, key, expected] : rows) {
             write(content);
@@ -140,6 +144,24 @@ private Q_SLOTS:
                  !MemberRow{"--- ", ""}.isSeparator()));
         QCOMPARE(ReadMemberList(m_dir.filePath(u"none.lst"_s)).error, Msg::ErrFileNotFound);
         QCOMPARE(ReadMemberList(m_dir.filePath(u"no/dir.lst"_s)).error, Msg::ErrPathNotFound);
+    }
+
+    void utf8StaysUtf8()
+    {
+        for (const QByteArray &start : {QByteArray("\xEF\xBB\xBF"), QByteArray()}) {
+            write(start + "[Tavrino]\r\nUserName=総務部 佐藤\r\n");
+            QVERIFY(set("Domain", "営業部"));
+            QCOMPARE(read(), start + "[Tavrino]\r\nUserName=総務部 佐藤\r\nDomain=営業部\r\n");
+            write(start + "総務部 佐藤;u1@h\r\nstop\r\n", m_list);
+            const MemberListRead list = ReadMemberList(m_list);
+            QCOMPARE(list.rows, (Rows{{u"総務部 佐藤"_s, "u1@h"}}));
+            QCOMPARE(WriteMemberList(m_list, list.rows + Rows{{u"鈴木"_s, "u2@h"}}, list.unread),
+                     QString());
+            QCOMPARE(read(m_list), start + "総務部 佐藤;u1@h\r\n鈴木;u2@h\r\nstop\r\n");
+        }
+        QFile::remove(m_path); // a new file is code page 932
+        QVERIFY(set("UserName", "佐藤"));
+        QCOMPARE(read(), "[Tavrino]\r\nUserName=" + Cp932::Encode(u"佐藤"_s) + "\r\n");
     }
 };
 

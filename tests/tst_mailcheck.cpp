@@ -92,6 +92,28 @@ private Q_SLOTS:
         VERIFY_SCRIPT(server);
     }
 
+    void failuresToldOncePerEpisode()
+    {
+        FakeServer server; // fails, fails alike, fails otherwise, succeeds, fails
+        server.pop3Login({}).close().pop3Login({}).close();
+        server.send("+OK").expect("USER user1").send("-ERR other").close();
+        server.pop3Login("+OK 0 0").expect("QUIT").send("+OK").close().pop3Login({});
+        MailCheck check(Pop3At(server.port()), "300");
+        QStringList told;
+        connect(&check, &MailCheck::errorMessage, this, [&](const QString &t) { told << t; });
+        connect(&check, &MailCheck::failureRepeated, this, [&] { told << u"again"_s; });
+        connect(&check, &MailCheck::failureEnded, this, [&] { told << u"ended"_s; });
+        QSignalSpy ended(&check, &MailCheck::checkEnded);
+        for (int i = 0; i < 5; ++i) {
+            check.checkNow();
+            QVERIFY(ended.wait(5000));
+        }
+        QCOMPARE(told,
+                 (QStringList{"recv:-ERR [AUTH] Authentication failed.", "again", "recv:-ERR other",
+                              "ended", "recv:-ERR [AUTH] Authentication failed."}));
+        QVERIFY(check.lastGoodCheck().isValid() && !check.failureText().isEmpty());
+    }
+
     void deleteAndShutdown_data()
     {
         QTest::addColumn<int>("kind");

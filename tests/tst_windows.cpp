@@ -68,22 +68,67 @@ private Q_SLOTS:
                  (QStringList{end, Warning(Msg::AppError + "\r\nplugin missing"), end}));
     }
 
-    void failedChecksDoNotStackBoxes()
+    void aFailureIsToldOnceUntilMended()
     {
-        Desk desk(FakeServer::closedPort());
+        FakeServer server;
+        server.pop3Login({}).close().pop3Login({}).close().pop3Login("+OK 0 0");
+        Desk desk(server.port());
         BoxCatcher boxes(false);
         QVERIFY(desk.open(&m_components));
-        QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes,
-                                  QStringList(Warning(u"connect:接続が拒否された。"_s)), 10000);
-        // While it is open, later failures go to the status bar only.
-        Q_EMIT desk.check->errorMessage(u"recv:-ERR again"_s);
-        QCoreApplication::processEvents();
-        QCOMPARE(BoxCatcher::openBoxes().size(), 1);
-        QCOMPARE(Text(desk.window.get(), "sbrMsgPanel2"), u"recv:-ERR again"_s);
-        boxes.dismiss = true;
-        QTRY_VERIFY(BoxCatcher::openBoxes().isEmpty());
-        Q_EMIT desk.check->errorMessage(u"third"_s);
-        QTRY_COMPARE(boxes.boxes.size(), 2);
+        const QString failed = u"recv:-ERR [AUTH] Authentication failed."_s;
+        QTRY_COMPARE(
+            boxes.boxes,
+            QStringList(Warning(failed + u"\r\n受信 (POP3 127.0.0.1:%1)"_s.arg(server.port()))));
+        const QString since = desk.check->failureSince().toString(u"HH:mm");
+        QVERIFY(desk.window->trayTip().contains(u"受信エラー %1〜: %2"_s.arg(since, failed)));
+        // While the box is open, or later, the same failure goes to the status bar.
+        for (const QString &status : {failed, u"受信を再開しました。"_s}) {
+            QSignalSpy ended(desk.check.get(), &MailCheck::checkEnded);
+            desk.check->checkNow();
+            QVERIFY(ended.wait(5000));
+            QCOMPARE(Text(desk.window.get(), "sbrMsgPanel2"), status);
+        }
+        QCOMPARE(boxes.boxes.size(), 1);
+        QVERIFY(!desk.window->trayTip().contains(u"受信エラー"_s) &&
+                desk.window->trayTip().contains(u"最終確認: "_s));
+    }
+
+    void memoListFollowsTheMailbox()
+    {
+        FakeServer server;
+        server.pop3Listing({RetrMemo("<1>", "one"), RetrMemo("<2>", "two")});
+        server.expect("DELE 1").send("+OK").expect("QUIT").send("+OK").close();
+        Desk desk(server.port());
+        QVERIFY(desk.open(&m_components));
+        QTRY_COMPARE(desk.window->viewers().size(), 2);
+        desk.window->findChild<QAction *>("mnuMemoList")->trigger();
+        auto *list = Child<QTreeWidget>(desk.window.get(), "lstMemo");
+        const auto keys = [list] {
+            QStringList keys;
+            for (int i = 0; i < list->topLevelItemCount(); ++i)
+                keys << list->topLevelItem(i)->data(0, Qt::UserRole).toString().left(3);
+            return keys;
+        };
+        QCOMPARE(keys(), (QStringList{"<2>", "<1>"})); // newest first
+        QCOMPARE(list->topLevelItem(0)->text(2) + list->topLevelItem(0)->text(1),
+                 u"ACMEお電話ください。"_s);
+        // Enter on a memo whose viewer is open brings that viewer forward;
+        // once it is closed, it opens a new one.
+        frmMessage *one = desk.window->viewers().value(0);
+        list->setCurrentItem(list->topLevelItem(1));
+        QTest::keyClick(list, Qt::Key_Return);
+        QCOMPARE(desk.window->viewers().size(), 2);
+        delete one;
+        QTest::keyClick(list, Qt::Key_Return);
+        QCOMPARE(desk.window->viewers().last()->memoKey().left(3), u"<1>"_s);
+        // A memo deleted on the server leaves the list.
+        desk.check->requestDelete(desk.window->viewers().last()->memoKey(), nullptr,
+                                  [](MailCheck::DeleteResult, const QString &) {});
+        QTRY_COMPARE(keys(), QStringList{"<2>"});
+        QSignalSpy started(desk.check.get(), &MailCheck::checkStarted);
+        desk.window->findChild<QAction *>("mnuCheckNow")->trigger();
+        QCOMPARE(started.size(), 1);
+        QCOMPARE(Clipped(list->window()), QStringList());
     }
 
     void trayTwipsAndExit()
