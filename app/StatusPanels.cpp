@@ -25,8 +25,8 @@ StatusPanels::StatusPanels(const QString &panel2Tip, QWidget *parent) : QStatusB
 {
     setSizeGripEnabled(false);
     const QString tips[4] = {AppMsg::PanelUser, panel2Tip, AppMsg::PanelDate, AppMsg::PanelTime};
-    // The date and the time take what they need; the user's name and the
-    // wider progress panel share the rest.
+    // The user's name, the date and the time take what they need; the
+    // progress panel has the rest.
     const QFontMetrics metrics(font());
     const int clockWidths[2] = {metrics.horizontalAdvance(QStringLiteral("0000/00/00")) + 8,
                                 metrics.horizontalAdvance(QStringLiteral("00:00")) + 8};
@@ -35,11 +35,13 @@ StatusPanels::StatusPanels(const QString &panel2Tip, QWidget *parent) : QStatusB
         label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         label->setToolTip(tips[i]);
         label->setAccessibleDescription(tips[i]);
-        if (i < 2) {
-            // A long text is cut, it never widens the bar.
+        if (i == 0) {
+            addWidget(label);
+        } else if (i == 1) {
+            // A long progress text is cut, it never widens the bar.
             label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
             label->setMinimumWidth(1);
-            addWidget(label, i + 1);
+            addWidget(label, 1);
         } else {
             label->setFixedWidth(clockWidths[i - 2]);
             addPermanentWidget(label);
@@ -67,9 +69,7 @@ int StatusPanels::neededWidth() const
             qMax(label->minimumWidth(), label->fontMetrics().horizontalAdvance(label->text()) +
                                             margins.left() + margins.right() + 4);
     }
-    // The first two panels share what the clocks leave in the ratio 1 : 2.
-    const int shared = qMax(needed[0] * 3, (needed[1] * 3 + 1) / 2);
-    return shared + needed[2] + needed[3] + 4 * 8;
+    return needed[0] + needed[1] + needed[2] + needed[3] + 4 * 8;
 }
 
 QString StatusPanels::panelText(int panel) const
