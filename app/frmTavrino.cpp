@@ -491,14 +491,7 @@ void frmTavrino::moveToTray()
         m_tray = new QSystemTrayIcon(windowIcon(), this);
         m_tray->setToolTip(trayTip());
         m_tray->setContextMenu(m_mnuFile);
-        connect(m_tray, &QSystemTrayIcon::activated, this,
-                [this](QSystemTrayIcon::ActivationReason reason) {
-                    // Desktops speaking StatusNotifierItem only ever report a
-                    // single click.
-                    if (reason == QSystemTrayIcon::DoubleClick ||
-                        reason == QSystemTrayIcon::Trigger)
-                        RestoreWindow();
-                });
+        connect(m_tray, &QSystemTrayIcon::activated, this, &frmTavrino::onTrayActivated);
     }
     updateTray();
     m_tray->show();
@@ -508,6 +501,13 @@ void frmTavrino::moveToTray()
         if (isMinimized() && m_tray && m_tray->isVisible())
             hide();
     });
+}
+
+void frmTavrino::onTrayActivated(int reason)
+{
+    // Desktops speaking StatusNotifierItem only ever report a single click.
+    if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger)
+        RestoreWindow();
 }
 
 void frmTavrino::RestoreWindow()

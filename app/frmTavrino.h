@@ -51,6 +51,8 @@ public:
     /// Shows the window in normal state from the notification area or from
     /// the task bar, and activates it.
     void RestoreWindow();
+    /// The notification icon was clicked (a QSystemTrayIcon::ActivationReason).
+    void onTrayActivated(int reason);
 
     /// The form's contents as they would be sent.
     MemoDraft CurrentDraft() const;

@@ -397,7 +397,7 @@ private Q_SLOTS:
         QVERIFY(!send->isEnabled() && Child<QToolButton>(reply.get(), "cmdButton1")->isEnabled());
         QTRY_COMPARE_WITH_TIMEOUT(m_boxes.boxes.size(), 1, 10000);
         QCOMPARE(m_boxes.boxes[0], u"warning 返信 - Tavrino: recv:550 5.1.1 no such user\r\n"
-                                 u"宛先: nobody@example.jp"_s);
+                                   u"宛先: nobody@example.jp"_s);
         QVERIFY(reply->isVisible() && send->isEnabled());
         QCOMPARE(Text(reply.get(), "txtMessage"), u"答え"_s);
     }

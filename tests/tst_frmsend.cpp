@@ -1,5 +1,5 @@
 // What the memo form and its send button do around the SMTP dialogue, which
-// tst_smtpsend tests on its own.
+// tst_dialogues tests on its own.
 
 #include "FakeServer.h"
 #include "Messages.h"

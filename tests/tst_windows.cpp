@@ -146,7 +146,7 @@ private Q_SLOTS:
         QTRY_VERIFY(window->isMinimized());
         QCoreApplication::processEvents();
         QVERIFY(window->isVisible() != QSystemTrayIcon::isSystemTrayAvailable());
-        window->RestoreWindow();
+        window->onTrayActivated(QSystemTrayIcon::Trigger); // a single click
         QTRY_VERIFY(!window->isMinimized());
         QVERIFY(window->isVisible() && (!window->trayIcon() || !window->trayIcon()->isVisible()));
 
@@ -208,6 +208,11 @@ private Q_SLOTS:
         text->setFocus(Qt::MouseFocusReason);
         QCoreApplication::processEvents();
         QCOMPARE(QApplication::focusWidget(), text);
+        QPointer<frmMessage> closing = new frmMessage(m_sealed, {}, nullptr, nullptr);
+        closing->show();
+        QVERIFY(QTest::qWaitForWindowActive(closing));
+        QTest::keyClick(closing, Qt::Key_Escape); // as its close box does
+        QTRY_VERIFY(!closing);
 
         auto *reply = Child<QToolButton>(&viewer, "cmdButton1");
         QTest::mouseClick(reply, Qt::LeftButton);
