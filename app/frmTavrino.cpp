@@ -443,7 +443,10 @@ void frmTavrino::onNewMemo(const MemoValues &memo)
     m_viewers.append(viewer);
     if (m_mailCheck)
         connect(viewer, &QObject::destroyed, m_mailCheck, &MailCheck::viewerClosed);
+    // The icon's tool tip counts the open viewers.
+    connect(viewer, &QObject::destroyed, this, &frmTavrino::updateTray, Qt::QueuedConnection);
     viewer->show();
+    updateTray();
 }
 
 QList<frmMessage *> frmTavrino::viewers() const
