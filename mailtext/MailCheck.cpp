@@ -58,6 +58,12 @@ void MailCheck::tmrCheckMail_Timer()
         m_timer.setInterval(int(m_lastSeconds) * 1000);
 }
 
+void MailCheck::checkNow()
+{
+    if (!m_deleteRunning && m_deletes.isEmpty())
+        startCheck();
+}
+
 void MailCheck::startCheck()
 {
     if (m_checking || m_shuttingDown)

@@ -64,8 +64,9 @@ public:
     /// each with its key; those deleted since are left out.
     QList<MemoValues> listedMemos() const;
 
-    /// Starts a check at once, unless one is running.
-    void checkNow() { startCheck(); }
+    /// Starts a check at once, unless one is running or a deletion waits for
+    /// the session (a new check would end the session under it).
+    void checkNow();
 
     /// The failure the checks meet since failureSince(); empty while they
     /// succeed. The first failure of a kind is told through errorMessage(),
