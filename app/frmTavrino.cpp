@@ -536,6 +536,8 @@ void frmTavrino::closeEvent(QCloseEvent *event)
     if (!isMinimized())
         storePosition();
     CloseHelpWindows();
+    if (m_memoList)
+        m_memoList->close();
     for (frmMessage *viewer : viewers())
         viewer->close();
     if (m_errorBox)

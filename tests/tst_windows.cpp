@@ -150,13 +150,15 @@ private Q_SLOTS:
         QTRY_VERIFY(!window->isMinimized());
         QVERIFY(window->isVisible() && (!window->trayIcon() || !window->trayIcon()->isVisible()));
 
-        // Help from the icon's menu; exit closes it, stores the position in
-        // twips and ends after the QUIT.
+        // Help from the icon's menu and the memo list; exit closes them,
+        // stores the position in twips and ends after the QUIT.
         window->findChild<QAction *>("mnuHelp")->trigger();
+        window->ShowMemoList();
         QVERIFY(HelpWindow());
         QSignalSpy unloaded(window, &frmTavrino::unloaded);
         window->findChild<QAction *>("mnuFileItem0")->trigger();
         QVERIFY(!window->isVisible() && !HelpWindow());
+        QTRY_VERIFY(!window->findChild<QTreeWidget *>("lstMemo")); // the memo list too
         QTRY_COMPARE(unloaded.size(), 1);
         QFile ini(desk.settings.appIniFile);
         QVERIFY(ini.open(QIODevice::ReadOnly));
