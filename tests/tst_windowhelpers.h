@@ -153,7 +153,13 @@ public:
     ITavOptions *options(QString *error) override { return get(error) ? this : nullptr; }
     ITavReply *reply(QString *error) override { return get(error) ? this : nullptr; }
     int ShowAbout() override { return 0; }
-    int ShowSetting() override { return ++settingCalls; }
+    std::function<void()> duringSetting;
+    int ShowSetting() override
+    {
+        if (duringSetting)
+            duringSetting();
+        return ++settingCalls;
+    }
     int ShowReply(const QString &address, const QString &name, const QString &text) override
     {
         replies << address + u'|' + name + u'|' + text;

@@ -134,13 +134,19 @@ private Q_SLOTS:
     void trayTwipsAndExit()
     {
         FakeServer server;
-        server.pop3Login("+OK 0 0");
+        server.pop3Login("+OK 0 0").expect("QUIT").send("+OK").close();
         Desk desk(server.port());
         QVERIFY(desk.open(&m_components));
         frmTavrino *window = desk.window.get();
         window->move(100, 50);
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window));
+        // The settings dialog holds the mail-check timer while it is open.
+        bool held = false;
+        m_components.duringSetting = [&] { held = !desk.check->timer().isActive(); };
+        QTRY_VERIFY(desk.check->timer().isActive() && !desk.check->isChecking());
+        Child<QToolButton>(window, "cmdButton1")->click();
+        QVERIFY(held && m_components.settingCalls == 1 && desk.check->timer().isActive());
         // Minimised into the notification area, or without one left minimised.
         window->showMinimized();
         QTRY_VERIFY(window->isMinimized());
