@@ -262,7 +262,7 @@ private Q_SLOTS:
     {
         // A copy of the program in a folder of its own, whose check fails at once.
         QTemporaryDir folder;
-        for (const char *file : {"Tavrino", "libmailtext.so"})
+        for (const char *file : {"Tavrino", "libmailtext.so", "libtavui.so"})
             QVERIFY(QFile::copy(m_programDir + '/' + file, folder.filePath(file)));
         QVERIFY(WriteFile(folder.filePath("Tavrino.ini"),
                           "[Tavrino]\r\nUserName=test\r\nDomain=example.jp\r\nPop3Server=127.0.0.1"
