@@ -45,7 +45,6 @@ frmEdit::frmEdit(const QString &listFile, const QString &folder, const QString &
     InstallHelpKey(this, helpFile);
     setWindowTitle(OptMsg::EditCaptionPrefix + Msg::Title);
     m_lblList->setText(listFile);
-    m_lblList->setAccessibleName(OptMsg::EditWindow + listFile);
 
     const QString path = listFile.isEmpty() ? listFile : QDir(folder).absoluteFilePath(listFile);
     const MemberListRead read = ReadMemberList(path);

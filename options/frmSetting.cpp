@@ -160,7 +160,6 @@ void frmSetting::buildControls()
 
     auto [listFrame, listGrid] = frame(QStringLiteral("Frame1"), OptMsg::FrameList, {List});
     m_cmdBrowse = Button(listFrame, QStringLiteral("cmdBrowse"), OptMsg::Browse, OptMsg::BrowseTip);
-    m_cmdBrowse->setAccessibleName(OptMsg::BrowseTip);
     m_cmdEdit = Button(listFrame, QStringLiteral("cmdEdit"), OptMsg::Edit, OptMsg::EditTip);
     const int listRow = listGrid->rowCount() - 1;
     listGrid->addWidget(m_cmdBrowse, listRow, 2);
@@ -203,7 +202,6 @@ void frmSetting::updateEmail()
 {
     m_lblEmail->setText(m_txt[UserID]->text().trimmed() + QLatin1Char('@') +
                         m_txt[Domain]->text().trimmed());
-    m_lblEmail->setAccessibleName(OptMsg::Address + m_lblEmail->text());
 }
 
 void frmSetting::onSave()

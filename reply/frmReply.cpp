@@ -28,11 +28,11 @@ frmReply::frmReply(const ReplySettings &settings, const QString &address, const 
     setWindowTitle(AppMsg::ReplyCaptionPrefix + Msg::Title);
     m_lblTo->setText(address);
     m_lblToName->setText(name);
-    NameControl(m_lblTo, QStringLiteral("lblTo"), AppMsg::ReplyToAddress);
-    NameControl(m_lblToName, QStringLiteral("lblToName"), AppMsg::ReplyToName);
-    // A label's text is what a screen reader says; the name says what it is.
-    m_lblTo->setAccessibleDescription(address);
-    m_lblToName->setAccessibleDescription(name);
+    // A label is found by its text; the description says what it is.
+    NameControl(m_lblTo, QStringLiteral("lblTo"), address);
+    NameControl(m_lblToName, QStringLiteral("lblToName"), name);
+    m_lblTo->setAccessibleDescription(AppMsg::ReplyToAddress);
+    m_lblToName->setAccessibleDescription(AppMsg::ReplyToName);
     layoutRecipient();
     // The answer goes in the empty lines above the quoted memo.
     m_txtMessage->setPlainText(QStringLiteral("\n\n") + AppMsg::OriginalMarker + QLatin1Char('\n') +

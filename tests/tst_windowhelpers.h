@@ -176,7 +176,8 @@ private:
 };
 
 /// The controls of a shown window whose text does not show whole: labels,
-/// frame captions (also where a control stands on one) and buttons, by name.
+/// frame captions (also where a control stands on one) and buttons, by name;
+/// also labels named otherwise than by their text.
 inline QStringList Clipped(QWidget *window)
 {
     QStringList clipped;
@@ -184,7 +185,10 @@ inline QStringList Clipped(QWidget *window)
         const QFontMetrics metrics(w->font());
         int needed = 0;
         if (auto *label = qobject_cast<QLabel *>(w); label && !label->wordWrap())
-            needed = metrics.horizontalAdvance(label->text()) + 2 * label->margin();
+            needed = label->text().isEmpty() || w->accessibleName().isEmpty() ||
+                             w->accessibleName() == label->text()
+                         ? metrics.horizontalAdvance(label->text()) + 2 * label->margin()
+                         : INT_MAX; // found by its text, or not at all
         else if (auto *frame = qobject_cast<QGroupBox *>(w)) {
             needed = metrics.horizontalAdvance(frame->title()) + 8;
             for (QWidget *c : frame->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
