@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QGroupBox>
+#include <QPushButton>
 #include <QToolButton>
 #include <QWidget>
 
@@ -97,6 +98,16 @@ QToolButton *PictureButton(QWidget *parent, const QString &name, const QString &
         button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
         NameControl(button, name, caption);
     }
+    return button;
+}
+
+QPushButton *TextButton(QWidget *parent, const QString &name, const QString &caption,
+                        const QString &tip)
+{
+    auto *button = new QPushButton(caption, parent);
+    button->setToolTip(tip);
+    button->setAutoDefault(false);
+    NameControl(button, name, caption);
     return button;
 }
 

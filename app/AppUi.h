@@ -8,6 +8,7 @@
 #include <QString>
 
 class QIcon;
+class QPushButton;
 class QToolButton;
 class QWidget;
 
@@ -40,6 +41,11 @@ void NameControl(QWidget *control, const QString &objectName, const QString &vis
 /// the tool tip as its accessible name.
 QToolButton *PictureButton(QWidget *parent, const QString &name, const QString &caption,
                            const QString &tip, const QIcon &picture, const QRect &geometry);
+
+/// A button with a caption and a tool tip, named by its caption, that does
+/// not take Enter from the dialog's default button.
+QPushButton *TextButton(QWidget *parent, const QString &name, const QString &caption,
+                        const QString &tip);
 
 /// "アプリケーションエラー！", CR LF and the description.
 QString AppErrorText(const QString &description);

@@ -4,10 +4,6 @@
 
 #include <QDir>
 
-namespace {
-const QString Section = QStringLiteral("Tavrino");
-} // namespace
-
 Settings Settings::ForFolder(const QString &programFolder)
 {
     Settings s;
@@ -20,18 +16,19 @@ Settings Settings::ForFolder(const QString &programFolder)
 Settings Settings::Read(const QString &programFolder)
 {
     Settings s = ForFolder(programFolder);
-    const IniFile ini(s.appIniFile);
-    s.UserName = ini.GetIniParm(Section, QStringLiteral("UserName"));
-    s.UserID = ini.GetIniParm(Section, QStringLiteral("UserID"));
-    s.Password = ini.GetIniParm(Section, QStringLiteral("Password"));
-    s.Domain = ini.GetIniParm(Section, QStringLiteral("Domain"));
-    s.Pop3Server = ini.GetIniParm(Section, QStringLiteral("Pop3Server"));
-    s.Pop3Port = ini.GetIniParm(Section, QStringLiteral("Pop3Port"));
-    s.SmtpServer = ini.GetIniParm(Section, QStringLiteral("SmtpServer"));
-    s.SmtpPort = ini.GetIniParm(Section, QStringLiteral("SmtpPort"));
-    s.List = ini.GetIniParm(Section, QStringLiteral("List"));
-    s.Interval = ini.GetIniParm(Section, QStringLiteral("Interval"));
-    s.Sleep = ini.GetIniParm(Section, QStringLiteral("Sleep"));
+    const QStringList v = ReadTavrinoValues(IniFile(s.appIniFile));
+    namespace K = TavrinoKey;
+    s.UserName = v[K::UserName];
+    s.UserID = v[K::UserID];
+    s.Password = v[K::Password];
+    s.Domain = v[K::Domain];
+    s.Pop3Server = v[K::Pop3Server];
+    s.Pop3Port = v[K::Pop3Port];
+    s.SmtpServer = v[K::SmtpServer];
+    s.SmtpPort = v[K::SmtpPort];
+    s.List = v[K::List];
+    s.Interval = v[K::Interval];
+    s.Sleep = v[K::Sleep];
     return s;
 }
 

@@ -31,10 +31,6 @@
 
 #include <exception>
 
-namespace {
-const QString Section = QStringLiteral("Tavrino");
-} // namespace
-
 frmTavrino::frmTavrino(const Settings &settings, MailCheck *mailCheck, ComponentHost *components,
                        QWidget *parent)
     : QWidget(parent), m_settings(settings), m_mailCheck(mailCheck), m_components(components)
@@ -255,8 +251,8 @@ QString frmTavrino::loadMembersAndStart()
         return read.error; // the members read so far stay; nothing else is started
 
     const IniFile ini(m_settings.appIniFile);
-    const int left = ParseTwips(ini.GetIniParm(Section, QStringLiteral("Left")));
-    const int top = ParseTwips(ini.GetIniParm(Section, QStringLiteral("Top")));
+    const int left = ParseTwips(ini.GetIniParm(TavrinoSection, QStringLiteral("Left")));
+    const int top = ParseTwips(ini.GetIniParm(TavrinoSection, QStringLiteral("Top")));
     move(TwipsToPixels(left), TwipsToPixels(top));
     setWindowTitle(Msg::Title);
     m_sbrMsg->setPanelText(1, m_settings.UserName);
@@ -555,8 +551,8 @@ void frmTavrino::storePosition()
 {
     const IniFile ini(m_settings.appIniFile);
     const QPoint at = pos();
-    if (!ini.SetIniParm(Section, QStringLiteral("Top"), FormatTwips(at.y() * 15.0)))
+    if (!ini.SetIniParm(TavrinoSection, QStringLiteral("Top"), FormatTwips(at.y() * 15.0)))
         ShowBox(this, QMessageBox::Warning, IniWriteErrorText(m_settings.appIniFile));
-    if (!ini.SetIniParm(Section, QStringLiteral("Left"), FormatTwips(at.x() * 15.0)))
+    if (!ini.SetIniParm(TavrinoSection, QStringLiteral("Left"), FormatTwips(at.x() * 15.0)))
         ShowBox(this, QMessageBox::Warning, IniWriteErrorText(m_settings.appIniFile));
 }

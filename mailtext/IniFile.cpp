@@ -220,6 +220,20 @@ bool IniFile::SetIniParms(const QString &section,
     return false;
 }
 
+const QStringList TavrinoKeys = {
+    QStringLiteral("UserName"),   QStringLiteral("UserID"),     QStringLiteral("Password"),
+    QStringLiteral("Domain"),     QStringLiteral("Pop3Server"), QStringLiteral("Pop3Port"),
+    QStringLiteral("SmtpServer"), QStringLiteral("SmtpPort"),   QStringLiteral("List"),
+    QStringLiteral("Interval"),   QStringLiteral("Sleep")};
+
+QStringList ReadTavrinoValues(const IniFile &ini)
+{
+    QStringList values;
+    for (const QString &key : TavrinoKeys)
+        values.append(ini.GetIniParm(TavrinoSection, key));
+    return values;
+}
+
 QString IniWriteErrorText(const QString &appIniFile)
 {
     return appIniFile + Msg::IniWriteError;

@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <utility>
 
@@ -34,6 +35,30 @@ public:
 private:
     QString m_path;
 };
+
+/// The section of Tavrino.ini and its eleven keys, in their order in the file.
+inline const QString TavrinoSection = QStringLiteral("Tavrino");
+extern const QStringList TavrinoKeys;
+/// Positions in TavrinoKeys and in the values read with ReadTavrinoValues.
+namespace TavrinoKey {
+enum : int {
+    UserName,
+    UserID,
+    Password,
+    Domain,
+    Pop3Server,
+    Pop3Port,
+    SmtpServer,
+    SmtpPort,
+    List,
+    Interval,
+    Sleep
+};
+} // namespace TavrinoKey
+
+/// The eleven values of the file, in the order of TavrinoKeys; empty where
+/// the file or the key is missing.
+QStringList ReadTavrinoValues(const IniFile &ini);
 
 /// The message shown when the configuration file cannot be written.
 QString IniWriteErrorText(const QString &appIniFile);

@@ -7,29 +7,19 @@
 
 #include <sys/sysinfo.h>
 
-const QStringList SettingKeys = {
-    QStringLiteral("UserName"),   QStringLiteral("UserID"),     QStringLiteral("Password"),
-    QStringLiteral("Domain"),     QStringLiteral("Pop3Server"), QStringLiteral("Pop3Port"),
-    QStringLiteral("SmtpServer"), QStringLiteral("SmtpPort"),   QStringLiteral("List"),
-    QStringLiteral("Interval"),   QStringLiteral("Sleep")};
-
-namespace {
-const QString Section = QStringLiteral("Tavrino");
-} // namespace
-
 std::pair<int, QString> FirstMissingSetting(const QStringList &values)
 {
     // Password and Domain may stay empty.
     static const std::pair<int, QString> required[] = {
-        {4, QStringLiteral("POP3 Serverを指定してください。")},
-        {5, QStringLiteral("POP3 Portを指定してください。")},
-        {0, QStringLiteral("UserNameを指定してください。")},
-        {1, QStringLiteral("UserIDを指定してください。")},
-        {6, QStringLiteral("SMTP Serverを指定してください。")},
-        {7, QStringLiteral("SMTP Portを指定してください。")},
-        {9, QStringLiteral("Intervalを指定してください。")},
-        {10, QStringLiteral("Sleepを指定してください。")},
-        {8, QStringLiteral("Listを指定してください。")},
+        {TavrinoKey::Pop3Server, QStringLiteral("POP3 Serverを指定してください。")},
+        {TavrinoKey::Pop3Port, QStringLiteral("POP3 Portを指定してください。")},
+        {TavrinoKey::UserName, QStringLiteral("UserNameを指定してください。")},
+        {TavrinoKey::UserID, QStringLiteral("UserIDを指定してください。")},
+        {TavrinoKey::SmtpServer, QStringLiteral("SMTP Serverを指定してください。")},
+        {TavrinoKey::SmtpPort, QStringLiteral("SMTP Portを指定してください。")},
+        {TavrinoKey::Interval, QStringLiteral("Intervalを指定してください。")},
+        {TavrinoKey::Sleep, QStringLiteral("Sleepを指定してください。")},
+        {TavrinoKey::List, QStringLiteral("Listを指定してください。")},
     };
     for (const auto &[index, message] : required) {
         if (values.value(index).trimmed().isEmpty())
@@ -38,20 +28,12 @@ std::pair<int, QString> FirstMissingSetting(const QStringList &values)
     return {-1, QString()};
 }
 
-QStringList ReadSettings(const IniFile &ini)
-{
-    QStringList values;
-    for (const QString &key : SettingKeys)
-        values.append(ini.GetIniParm(Section, key));
-    return values;
-}
-
 bool WriteSettings(const IniFile &ini, const QStringList &values)
 {
     QList<std::pair<QString, QString>> entries;
-    for (int i = 0; i < SettingKeys.size(); ++i)
-        entries.append({SettingKeys.at(i), values.value(i).trimmed()});
-    return ini.SetIniParms(Section, entries);
+    for (int i = 0; i < TavrinoKeys.size(); ++i)
+        entries.append({TavrinoKeys.at(i), values.value(i).trimmed()});
+    return ini.SetIniParms(TavrinoSection, entries);
 }
 
 int DropPosition(int dragged, int target)

@@ -8,16 +8,10 @@
 
 class IniFile;
 
-/// The eleven keys the settings dialog edits, in their order in the file.
-extern const QStringList SettingKeys;
-
-/// The index in SettingKeys of the first required value that is empty after
+/// The index in TavrinoKeys of the first required value that is empty after
 /// trimming, in the order the dialog checks them, with the message that asks
 /// for it; -1 when nothing is missing.
 std::pair<int, QString> FirstMissingSetting(const QStringList &values);
-
-/// The eleven values as stored, empty where absent.
-QStringList ReadSettings(const IniFile &ini);
 
 /// Stores the eleven values trimmed, all in one replacement of the file;
 /// false when the file could not be written (then nothing was).

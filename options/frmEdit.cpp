@@ -19,16 +19,6 @@
 
 namespace {
 
-QPushButton *Button(QWidget *parent, const QString &name, const QString &caption,
-                    const QString &tip)
-{
-    auto *button = new QPushButton(caption, parent);
-    button->setToolTip(tip);
-    button->setAutoDefault(false);
-    NameControl(button, name, caption);
-    return button;
-}
-
 QString DisplayRow(const QString &name, const QString &address)
 {
     return name + QLatin1Char('\t') + address;
@@ -112,8 +102,8 @@ void frmEdit::buildControls()
     m_txtUserName = field(QStringLiteral("UserName"), OptMsg::UserName, OptMsg::UserNameTip, 2);
     m_txtAddress =
         field(QStringLiteral("Address"), OptMsg::MemberAddress, OptMsg::MemberAddressTip, 3);
-    m_cmdEdit[0] = Button(frame, QStringLiteral("cmdEdit0"), OptMsg::Add, OptMsg::AddTip);
-    m_cmdEdit[2] = Button(frame, QStringLiteral("cmdEdit2"), OptMsg::Remove, OptMsg::RemoveTip);
+    m_cmdEdit[0] = TextButton(frame, QStringLiteral("cmdEdit0"), OptMsg::Add, OptMsg::AddTip);
+    m_cmdEdit[2] = TextButton(frame, QStringLiteral("cmdEdit2"), OptMsg::Remove, OptMsg::RemoveTip);
     grid->addWidget(m_cmdEdit[0], 2, 3);
     grid->addWidget(m_cmdEdit[2], 3, 3);
     auto *lblComment = new QLabel(OptMsg::Comment, frame);
@@ -123,8 +113,9 @@ void frmEdit::buildControls()
     grid->setColumnStretch(2, 1);
     layout->addWidget(frame, 1, 0, 1, 3);
 
-    m_cmdButton[0] = Button(this, QStringLiteral("cmdButton0"), OptMsg::Save, OptMsg::SaveTip);
-    m_cmdButton[1] = Button(this, QStringLiteral("cmdButton1"), OptMsg::Cancel, OptMsg::CancelTip);
+    m_cmdButton[0] = TextButton(this, QStringLiteral("cmdButton0"), OptMsg::Save, OptMsg::SaveTip);
+    m_cmdButton[1] =
+        TextButton(this, QStringLiteral("cmdButton1"), OptMsg::Cancel, OptMsg::CancelTip);
     layout->addWidget(m_cmdButton[0], 2, 1, Qt::AlignRight);
     layout->addWidget(m_cmdButton[1], 2, 2);
     layout->setColumnStretch(1, 1);

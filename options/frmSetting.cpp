@@ -23,51 +23,28 @@
 
 namespace {
 
-enum Box {
-    UserName,
-    UserID,
-    Password,
-    Domain,
-    Pop3Server,
-    Pop3Port,
-    SmtpServer,
-    SmtpPort,
-    List,
-    Interval,
-    Sleep
-};
+using namespace TavrinoKey;
 
 struct BoxText
 {
-    const char *name;
     const char *caption;
     const char *tip;
 };
 
-// In the order of SettingKeys.
+// In the order of TavrinoKeys.
 const BoxText Boxes[] = {
-    {"UserName", "UserName:", "ユーザー名"},
-    {"UserID", "UserID:", "ユーザID"},
-    {"Password", "Password:", "パスワード"},
-    {"Domain", "Domain:", "ドメイン名"},
-    {"Pop3Server", "Server:", "POP3サーバ名 or サーバIPアドレス"},
-    {"Pop3Port", "Port:", "POP3サーバのポート番号"},
-    {"SmtpServer", "Server:", "SMTPサーバ名 or サーバIPアドレス"},
-    {"SmtpPort", "Port:", "SMTPサーバのポート番号"},
-    {"List", "List:", "メンバーリストファイルを指定"},
-    {"Interval", "Interval:", "メッセージチェックインターバル（単位：秒）"},
-    {"Sleep", "Sleep:", "POP3コマンド発行間隔（単位：ミリ秒）"},
+    {"UserName:", "ユーザー名"},
+    {"UserID:", "ユーザID"},
+    {"Password:", "パスワード"},
+    {"Domain:", "ドメイン名"},
+    {"Server:", "POP3サーバ名 or サーバIPアドレス"},
+    {"Port:", "POP3サーバのポート番号"},
+    {"Server:", "SMTPサーバ名 or サーバIPアドレス"},
+    {"Port:", "SMTPサーバのポート番号"},
+    {"List:", "メンバーリストファイルを指定"},
+    {"Interval:", "メッセージチェックインターバル（単位：秒）"},
+    {"Sleep:", "POP3コマンド発行間隔（単位：ミリ秒）"},
 };
-
-QPushButton *Button(QWidget *parent, const QString &name, const QString &caption,
-                    const QString &tip)
-{
-    auto *button = new QPushButton(caption, parent);
-    button->setToolTip(tip);
-    button->setAutoDefault(false);
-    NameControl(button, name, caption);
-    return button;
-}
 
 } // namespace
 
@@ -77,8 +54,8 @@ frmSetting::frmSetting(const QString &folder, QWidget *parent) : QDialog(parent)
     buildControls();
     setWindowTitle(OptMsg::SettingCaptionPrefix + Msg::Title);
     m_appIniFile = folder + QStringLiteral("/Tavrino.ini");
-    const QStringList values = ReadSettings(IniFile(m_appIniFile));
-    for (int i = 0; i < SettingKeys.size(); ++i)
+    const QStringList values = ReadTavrinoValues(IniFile(m_appIniFile));
+    for (int i = 0; i < TavrinoKeys.size(); ++i)
         m_txt[i]->setText(values.at(i));
     updateEmail();
     m_helpFile = QDir(folder).filePath(QStringLiteral("Tavrino.html"));
@@ -107,10 +84,10 @@ void frmSetting::buildControls()
     NameControl(lblWindow, QStringLiteral("lblWindow"), OptMsg::Window);
     layout->addWidget(lblWindow, 0, 0, 1, 2);
 
-    for (int i = 0; i < SettingKeys.size(); ++i) {
+    for (int i = 0; i < TavrinoKeys.size(); ++i) {
         m_txt[i] = new QLineEdit(this);
         m_txt[i]->setToolTip(QString::fromUtf8(Boxes[i].tip));
-        NameControl(m_txt[i], QStringLiteral("txt") + QLatin1String(Boxes[i].name),
+        NameControl(m_txt[i], QStringLiteral("txt") + TavrinoKeys.at(i),
                     QString::fromUtf8(Boxes[i].tip));
         m_txt[i]->installEventFilter(this);
     }
@@ -121,7 +98,7 @@ void frmSetting::buildControls()
 
     auto addRow = [this](QGroupBox *group, QGridLayout *grid, int i) {
         auto *label = new QLabel(QString::fromUtf8(Boxes[i].caption), group);
-        NameControl(label, QStringLiteral("lbl") + QLatin1String(Boxes[i].name), label->text());
+        NameControl(label, QStringLiteral("lbl") + TavrinoKeys.at(i), label->text());
         label->setBuddy(m_txt[i]);
         const int row = grid->rowCount();
         grid->addWidget(label, row, 0);
@@ -159,8 +136,9 @@ void frmSetting::buildControls()
         1, 1);
 
     auto [listFrame, listGrid] = frame(QStringLiteral("Frame1"), OptMsg::FrameList, {List});
-    m_cmdBrowse = Button(listFrame, QStringLiteral("cmdBrowse"), OptMsg::Browse, OptMsg::BrowseTip);
-    m_cmdEdit = Button(listFrame, QStringLiteral("cmdEdit"), OptMsg::Edit, OptMsg::EditTip);
+    m_cmdBrowse =
+        TextButton(listFrame, QStringLiteral("cmdBrowse"), OptMsg::Browse, OptMsg::BrowseTip);
+    m_cmdEdit = TextButton(listFrame, QStringLiteral("cmdEdit"), OptMsg::Edit, OptMsg::EditTip);
     const int listRow = listGrid->rowCount() - 1;
     listGrid->addWidget(m_cmdBrowse, listRow, 2);
     listGrid->addWidget(m_cmdEdit, listRow + 1, 1, 1, 2, Qt::AlignRight);
@@ -175,9 +153,11 @@ void frmSetting::buildControls()
     m_cmdHelp->setMinimumSize(32, 32);
     buttons->addWidget(m_cmdHelp);
     buttons->addStretch();
-    m_cmdButton[0] = Button(this, QStringLiteral("cmdButton0"), OptMsg::Save, OptMsg::SaveTip);
-    m_cmdButton[1] = Button(this, QStringLiteral("cmdButton1"), OptMsg::Cancel, OptMsg::CancelTip);
-    m_cmdButton[2] = Button(this, QStringLiteral("cmdButton2"), OptMsg::About, OptMsg::AboutTip);
+    m_cmdButton[0] = TextButton(this, QStringLiteral("cmdButton0"), OptMsg::Save, OptMsg::SaveTip);
+    m_cmdButton[1] =
+        TextButton(this, QStringLiteral("cmdButton1"), OptMsg::Cancel, OptMsg::CancelTip);
+    m_cmdButton[2] =
+        TextButton(this, QStringLiteral("cmdButton2"), OptMsg::About, OptMsg::AboutTip);
     for (QPushButton *button : m_cmdButton)
         buttons->addWidget(button);
     layout->addLayout(buttons, 4, 0, 1, 2);

@@ -33,7 +33,7 @@ private:
     QString m_folder;
     QString m_appIniFile;
     QString m_helpFile;
-    QLineEdit *m_txt[11] = {}; ///< in the order of SettingKeys
+    QLineEdit *m_txt[11] = {}; ///< in the order of TavrinoKeys
     QLabel *m_lblEmail = nullptr;
     QPushButton *m_cmdBrowse = nullptr;
     QPushButton *m_cmdEdit = nullptr;

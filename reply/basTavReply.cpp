@@ -4,15 +4,9 @@
 
 ReplySettings ReplySettings::Read(const QString &folder)
 {
-    const IniFile ini(folder + QStringLiteral("/Tavrino.ini"));
-    const QString section = QStringLiteral("Tavrino");
-    ReplySettings s;
-    s.UserName = ini.GetIniParm(section, QStringLiteral("UserName"));
-    s.UserID = ini.GetIniParm(section, QStringLiteral("UserID"));
-    s.Domain = ini.GetIniParm(section, QStringLiteral("Domain"));
-    s.SmtpServer = ini.GetIniParm(section, QStringLiteral("SmtpServer"));
-    s.SmtpPort = ini.GetIniParm(section, QStringLiteral("SmtpPort"));
-    return s;
+    const QStringList v = ReadTavrinoValues(IniFile(folder + QStringLiteral("/Tavrino.ini")));
+    namespace K = TavrinoKey;
+    return {v[K::UserName], v[K::UserID], v[K::Domain], v[K::SmtpServer], v[K::SmtpPort]};
 }
 
 SmtpSend::Settings ReplySettings::smtp() const
