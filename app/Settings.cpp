@@ -1,6 +1,7 @@
 #include "Settings.h"
 
 #include "IniFile.h"
+#include "ServerSettings.h"
 
 #include <QDir>
 
@@ -29,6 +30,12 @@ Settings Settings::Read(const QString &programFolder)
     s.List = v[K::List];
     s.Interval = v[K::Interval];
     s.Sleep = v[K::Sleep];
+    s.Pop3Security = v[K::Pop3Security];
+    s.SmtpSecurity = v[K::SmtpSecurity];
+    s.SmtpAuth = v[K::SmtpAuth];
+    s.SmtpUserID = v[K::SmtpUserID];
+    s.SmtpPassword = v[K::SmtpPassword];
+    s.CAFile = v[K::CAFile];
     return s;
 }
 
@@ -39,22 +46,19 @@ QString Settings::memberListPath() const
     return QDir(programFolder).absoluteFilePath(List);
 }
 
+QStringList Settings::values() const
+{
+    return {UserName,     UserID,   Password,   Domain,       Pop3Server, Pop3Port,
+            SmtpServer,   SmtpPort, List,       Interval,     Sleep,      Pop3Security,
+            SmtpSecurity, SmtpAuth, SmtpUserID, SmtpPassword, CAFile};
+}
+
 Pop3Settings Settings::pop3() const
 {
-    Pop3Settings p;
-    p.server = Pop3Server;
-    p.port = Pop3Port;
-    p.userId = UserID;
-    p.password = Password;
-    p.limits.readDelayMs = qMax(0, Sleep.trimmed().toInt());
-    return p;
+    return Pop3SettingsFrom(values(), programFolder);
 }
 
 SmtpSend::Settings Settings::smtp() const
 {
-    SmtpSend::Settings s;
-    s.server = SmtpServer;
-    s.port = SmtpPort;
-    s.heloName = Domain;
-    return s;
+    return SmtpSettingsFrom(values(), programFolder);
 }

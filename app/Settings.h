@@ -24,8 +24,14 @@ struct Settings
     QString List;
     QString Interval;
     QString Sleep;
+    QString Pop3Security;
+    QString SmtpSecurity;
+    QString SmtpAuth;
+    QString SmtpUserID;
+    QString SmtpPassword;
+    QString CAFile;
 
-    /// Reads the eleven keys of section "Tavrino" once. A missing file reads
+    /// Reads the keys of section "Tavrino" once. A missing file reads
     /// as all empty.
     static Settings Read(const QString &programFolder);
 
@@ -38,6 +44,9 @@ struct Settings
 
     /// The member list file; a relative List is found in the program folder.
     QString memberListPath() const;
+
+    /// The values in the order of TavrinoKeys.
+    QStringList values() const;
 
     /// What the POP3 dialogue needs of the configuration.
     Pop3Settings pop3() const;

@@ -221,10 +221,13 @@ bool IniFile::SetIniParms(const QString &section,
 }
 
 const QStringList TavrinoKeys = {
-    QStringLiteral("UserName"),   QStringLiteral("UserID"),     QStringLiteral("Password"),
-    QStringLiteral("Domain"),     QStringLiteral("Pop3Server"), QStringLiteral("Pop3Port"),
-    QStringLiteral("SmtpServer"), QStringLiteral("SmtpPort"),   QStringLiteral("List"),
-    QStringLiteral("Interval"),   QStringLiteral("Sleep")};
+    QStringLiteral("UserName"), QStringLiteral("UserID"), QStringLiteral("Password"),
+    QStringLiteral("Domain"), QStringLiteral("Pop3Server"), QStringLiteral("Pop3Port"),
+    QStringLiteral("SmtpServer"), QStringLiteral("SmtpPort"), QStringLiteral("List"),
+    QStringLiteral("Interval"), QStringLiteral("Sleep"),
+    // Optional: absent or empty, the servers are spoken to in plain text.
+    QStringLiteral("Pop3Security"), QStringLiteral("SmtpSecurity"), QStringLiteral("SmtpAuth"),
+    QStringLiteral("SmtpUserID"), QStringLiteral("SmtpPassword"), QStringLiteral("CAFile")};
 
 QStringList ReadTavrinoValues(const IniFile &ini)
 {

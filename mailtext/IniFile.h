@@ -36,7 +36,9 @@ private:
     QString m_path;
 };
 
-/// The section of Tavrino.ini and its eleven keys, in their order in the file.
+/// The section of Tavrino.ini and its keys, in their order in the file: the
+/// eleven the settings dialog shows as text boxes, then the optional ones of
+/// encrypted and authenticated connections.
 inline const QString TavrinoSection = QStringLiteral("Tavrino");
 extern const QStringList TavrinoKeys;
 /// Positions in TavrinoKeys and in the values read with ReadTavrinoValues.
@@ -52,11 +54,18 @@ enum : int {
     SmtpPort,
     List,
     Interval,
-    Sleep
+    Sleep,
+    Pop3Security, ///< "none", "stls" or "tls"
+    SmtpSecurity, ///< "none", "starttls" or "tls"
+    SmtpAuth,     ///< "0" or "1"
+    SmtpUserID,   ///< overrides UserID for SMTP AUTH
+    SmtpPassword, ///< overrides Password for SMTP AUTH
+    CAFile,       ///< PEM certificate authorities trusted besides the system's
+    TextBoxCount = Pop3Security
 };
 } // namespace TavrinoKey
 
-/// The eleven values of the file, in the order of TavrinoKeys; empty where
+/// The values of the file, in the order of TavrinoKeys; empty where
 /// the file or the key is missing.
 QStringList ReadTavrinoValues(const IniFile &ini);
 

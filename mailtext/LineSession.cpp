@@ -3,13 +3,34 @@
 #include "Messages.h"
 #include "WSock.h"
 
+#include <QFile>
+#include <QHash>
 #include <QPointer>
-#include <QTcpSocket>
+#include <QSslConfiguration>
+#include <QSslSocket>
 
 namespace {
 constexpr int TimedOutNumber = 10060;
 constexpr int TooLargeNumber = 10040;
 constexpr int ClosedNumber = 10054;
+/// The system's authorities and those of caFile; empty when caFile holds
+/// none. Read once per file: a desk reads its configuration once anyway.
+QList<QSslCertificate> TrustedAuthorities(const QString &caFile)
+{
+    static QHash<QString, QList<QSslCertificate>> cache;
+    auto found = cache.constFind(caFile);
+    if (found != cache.constEnd())
+        return *found;
+    QList<QSslCertificate> own;
+    QFile file(caFile);
+    if (file.open(QIODevice::ReadOnly))
+        own = QSslCertificate::fromData(file.readAll(), QSsl::Pem);
+    QList<QSslCertificate> all;
+    if (!own.isEmpty())
+        all = QSslConfiguration::systemCaCertificates() + own;
+    cache.insert(caFile, all);
+    return all;
+}
 } // namespace
 
 LineSession::TraceHook LineSession::s_traceHook = nullptr;
@@ -51,28 +72,109 @@ LineSession::~LineSession()
     }
 }
 
-void LineSession::open(const QString &server, const QString &port, ReplyForm greeting)
+void LineSession::open(const QString &server, const QString &port, ReplyForm greeting,
+                       const TlsSettings &tls)
 {
-    m_socket = new QTcpSocket(this);
-    connect(m_socket, &QTcpSocket::connected, this, &LineSession::onConnected);
-    connect(m_socket, &QTcpSocket::readyRead, this, &LineSession::onReadyRead);
-    connect(m_socket, &QTcpSocket::errorOccurred, this, &LineSession::onSocketError);
-    connect(m_socket, &QTcpSocket::disconnected, this, &LineSession::onDisconnected);
     m_framer.expect(greeting);
     m_awaiting = true;
     m_connecting = true;
     arm(Watch::Connect, m_limits.replyTimeoutMs);
-    if (!StartConnect(m_socket, server, port)) {
-        // Deferred, so that the caller sees the failure as a signal like any other.
-        QTimer::singleShot(
-            0, this, [this] { fail(QStringLiteral("connect:") + WSAErrorText(BadPortNumber)); });
+    // Failures before connecting are deferred, so that the caller sees them
+    // as a signal like any other.
+    auto failLater = [this](const QString &text) {
+        QTimer::singleShot(0, this, [this, text] { fail(text); });
+    };
+    if (!tls.configError.isEmpty()) {
+        failLater(tls.configError);
+        return;
     }
+    m_tls = tls.mode != TlsMode::None;
+    if (m_tls) {
+        if (!QSslSocket::supportsSsl()) {
+            failLater(QStringLiteral("TLS:") + Msg::TlsUnavailable);
+            return;
+        }
+        auto *ssl = new QSslSocket(this);
+        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+        config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+        config.setProtocol(QSsl::TlsV1_2OrLater);
+        if (!tls.caFile.isEmpty()) {
+            const QList<QSslCertificate> trusted = TrustedAuthorities(tls.caFile);
+            if (trusted.isEmpty()) {
+                failLater(QStringLiteral("TLS:") + Msg::CaFileUnreadable.arg(tls.caFile));
+                return;
+            }
+            config.setCaCertificates(trusted);
+        }
+        ssl->setSslConfiguration(config);
+        connect(ssl, &QSslSocket::encrypted, this, &LineSession::onEncrypted);
+        connect(ssl, &QSslSocket::sslErrors, this, &LineSession::onSslErrors);
+        m_socket = ssl;
+        m_handshaking = tls.mode == TlsMode::Implicit;
+    } else {
+        m_socket = new QTcpSocket(this);
+    }
+    connect(m_socket, &QTcpSocket::connected, this, &LineSession::onConnected);
+    connect(m_socket, &QTcpSocket::readyRead, this, &LineSession::onReadyRead);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, &LineSession::onSocketError);
+    connect(m_socket, &QTcpSocket::disconnected, this, &LineSession::onDisconnected);
+    if (!StartConnect(m_socket, server, port, tls.mode == TlsMode::Implicit))
+        failLater(QStringLiteral("connect:") + WSAErrorText(BadPortNumber));
+}
+
+void LineSession::startTls()
+{
+    if (m_closed || m_ending || !m_tls || m_encrypted || m_handshaking)
+        return;
+    if (!m_framer.isEmpty()) {
+        // Bytes sent before the handshake would pass for protected ones.
+        fail(QStringLiteral("TLS:") + Msg::TlsFailed);
+        return;
+    }
+    m_handshaking = true;
+    m_upgrading = true;
+    m_awaiting = true;
+    arm(Watch::Reply, m_limits.replyTimeoutMs);
+    static_cast<QSslSocket *>(m_socket)->startClientEncryption();
+}
+
+void LineSession::onEncrypted()
+{
+    if (m_closed)
+        return;
+    m_handshaking = false;
+    m_encrypted = true;
+    if (std::exchange(m_upgrading, false)) {
+        m_awaiting = false;
+        arm(Watch::None, 0);
+        Q_EMIT secured();
+    }
+}
+
+void LineSession::onSslErrors(const QList<QSslError> &errors)
+{
+    // Not ignored: the handshake ends, and the texts tell why.
+    for (const QSslError &error : errors)
+        m_certificateErrors.append(error.errorString());
+}
+
+QString LineSession::tlsFailureText() const
+{
+    if (!m_certificateErrors.isEmpty())
+        return QStringLiteral("TLS:") + Msg::CertificateRejected + QStringLiteral("\r\n") +
+               m_certificateErrors.join(QStringLiteral("\r\n"));
+    QString text = QStringLiteral("TLS:") + Msg::TlsFailed;
+    if (m_socket && !m_socket->errorString().isEmpty())
+        text += QStringLiteral("\r\n") + m_socket->errorString();
+    return text;
 }
 
 void LineSession::onConnected()
 {
     m_connecting = false;
     Q_EMIT statusText(Msg::Connecting);
+    // A TLS connection's greeting comes after its handshake; the same bound
+    // covers both.
     arm(Watch::Reply, m_limits.replyTimeoutMs);
 }
 
@@ -260,7 +362,9 @@ void LineSession::onSocketError()
     if (m_closed)
         return;
     const QAbstractSocket::SocketError error = m_socket->error();
-    if (m_connecting)
+    if (m_handshaking && !m_connecting)
+        fail(tlsFailureText());
+    else if (m_connecting)
         fail(SocketErrorMessage(QStringLiteral("connect"), error));
     else if (error == QAbstractSocket::RemoteHostClosedError)
         onDisconnected();
@@ -282,7 +386,9 @@ void LineSession::onDisconnected()
         if (!self || m_closed)
             return;
     }
-    if (m_awaiting)
+    if (m_handshaking)
+        fail(tlsFailureText());
+    else if (m_awaiting)
         fail(QStringLiteral("recv:") + WSAErrorText(ClosedNumber));
     else
         finishClose();

@@ -5,15 +5,37 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include "ReplyFramer.h"
 
 class QTcpSocket;
+class QSslError;
 
-/// True when text can travel as a command argument: no CR, LF or NUL.
+/// How a connection is secured.
+enum class TlsMode {
+    None,     ///< plain text throughout
+    Upgrade,  ///< plain greeting, then STLS or STARTTLS before anything secret
+    Implicit, ///< TLS from the first byte
+};
+
+/// What a connection needs to be secured.
+struct TlsSettings
+{
+    TlsMode mode = TlsMode::None;
+    /// PEM certificate authorities trusted besides the system's; empty for none.
+    QString caFile;
+    /// Set when the configured values are unusable: the dialogue then fails
+    /// with this text before it connects.
+    QString configError;
+};
+
+/// True when text can travel as a command argument: no CR, LF or NUL. text can travel as a command
+/// argument: no CR, LF or NUL.
 bool IsSafeArgument(const QString &text);
 
 class LineSession : public QObject
@@ -26,7 +48,17 @@ public:
 
     /// Connects to server:port (given as configured text) and awaits the
     /// greeting in the given form.
-    void open(const QString &server, const QString &port, ReplyForm greeting);
+    /// With a TlsSettings mode other than None the connection is a TLS one:
+    /// at once (Implicit) or after startTls() (Upgrade). The certificate is
+    /// verified against the trusted authorities and the server name as given.
+    void open(const QString &server, const QString &port, ReplyForm greeting,
+              const TlsSettings &tls = {});
+
+    /// Starts the TLS handshake on the open connection, once the server has
+    /// agreed to it; secured() follows, or failed(). Nothing may be sent
+    /// before secured().
+    void startTls();
+    bool isEncrypted() const { return m_encrypted; }
 
     /// Sends command (CR LF is appended) and awaits its reply. shown is what
     /// the status bar says; empty for the command itself.
@@ -58,6 +90,8 @@ Q_SIGNALS:
     void statusText(const QString &text);
     /// One whole reply to what was sent (or the greeting).
     void replied(const LineReply &reply);
+    /// The handshake begun by startTls() succeeded.
+    void secured();
     /// The connection failed while a reply was awaited; the text is the one
     /// to show. closed() follows.
     void failed(const QString &errorText);
@@ -71,6 +105,9 @@ private:
     void onConnected();
     void onReadyRead();
     void onSocketError();
+    void onEncrypted();
+    void onSslErrors(const QList<QSslError> &errors);
+    QString tlsFailureText() const;
     void onDisconnected();
     void onWatchdog();
     void processBuffer();
@@ -93,12 +130,13 @@ private:
     bool m_ending = false;
     bool m_closed = false;
     bool m_dropNext = false;    ///< the reply awaited when quit() came
-    QByteArray m_quitCommand;   ///< sent once the awaited reply is whole
-    qsizetype m_scan = 0;       ///< where the search for the terminator goes on
-    qsizetype m_statusEnd = -1; ///< end of a multi-line answer's status line
+    bool m_tls = false;         ///< a TLS socket, for either mode
+    bool m_handshaking = false; ///< between startTls() (or connect) and encrypted
+    bool m_upgrading = false;   ///< the handshake was begun by startTls()
+    bool m_encrypted = false;
+    QStringList m_certificateErrors;
+    QByteArray m_quitCommand; ///< sent once the awaited reply is whole
     qsizetype m_windowBytes = 0;
-    bool m_discarding = false; ///< reading through an answer that is too large
-    QByteArray m_discardStatus;
 
     static TraceHook s_traceHook;
 };

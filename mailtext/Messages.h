@@ -42,6 +42,25 @@ inline const QString MemosWaiting = QStringLiteral("表示待ちのメッセー�
 inline const QString UnsafeArgument =
     QStringLiteral("改行などの制御文字を含むため送信できません: ");
 
+// Encrypted and authenticated connections. A failure of any of them ends
+// the dialogue before a password or a mail has been sent.
+inline const QString TlsNotOffered =
+    QStringLiteral("サーバーが %1 に対応していないため、暗号化できません。"
+                   "パスワードもメッセージも送らずに接続を終了しました。");
+inline const QString TlsFailed =
+    QStringLiteral("サーバーとの暗号化通信を確立できませんでした。"
+                   "パスワードもメッセージも送らずに接続を終了しました。");
+inline const QString CertificateRejected =
+    QStringLiteral("サーバーの証明書を信頼できません。"
+                   "パスワードもメッセージも送らずに接続を終了しました。");
+inline const QString TlsUnavailable =
+    QStringLiteral("この環境では暗号化通信 (TLS) を利用できません。");
+inline const QString AuthNotOffered =
+    QStringLiteral("サーバーが SMTP 認証 (AUTH PLAIN または LOGIN) に対応していないため、"
+                   "パスワードもメッセージも送らずに接続を終了しました。");
+inline const QString BadSetting = QStringLiteral("Tavrino.ini の %1 の値が正しくありません: %2");
+inline const QString CaFileUnreadable = QStringLiteral("CAFile の証明書を読み込めません: %1");
+
 // Sending
 inline const QString MayBeDelivered = QStringLiteral(
     "メッセージは既に配送されている可能性があります。再送信すると重複することがあります。");

@@ -36,6 +36,12 @@ Pop3Job::Pop3Job(const Pop3Settings &settings, QObject *parent)
     connect(&m_line, &LineSession::replied, this, &Pop3Job::onReply);
     connect(&m_line, &LineSession::failed, this, &Pop3Job::failed);
     connect(&m_line, &LineSession::closed, this, &Pop3Job::closed);
+    connect(&m_line, &LineSession::secured, this, &Pop3Job::sendUser);
+}
+
+void Pop3Job::sendUser()
+{
+    command(Pop3State::User, QStringLiteral("USER ") + m_settings.userId);
 }
 
 void Pop3Job::begin()
@@ -53,7 +59,7 @@ void Pop3Job::begin()
             return;
         }
     }
-    m_line.open(m_settings.server, m_settings.port, ReplyForm::Pop3Line);
+    m_line.open(m_settings.server, m_settings.port, ReplyForm::Pop3Line, m_settings.tls);
 }
 
 void Pop3Job::command(Pop3State next, const QString &text, ReplyForm form, const QString &shown)
@@ -95,7 +101,10 @@ void Pop3Job::onReply(const LineReply &reply)
     const QString line = FirstLine(reply.bytes);
     if (!IsPositive(reply.bytes)) {
         Q_EMIT statusText(line);
-        if (m_loggedIn)
+        if (m_state == Pop3State::Stls)
+            fail(QStringLiteral("STLS:") + Msg::TlsNotOffered.arg(QStringLiteral("STLS")) +
+                 QStringLiteral("\r\n") + line);
+        else if (m_loggedIn)
             negative(line);
         else
             fail(QStringLiteral("recv:") + line);
@@ -105,7 +114,13 @@ void Pop3Job::onReply(const LineReply &reply)
         Q_EMIT statusText(line);
     switch (m_state) {
     case Pop3State::Idle:
-        command(Pop3State::User, QStringLiteral("USER ") + m_settings.userId);
+        if (m_settings.tls.mode == TlsMode::Upgrade)
+            command(Pop3State::Stls, QStringLiteral("STLS"));
+        else
+            sendUser();
+        return;
+    case Pop3State::Stls:
+        m_line.startTls();
         return;
     case Pop3State::User:
         command(Pop3State::Pass, QStringLiteral("PASS ") + m_settings.password, ReplyForm::Pop3Line,

@@ -18,6 +18,7 @@ struct Pop3Settings
     QString userId;
     QString password;
     LineLimits limits;
+    TlsSettings tls; ///< Upgrade: STLS after the greeting
 };
 
 /// The reply a POP3 job waits for; the numbers are the ones the windows follow.
@@ -30,9 +31,11 @@ enum class Pop3State : qint16 {
     Quit = 6,  ///< reply to QUIT
     Empty = 7, ///< nothing: the check found no message
     Dele = 8,  ///< reply to DELE
+    Stls = 9,  ///< reply to STLS
 };
 
-/// Login shared by both jobs: greeting, USER, PASS; then loggedIn().
+/// Login shared by both jobs: greeting, STLS and the handshake when so
+/// configured, USER, PASS; then loggedIn().
 class Pop3Job : public QObject
 {
     Q_OBJECT
@@ -72,6 +75,7 @@ protected:
 
 private:
     void onReply(const LineReply &reply);
+    void sendUser();
 };
 
 /// One mail check: STAT, then RETR 1 … RETR n, one at a time; afterwards the

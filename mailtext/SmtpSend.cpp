@@ -17,6 +17,20 @@ QString ReplyText(const QByteArray &reply)
     return Cp932::Decode(text);
 }
 
+/// The extension keywords of an EHLO reply, upper-cased, each with its
+/// parameters: "STARTTLS", "AUTH PLAIN LOGIN".
+QList<QByteArrayList> Extensions(const QByteArray &reply)
+{
+    QList<QByteArrayList> out;
+    const QByteArrayList lines = reply.split('\n');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QByteArray line = lines[i].trimmed().toUpper();
+        if (line.size() > 4)
+            out.append(line.mid(4).replace('=', ' ').simplified().split(' '));
+    }
+    return out;
+}
+
 /// An argument as it can be shown: control characters become "?".
 QString Shown(QString text)
 {
@@ -55,6 +69,60 @@ SmtpSend::SmtpSend(const Settings &settings, QObject *parent)
     connect(&m_line, &LineSession::replied, this, &SmtpSend::onReply);
     connect(&m_line, &LineSession::failed, this, &SmtpSend::onFailed);
     connect(&m_line, &LineSession::closed, this, &SmtpSend::closed);
+    connect(&m_line, &LineSession::secured, this, &SmtpSend::greet);
+}
+
+void SmtpSend::greet()
+{
+    // EHLO only where an extension is wanted: the plain dialogue stays HELO.
+    const bool extended = m_settings.tls.mode != TlsMode::None || m_settings.auth;
+    command(State::Helo,
+            (extended ? QStringLiteral("EHLO ") : QStringLiteral("HELO ")) + m_settings.heloName);
+}
+
+void SmtpSend::afterEhlo(const QByteArray &reply)
+{
+    const QList<QByteArrayList> offered = Extensions(reply);
+    auto offers = [&](const QByteArray &keyword) {
+        for (const QByteArrayList &words : offered) {
+            if (words.value(0) == keyword)
+                return words;
+        }
+        return QByteArrayList();
+    };
+    if (m_settings.tls.mode == TlsMode::Upgrade && !m_line.isEncrypted()) {
+        if (offers("STARTTLS").isEmpty()) {
+            fail(QStringLiteral("STARTTLS:") + Msg::TlsNotOffered.arg(QStringLiteral("STARTTLS")));
+            return;
+        }
+        command(State::StartTls, QStringLiteral("STARTTLS"));
+        return;
+    }
+    if (m_settings.auth && !m_authenticated) {
+        const QByteArrayList mechanisms = offers("AUTH");
+        const QString hidden = QStringLiteral("AUTH ****");
+        if (mechanisms.contains("PLAIN")) {
+            const QByteArray secret = '\0' + Cp932::Encode(m_settings.authUser) + '\0' +
+                                      Cp932::Encode(m_settings.authPassword);
+            command(State::Auth,
+                    QStringLiteral("AUTH PLAIN ") + QString::fromLatin1(secret.toBase64()), hidden);
+        } else if (mechanisms.contains("LOGIN")) {
+            command(State::AuthLogin, QStringLiteral("AUTH LOGIN"));
+        } else {
+            fail(QStringLiteral("AUTH:") + Msg::AuthNotOffered);
+        }
+        return;
+    }
+    mailFrom(ReplyText(reply));
+}
+
+void SmtpSend::mailFrom(const QString &lastReply)
+{
+    if (m_recipients.isEmpty()) {
+        fail(QStringLiteral("recv:") + lastReply); // nobody to send to: nothing goes out
+        return;
+    }
+    command(State::Rcpt, QStringLiteral("MAIL FROM:<") + m_from + QLatin1Char('>'));
 }
 
 void SmtpSend::sendMail(const QString &fromAddress, const QStringList &recipients,
@@ -86,7 +154,8 @@ void SmtpSend::sendMail(const QString &fromAddress, const QStringList &recipient
         });
         return;
     }
-    m_line.open(m_settings.server, m_settings.port, ReplyForm::Smtp);
+    m_authenticated = false;
+    m_line.open(m_settings.server, m_settings.port, ReplyForm::Smtp, m_settings.tls);
 }
 
 void SmtpSend::cancel()
@@ -95,10 +164,10 @@ void SmtpSend::cancel()
     m_line.abort();
 }
 
-void SmtpSend::command(State next, const QString &text)
+void SmtpSend::command(State next, const QString &text, const QString &shown)
 {
     m_state = next;
-    m_line.send(Cp932::Encode(text), ReplyForm::Smtp, text);
+    m_line.send(Cp932::Encode(text), ReplyForm::Smtp, shown.isEmpty() ? text : shown);
 }
 
 void SmtpSend::fail(const QString &errorText)
@@ -143,16 +212,37 @@ void SmtpSend::onReply(const LineReply &reply)
     switch (m_state) {
     case State::Greeting:
         if (expect("220"))
-            command(State::Helo, QStringLiteral("HELO ") + m_settings.heloName);
+            greet();
         return;
     case State::Helo:
         if (!expect("250"))
             return;
-        if (m_recipients.isEmpty()) {
-            fail(QStringLiteral("recv:") + text); // nobody to send to: nothing goes out
+        if (m_settings.tls.mode != TlsMode::None || m_settings.auth)
+            afterEhlo(reply.bytes);
+        else
+            mailFrom(text);
+        return;
+    case State::StartTls:
+        if (expect("220"))
+            m_line.startTls(); // EHLO again once secured
+        return;
+    case State::AuthLogin:
+        if (expect("334"))
+            command(State::AuthUser,
+                    QString::fromLatin1(Cp932::Encode(m_settings.authUser).toBase64()),
+                    QStringLiteral("AUTH ****"));
+        return;
+    case State::AuthUser:
+        if (expect("334"))
+            command(State::Auth,
+                    QString::fromLatin1(Cp932::Encode(m_settings.authPassword).toBase64()),
+                    QStringLiteral("AUTH ****"));
+        return;
+    case State::Auth:
+        if (!expect("235"))
             return;
-        }
-        command(State::Rcpt, QStringLiteral("MAIL FROM:<") + m_from + QLatin1Char('>'));
+        m_authenticated = true;
+        mailFrom(text);
         return;
     case State::Rcpt:
         if (!expect("250"))

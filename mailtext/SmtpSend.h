@@ -1,7 +1,9 @@
 #pragma once
 // One SMTP job delivering one mail over its own line session: HELO, MAIL
 // FROM, one RCPT TO per recipient, DATA, the mail text, and QUIT once the
-// server has accepted it. The program and the reply component both use it.
+// server has accepted it. With TLS or authentication configured it greets
+// with EHLO, secures the connection (STARTTLS) and authenticates (AUTH PLAIN
+// or LOGIN) before the mail. The program and the reply component both use it.
 
 #include "LineSession.h"
 
@@ -21,13 +23,17 @@ class SmtpSend : public QObject
 public:
     /// The reply the job waits for.
     enum class State : qint16 {
-        Greeting = 0,  ///< the server's greeting
-        Helo = 1,      ///< reply to HELO
-        Rcpt = 2,      ///< reply to MAIL FROM or to a RCPT TO but the last
-        LastRcpt = 3,  ///< reply to the last RCPT TO
-        Data = 4,      ///< reply to DATA
-        EndOfData = 6, ///< reply to the end of data
-        Quit = 7,      ///< reply to QUIT, after the mail was accepted
+        Greeting = 0,   ///< the server's greeting
+        Helo = 1,       ///< reply to HELO
+        Rcpt = 2,       ///< reply to MAIL FROM or to a RCPT TO but the last
+        LastRcpt = 3,   ///< reply to the last RCPT TO
+        Data = 4,       ///< reply to DATA
+        EndOfData = 6,  ///< reply to the end of data
+        Quit = 7,       ///< reply to QUIT, after the mail was accepted
+        StartTls = 8,   ///< reply to STARTTLS
+        Auth = 9,       ///< reply to AUTH PLAIN, or to the password of AUTH LOGIN
+        AuthLogin = 10, ///< reply to AUTH LOGIN
+        AuthUser = 11,  ///< reply to the user name of AUTH LOGIN
     };
 
     struct Settings
@@ -36,6 +42,10 @@ public:
         QString port;
         QString heloName;
         LineLimits limits;
+        TlsSettings tls; ///< Upgrade: STARTTLS after EHLO
+        bool auth = false;
+        QString authUser;
+        QString authPassword;
     };
 
     explicit SmtpSend(const Settings &settings, QObject *parent = nullptr);
@@ -65,7 +75,11 @@ Q_SIGNALS:
 private:
     void onReply(const LineReply &reply);
     void onFailed(const QString &errorText);
-    void command(State next, const QString &text);
+    void command(State next, const QString &text, const QString &shown = QString());
+    void greet();
+    /// After EHLO: STARTTLS, AUTH or the mail, as configured and offered.
+    void afterEhlo(const QByteArray &reply);
+    void mailFrom(const QString &lastReply);
     void fail(const QString &errorText);
 
     Settings m_settings;
@@ -76,4 +90,5 @@ private:
     QString m_lastRecipient;
     QByteArray m_mail;
     bool m_done = false;
+    bool m_authenticated = false;
 };

@@ -1,5 +1,7 @@
 #include "WSock.h"
 
+#include <QSslSocket>
+
 #include <QHash>
 #include <QTcpSocket>
 
@@ -92,12 +94,17 @@ QString SocketErrorMessage(const QString &step, QAbstractSocket::SocketError err
     return step + QLatin1Char(':') + WSAErrorText(SocketErrorNumber(error));
 }
 
-bool StartConnect(QTcpSocket *socket, const QString &server, const QString &port)
+bool StartConnect(QTcpSocket *socket, const QString &server, const QString &port, bool encrypted)
 {
     bool ok = false;
     const int number = port.trimmed().toInt(&ok);
     if (!ok || number <= 0 || number > 65535)
         return false;
+    if (auto *ssl = qobject_cast<QSslSocket *>(socket); ssl && encrypted) {
+        ssl->connectToHostEncrypted(server.trimmed(), quint16(number), QIODevice::ReadWrite,
+                                    QAbstractSocket::IPv4Protocol);
+        return true;
+    }
     socket->connectToHost(server.trimmed(), quint16(number), QIODevice::ReadWrite,
                           QAbstractSocket::IPv4Protocol);
     return true;

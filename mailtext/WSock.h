@@ -17,9 +17,11 @@ QString SocketErrorMessage(const QString &step, QAbstractSocket::SocketError err
 class QTcpSocket;
 
 /// Starts a non-blocking connect to server (a name is resolved without
-/// blocking) on port, given as configured text. False, with nothing started,
-/// when the port is not a number from 1 to 65535.
-bool StartConnect(QTcpSocket *socket, const QString &server, const QString &port);
+/// blocking) on port, given as configured text; with encrypted (socket is
+/// then a QSslSocket), the TLS handshake follows at once. False, with nothing
+/// started, when the port is not a number from 1 to 65535.
+bool StartConnect(QTcpSocket *socket, const QString &server, const QString &port,
+                  bool encrypted = false);
 
 /// The error number reported for a port that is not a usable number.
 inline constexpr int BadPortNumber = 10049;

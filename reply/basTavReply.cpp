@@ -1,17 +1,14 @@
 #include "basTavReply.h"
 
 #include "IniFile.h"
+#include "ServerSettings.h"
 
 ReplySettings ReplySettings::Read(const QString &folder)
 {
     const QStringList v = ReadTavrinoValues(IniFile(folder + QStringLiteral("/Tavrino.ini")));
     namespace K = TavrinoKey;
-    return {v[K::UserName], v[K::UserID], v[K::Domain], v[K::SmtpServer], v[K::SmtpPort]};
-}
-
-SmtpSend::Settings ReplySettings::smtp() const
-{
-    return {SmtpServer, SmtpPort, Domain, {}};
+    return {v[K::UserName],   v[K::UserID],   v[K::Domain],
+            v[K::SmtpServer], v[K::SmtpPort], SmtpSettingsFrom(v, folder)};
 }
 
 QString ComponentFolder()

@@ -13,13 +13,14 @@ struct ReplySettings
     QString Domain;
     QString SmtpServer;
     QString SmtpPort;
+    SmtpSend::Settings server; ///< the SMTP connection, security included
 
     /// Reads section "Tavrino" of folder/Tavrino.ini; a missing file reads as
     /// all empty (the failure shows later, as a failed send).
     static ReplySettings Read(const QString &folder);
 
-    /// What the SMTP job needs: the server, and the domain as HELO name.
-    SmtpSend::Settings smtp() const;
+    /// What the SMTP job needs.
+    SmtpSend::Settings smtp() const { return server; }
 };
 
 /// The folder of the loaded component itself.
