@@ -9,6 +9,18 @@
 
 using namespace Qt::StringLiterals;
 
+/// Hands out TLS-capable sockets that start in plain text.
+class TlsCapableServer : public QTcpServer
+{
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto *socket = new QSslSocket(this);
+        socket->setSocketDescriptor(descriptor);
+        addPendingConnection(socket);
+    }
+};
+
 class FakeServer : public QObject
 {
 public:
@@ -41,6 +53,19 @@ public:
     /// Client must send this line (without CR LF); "*" stands for any line.
     FakeServer &expect(const QByteArray &line) { return step(Expect, line); }
     FakeServer &close() { return step(Close); }
+    /// Server starts its side of a TLS handshake with certificate and key (PEM
+    /// files): at once for each connection (implicit), or as a step.
+    void useCertificate(const QString &certificate, const QString &key, bool implicit)
+    {
+        QFile c(certificate), k(key);
+        c.open(QIODevice::ReadOnly);
+        k.open(QIODevice::ReadOnly);
+        m_tls.setLocalCertificate(QSslCertificate(&c, QSsl::Pem));
+        m_tls.setPrivateKey(QSslKey(&k, QSsl::Ec, QSsl::Pem));
+        m_tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+        m_implicitTls = implicit;
+    }
+    FakeServer &startTls() { return step(StartTls); }
     FakeServer &pause(int ms) { return step(Pause, QByteArray::number(ms)); }
     /// Server sends text in pieces of size bytes, pausing ms between them.
     FakeServer &trickle(const QByteArray &text, int size, int ms)
@@ -73,10 +98,12 @@ public:
     bool ok() const { return done() && m_failure.isEmpty(); }
     QString failure() const { return m_failure; }
     QList<QByteArray> received() const { return m_received; }
+    /// Everything the clients sent in the clear or inside TLS, as it came.
+    QByteArray wire() const { return m_wire; }
     int connections() const { return m_connections; }
 
 private:
-    enum Kind { Send, Expect, Close, Pause };
+    enum Kind { Send, Expect, Close, Pause, StartTls };
     FakeServer &step(Kind kind, const QByteArray &data = {})
     {
         m_steps.append({kind, data});
@@ -92,10 +119,14 @@ private:
         m_in.clear();
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
             if (m_socket == socket) {
-                m_in += socket->readAll();
+                const QByteArray bytes = socket->readAll();
+                m_in += bytes;
+                m_wire += bytes;
                 run();
             }
         });
+        if (m_implicitTls)
+            encrypt(socket);
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
             if (m_socket == socket)
                 m_socket = nullptr;
@@ -131,6 +162,9 @@ private:
                     m_waitingForTimer = false;
                     run();
                 });
+            } else if (kind == StartTls) {
+                ++m_index;
+                encrypt(m_socket);
             } else {
                 ++m_index;
                 std::exchange(m_socket, nullptr)->disconnectFromHost();
@@ -139,8 +173,18 @@ private:
         }
     }
 
+    void encrypt(QTcpSocket *socket)
+    {
+        auto *ssl = static_cast<QSslSocket *>(socket);
+        ssl->setSslConfiguration(m_tls);
+        ssl->startServerEncryption();
+    }
+
     bool m_bytewise;
-    QTcpServer m_server;
+    TlsCapableServer m_server;
+    QSslConfiguration m_tls = QSslConfiguration::defaultConfiguration();
+    bool m_implicitTls = false;
+    QByteArray m_wire;
     QTcpSocket *m_socket = nullptr;
     QList<QTcpSocket *> m_waiting;
     int m_connections = 0;

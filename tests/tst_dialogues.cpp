@@ -4,6 +4,8 @@
 
 #include "Cp932.h"
 #include "FakeServer.h"
+#include "IniFile.h"
+#include "ServerSettings.h"
 #include "SmtpSend.h"
 #include "WSock.h"
 
@@ -14,6 +16,34 @@ class TestDialogues : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase()
+    {
+        // Self-signed certificates: "good" and "otherhost" are trusted through
+        // the CA file, "rogue" is not; "otherhost" names another host.
+        QVERIFY(m_certs.isValid());
+        const QList<std::pair<QString, QString>> certificates{
+            {u"good"_s, u"DNS:localhost,IP:127.0.0.1"_s},
+            {u"rogue"_s, u"DNS:localhost,IP:127.0.0.1"_s},
+            {u"otherhost"_s, u"DNS:mail.example.invalid"_s}};
+        for (const auto &[name, names] : certificates) {
+            const QString base = m_certs.filePath(name);
+            QCOMPARE(QProcess::execute(u"openssl"_s,
+                                       {u"req"_s, u"-x509"_s, u"-newkey"_s, u"ec"_s, u"-pkeyopt"_s,
+                                        u"ec_paramgen_curve:P-256"_s, u"-nodes"_s, u"-days"_s,
+                                        u"30"_s, u"-subj"_s, u"/CN="_s + name, u"-addext"_s,
+                                        u"subjectAltName="_s + names, u"-keyout"_s,
+                                        base + u".key"_s, u"-out"_s, base + u".pem"_s}),
+                     0);
+        }
+        QFile trusted(m_certs.filePath(u"ca.pem"_s));
+        QVERIFY(trusted.open(QIODevice::WriteOnly));
+        for (const QString name : {u"good"_s, u"otherhost"_s}) {
+            QFile pem(m_certs.filePath(name + u".pem"_s));
+            QVERIFY(pem.open(QIODevice::ReadOnly));
+            trusted.write(pem.readAll());
+        }
+    }
+
     void twoMessagesThenDelete_data()
     {
         QTest::addColumn<bool>("bytewise");
@@ -287,12 +317,174 @@ private Q_SLOTS:
             QCOMPARE(server.connections(), 0);
     }
 
+    // A configuration without the keys of encryption and authentication
+    // speaks exactly the plain dialogues.
+    void withoutTheNewKeysTheDialoguesStayPlain()
+    {
+        QTemporaryDir folder;
+        const IniFile ini(folder.filePath(u"Tavrino.ini"_s));
+        FakeServer pop3, smtp;
+        QVERIFY(ini.SetIniParms(TavrinoSection, {{u"UserID"_s, u"user1"_s},
+                                                 {u"Password"_s, u"pass"_s},
+                                                 {u"Domain"_s, u"host1"_s},
+                                                 {u"Pop3Server"_s, u"127.0.0.1"_s},
+                                                 {u"Pop3Port"_s, QString::number(pop3.port())},
+                                                 {u"SmtpServer"_s, u"127.0.0.1"_s},
+                                                 {u"SmtpPort"_s, QString::number(smtp.port())}}));
+        const QStringList values = ReadTavrinoValues(ini);
+        pop3.pop3Login("+OK 0 0").expect("QUIT").send("+OK");
+        Pop3Check check(Pop3SettingsFrom(values, folder.path()));
+        QSignalSpy finished(&check, &Pop3Check::checkFinished), closed(&check, &Pop3Job::closed);
+        check.start();
+        QVERIFY(finished.wait(5000));
+        check.quit();
+        QVERIFY(closed.wait(5000));
+        QCOMPARE(pop3.wire(), QByteArray("USER user1\r\nPASS pass\r\nSTAT\r\nQUIT\r\n"));
+
+        smtp.send("220 hi").expect("*").send("250 ok").expect("*").send("250 ok");
+        smtp.expect("*").send("250 ok").expect("*").send("354 go").expect(".").send("250 ok");
+        smtp.expect("QUIT").send("221 bye");
+        SmtpSend job(SmtpSettingsFrom(values, folder.path()));
+        QSignalSpy done(&job, &SmtpSend::closed);
+        job.sendMail(u"me@host1"_s, {u"a@b"_s}, "x");
+        QVERIFY(done.wait(5000));
+        QCOMPARE(smtp.wire(), QByteArray("HELO host1\r\nMAIL FROM:<me@host1>\r\nRCPT TO:<a@b>\r\n"
+                                         "DATA\r\nx\r\n\r\n.\r\nQUIT\r\n"));
+    }
+
+    void secured_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("outcome"); // the first line of the failure, or "done"
+        QTest::addColumn<QByteArray>("wire"); // what the server got, without the mail
+        const QString untrusted = u"TLS:サーバーの証明書を信頼できません。"
+                                  u"パスワードもメッセージも送らずに接続を終了しました。"_s;
+        const QString notOffered = u"サーバーが %1 に対応していないため、暗号化できません。"
+                                   u"パスワードもメッセージも送らずに接続を終了しました。"_s;
+        const QByteArray ehlo = "EHLO host1\r\n", starttls = ehlo + "STARTTLS\r\n";
+        QTest::newRow("POP3 over STLS")
+            << 0 << u"done"_s << QByteArray("STLS\r\nUSER user1\r\nPASS pass\r\nSTAT\r\n");
+        QTest::newRow("POP3 server without STLS")
+            << 1 << u"STLS:"_s + notOffered.arg(u"STLS"_s) << QByteArray("STLS\r\n");
+        QTest::newRow("POP3S certificate of another authority") << 2 << untrusted << QByteArray();
+        QTest::newRow("SMTP STARTTLS and AUTH PLAIN")
+            << 3 << u"done"_s << starttls + ehlo + "AUTH PLAIN AHVzZXIxAHBhc3M=\r\n";
+        QTest::newRow("SMTPS and AUTH LOGIN, the only one offered")
+            << 4 << u"done"_s << ehlo + "AUTH LOGIN\r\ndXNlcjE=\r\ncGFzcw==\r\n";
+        QTest::newRow("SMTP server without STARTTLS")
+            << 5 << u"STARTTLS:"_s + notOffered.arg(u"STARTTLS"_s) << ehlo;
+        QTest::newRow("SMTP certificate for another host") << 6 << untrusted << starttls;
+        QTest::newRow("SMTP AUTH not offered")
+            << 7
+            << u"AUTH:サーバーが SMTP 認証 (AUTH PLAIN または LOGIN) に対応していないため、"
+               u"パスワードもメッセージも送らずに接続を終了しました。"_s
+            << starttls + ehlo;
+        QTest::newRow("SMTP plain text after the answer to STARTTLS")
+            << 8
+            << u"TLS:サーバーとの暗号化通信を確立できませんでした。"
+               u"パスワードもメッセージも送らずに接続を終了しました。"_s
+            << starttls;
+    }
+    // Nothing secret leaves the desk unless the connection is secured and
+    // the certificate is the server's; the server's transcript shows it.
+    void secured()
+    {
+        QFETCH(int, kind);
+        FakeServer server;
+        const QString certificate = kind == 2 ? u"rogue"_s : kind == 6 ? u"otherhost"_s : u"good"_s;
+        server.useCertificate(m_certs.filePath(certificate + u".pem"_s),
+                              m_certs.filePath(certificate + u".key"_s), kind == 2 || kind == 4);
+        TlsSettings tls{kind == 2 || kind == 4 ? TlsMode::Implicit : TlsMode::Upgrade,
+                        m_certs.filePath(u"ca.pem"_s),
+                        {}};
+        QStringList outcomes, status;
+        QSignalSpy *closed = nullptr;
+        std::unique_ptr<QObject> job;
+        if (kind <= 2) {
+            server.send("+OK");
+            if (kind == 0) {
+                server.expect("STLS").send("+OK go").startTls().pop3Login("+OK 0 0");
+            } else if (kind == 1) {
+                server.expect("STLS").send("-ERR no");
+            }
+            Pop3Settings s = Pop3At(server.port());
+            s.server = u"localhost"_s;
+            s.tls = tls;
+            auto *check = new Pop3Check(s);
+            job.reset(check);
+            connect(check, &Pop3Check::checkFinished, this, [&] { outcomes << u"done"_s; });
+            connect(check, &Pop3Job::failed, this, [&](const QString &e) { outcomes << e; });
+            connect(check, &Pop3Job::statusText, this, [&](const QString &t) { status << t; });
+            closed = new QSignalSpy(check, &Pop3Job::failed);
+            check->start();
+        } else {
+            const QByteArray auth =
+                "250-host1\r\n250 AUTH " + QByteArray(kind == 4 ? "LOGIN" : "PLAIN LOGIN");
+            server.send("220 hi").expect("EHLO host1");
+            if (kind == 4)
+                server.send(auth).expect("AUTH LOGIN").send("334 VXNlcm5hbWU6").expect("dXNlcjE=");
+            if (kind == 4)
+                server.send("334 UGFzc3dvcmQ6").expect("cGFzcw==").send("235 ok");
+            if (kind == 5)
+                server.send("250-host1\r\n250 AUTH PLAIN");
+            if (kind == 3 || kind == 6 || kind == 7 || kind == 8)
+                server.send("250-host1\r\n250 STARTTLS").expect("STARTTLS");
+            if (kind == 8)
+                server.send("220 go\r\n250 injected");
+            if (kind == 3 || kind == 6 || kind == 7)
+                server.send("220 go").startTls().expect("EHLO host1");
+            if (kind == 3)
+                server.send(auth).expect("AUTH PLAIN AHVzZXIxAHBhc3M=").send("235 ok");
+            if (kind == 7)
+                server.send("250 host1");
+            if (kind == 3 || kind == 4) {
+                server.expect("MAIL FROM:<user1@host1>").send("250 ok").expect("*").send("250 ok");
+                server.expect("DATA").send("354 go").expect("x").expect("").expect(".");
+                server.send("250 ok").expect("QUIT").send("221 bye");
+            }
+            SmtpSend::Settings s{u"localhost"_s,
+                                 QString::number(server.port()),
+                                 u"host1"_s,
+                                 {},
+                                 tls,
+                                 true,
+                                 u"user1"_s,
+                                 u"pass"_s};
+            s.limits.replyTimeoutMs = 5000;
+            auto *send = new SmtpSend(s);
+            job.reset(send);
+            connect(send, &SmtpSend::sent, this, [&] { outcomes << u"done"_s; });
+            connect(send, &SmtpSend::failed, this, [&](const QString &e) { outcomes << e; });
+            connect(send, &SmtpSend::statusText, this, [&](const QString &t) { status << t; });
+            closed = new QSignalSpy(send, &SmtpSend::closed);
+            send->sendMail(u"user1@host1"_s, {u"a@b"_s}, "x");
+        }
+        std::unique_ptr<QSignalSpy> ownSpy(closed);
+        QTRY_VERIFY_WITH_TIMEOUT(!outcomes.isEmpty(), 10000);
+        QFETCH(QString, outcome);
+        QCOMPARE(outcomes.first().section(u"\r\n"_s, 0, 0), outcome);
+        if (kind == 2 || kind == 6) // followed by the reason the certificate was refused
+            QVERIFY(!outcomes.first().section(u"\r\n"_s, 1).isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(server.done() || outcome != u"done"_s, 10000);
+        QVERIFY2(server.failure().isEmpty(), qPrintable(server.failure()));
+        QFETCH(QByteArray, wire);
+        const QByteArray got = server.wire();
+        QCOMPARE(got.left(kind == 3 || kind == 4 ? wire.size() : got.size()), wire);
+        // Credentials never show.
+        QVERIFY(!status.join('|').contains(u"pass"_s) && !status.join('|').contains(u"AHVz"_s));
+        if (kind == 3)
+            QVERIFY(status.contains(u"AUTH ****"_s));
+    }
+
     void dotStuffing()
     {
         QCOMPARE(SmtpDataBlock(".\r\n.abc\r\nx.\r\n..\r\nend"),
                  QByteArray("..\r\n..abc\r\nx.\r\n...\r\nend\r\n\r\n.\r\n"));
         QCOMPARE(SmtpDataBlock("a\r\n"), QByteArray("a\r\n\r\n.\r\n"));
     }
+
+private:
+    QTemporaryDir m_certs;
 };
 
 QTEST_GUILESS_MAIN(TestDialogues)
