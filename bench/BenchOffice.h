@@ -21,12 +21,16 @@
 class BenchOffice
 {
 public:
-    BenchOffice()
+    /// With tls, the office in its TLS mode: STLS, STARTTLS and AUTH required.
+    explicit BenchOffice(bool tls = false)
     {
-        m_dir = QStringLiteral("/tmp/tavbench-%1").arg(QCoreApplication::applicationPid());
+        m_dir = QStringLiteral("/tmp/tavbench%1-%2")
+                    .arg(tls ? QStringLiteral("t") : QString())
+                    .arg(QCoreApplication::applicationPid());
         QProcess start;
         start.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        start.start(script("mailoffice-start.sh"), {m_dir});
+        start.start(script("mailoffice-start.sh"),
+                    tls ? QStringList{QStringLiteral("--tls"), m_dir} : QStringList{m_dir});
         m_up = start.waitForFinished(120000) && start.exitCode() == 0;
         QFile env(m_dir + QStringLiteral("/ports.env"));
         if (m_up && env.open(QIODevice::ReadOnly)) {
@@ -37,6 +41,8 @@ public:
                     m_pop3Port = line.mid(10).trimmed().toUShort();
                 else if (line.startsWith("MAIL_DOMAIN="))
                     m_domain = QString::fromLatin1(line.mid(12).trimmed());
+                else if (line.startsWith("CA_FILE="))
+                    m_caFile = QString::fromLocal8Bit(line.mid(8).trimmed());
             }
         }
     }
@@ -65,6 +71,8 @@ public:
     quint16 smtpPort() const { return m_smtpPort; }
     quint16 pop3Port() const { return m_pop3Port; }
     QString domain() const { return m_domain; }
+    /// The office's certificate authority; empty in the plain mode.
+    QString caFile() const { return m_caFile; }
 
     /// Runs a python3 script with arguments; returns its standard output.
     static QByteArray python(const QString &code, const QStringList &args)
@@ -107,6 +115,7 @@ private:
     quint16 m_smtpPort = 0;
     quint16 m_pop3Port = 0;
     QString m_domain;
+    QString m_caFile;
 };
 
 /// A helper process spoken to in lines: one request line in, one reply line out.

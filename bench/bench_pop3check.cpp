@@ -11,8 +11,12 @@
 // its peak memory is its own: one per mailbox size for the known memos, one
 // per run for the large ones.
 //
-// Usage (as root; starts a private mail office): bench_pop3check
-// Child modes: --known PORT USER PASS COUNT KEYFILE   (commands on stdin)
+//  - one check of 1,000 known memos over STLS on the office in its TLS mode,
+//    against poplib with stls() (the floor speaks no TLS).
+//
+// Usage (as root; starts private mail offices): bench_pop3check
+// Child modes: --known PORT USER PASS COUNT KEYFILE [CAFILE]  (commands on
+//              stdin; with CAFILE over STLS)
 //              --large PORT USER PASS
 
 #include "BenchOffice.h"
@@ -62,9 +66,12 @@ long PeakRssKb()
     return 0;
 }
 
-Pop3Settings SettingsFor(const char *port, const char *user, const char *pass)
+Pop3Settings SettingsFor(const char *port, const char *user, const char *pass,
+                         const char *caFile = nullptr)
 {
     Pop3Settings settings;
+    if (caFile)
+        settings.tls = {TlsMode::Upgrade, QString::fromLocal8Bit(caFile), {}};
     settings.server = QStringLiteral("127.0.0.1");
     settings.port = QString::fromLatin1(port);
     settings.userId = QString::fromLatin1(user);
@@ -124,7 +131,7 @@ int RunKnownChild(char **argv)
 {
     const int count = std::atoi(argv[5]);
     const QString keyFile = QString::fromLocal8Bit(argv[6]);
-    MailCheck check(SettingsFor(argv[2], argv[3], argv[4]), QStringLiteral("0"));
+    MailCheck check(SettingsFor(argv[2], argv[3], argv[4], argv[7]), QStringLiteral("0"));
     check.setMaxViewers(std::numeric_limits<int>::max()); // every memo shows at once
     int shown = 0;
     QObject::connect(&check, &MailCheck::showMemo, [&shown] { ++shown; });
@@ -226,8 +233,10 @@ int RunLargeChild(char **argv)
 /// connection, then waits until the mailbox holds TOTAL messages; prints
 /// the count it saw.
 const char *FillScript = R"(
-import poplib, smtplib, sys, time
+import poplib, smtplib, ssl, sys, time
 smtp_port, pop_port, sender, to, user, password, path, total = sys.argv[1:9]
+ca = sys.argv[9] if len(sys.argv) > 9 else None
+context = ssl.create_default_context(cafile=ca) if ca else None
 data = open(path, 'rb').read()
 mails, pos = [], 0
 while pos < len(data):
@@ -236,12 +245,17 @@ while pos < len(data):
     mails.append(data[nl + 1:nl + 1 + size])
     pos = nl + 1 + size
 s = smtplib.SMTP('127.0.0.1', int(smtp_port), local_hostname='localhost')
+if ca:
+    s.starttls(context=context)
+    s.login('user1', 'pass1')
 for m in mails:
     s.sendmail(sender, [to], m)
 s.quit()
 deadline = time.time() + 240
 while True:
     p = poplib.POP3('127.0.0.1', int(pop_port))
+    if ca:
+        p.stls(context=context)
     p.user(user); p.pass_(password)
     n = p.stat()[0]
     p.quit()
@@ -253,13 +267,19 @@ print(n)
 
 /// One check per line on stdin: connect to the last RETR answer timed;
 /// replies "SECONDS COUNT SHA1" with the SHA-1 over the contents as the
-/// floor computes it (after the timing).
+/// floor computes it (after the timing). With a CA file, over STLS, and the
+/// answers of each check written to DUMPFILE as the floor returns them
+/// ("+OK" line to terminator, each after "LENGTH\n").
 const char *PoplibScript = R"(
-import hashlib, poplib, sys, time
+import hashlib, poplib, ssl, sys, time
 port, user, password = int(sys.argv[1]), sys.argv[2], sys.argv[3]
+ca = sys.argv[4] if len(sys.argv) > 4 else None
+context = ssl.create_default_context(cafile=ca) if ca else None
 for line in sys.stdin:
     t0 = time.perf_counter()
     p = poplib.POP3('127.0.0.1', port)
+    if ca:
+        p.stls(context=context)
     p.user(user); p.pass_(password)
     n = p.stat()[0]
     got = [p.retr(i)[1] for i in range(1, n + 1)]
@@ -269,6 +289,12 @@ for line in sys.stdin:
     for lines in got:
         for l in lines:
             h.update(l + b'\r\n')
+    if ca:
+        with open(sys.argv[5], 'wb') as out:
+            for lines in got:
+                a = b'+OK\r\n' + b''.join((b'.' + l if l.startswith(b'.') else l) + b'\r\n'
+                                          for l in lines) + b'.\r\n'
+                out.write(b'%d\n' % len(a) + a)
     print('%.6f %d %s' % (t1 - t0, n, h.hexdigest()), flush=True)
 )";
 
@@ -442,6 +468,63 @@ bool MeasureKnown(const BenchOffice &office, int memos, KnownFigures &figures)
     return good;
 }
 
+/// One check of the known memos over STLS, Tavrino against poplib with
+/// stls(), run in turn; the medians in ms, or false on any failure or
+/// difference of contents.
+bool MeasureKnownTls(const BenchOffice &office, int memos, double &tavrinoMs, double &poplibMs)
+{
+    const QString port = QString::number(office.pop3Port());
+    const QString user = QStringLiteral("user%1").arg(KnownUser);
+    const QString pass = QStringLiteral("pass%1").arg(KnownUser);
+    QTemporaryFile keyFile, dumpFile;
+    keyFile.open();
+    dumpFile.open();
+    LineChild tavrino(QCoreApplication::applicationFilePath(),
+                      {QStringLiteral("--known"), port, user, pass, QString::number(memos),
+                       keyFile.fileName(), office.caFile()});
+    LineChild poplib(
+        QStringLiteral("python3"),
+        PythonArgs(PoplibScript, {port, user, pass, office.caFile(), dumpFile.fileName()}));
+    if (tavrino.readLine(ChildTimeoutMs) != "ready " + QByteArray::number(memos)) {
+        std::fprintf(stderr, "first listing over STLS failed\n");
+        return false;
+    }
+    std::vector<double> ours, theirs;
+    for (int run = 0; run < KnownRuns; ++run) {
+        const QList<QByteArray> r = tavrino.ask("check", ChildTimeoutMs).split(' ');
+        const QList<QByteArray> p = poplib.ask("check", ChildTimeoutMs).split(' ');
+        if (r.size() != 8 || r[1] != "1" || r[4] != "0" || r[7].toInt() != memos || p.size() != 3 ||
+            p[1].toInt() != memos) {
+            std::fprintf(stderr, "check over STLS failed: \"%s\" / \"%s\"\n",
+                         r.join(' ').constData(), p.join(' ').constData());
+            return false;
+        }
+        ours.push_back(r[3].toDouble());
+        theirs.push_back(p[0].toDouble() * 1e3);
+    }
+    // The program's listing against the answers poplib retrieved.
+    QList<QByteArray> answers;
+    const QByteArray dump = dumpFile.readAll();
+    for (qsizetype pos = 0; pos < dump.size();) {
+        const qsizetype nl = dump.indexOf('\n', pos);
+        const qsizetype size = dump.mid(pos, nl - pos).toLongLong();
+        answers.append(dump.mid(nl + 1, size));
+        pos = nl + 1 + size;
+    }
+    tavrino.ask("keys", ChildTimeoutMs);
+    QFile keys(keyFile.fileName());
+    keys.open(QIODevice::ReadOnly);
+    const QStringList listed = QString::fromUtf8(keys.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    tavrino.ask("quit", ChildTimeoutMs);
+    tavrinoMs = Median(ours);
+    poplibMs = Median(theirs);
+    if (listed != KeysOf(answers) || listed.size() != memos) {
+        std::fprintf(stderr, "keys over STLS differ from poplib's answers\n");
+        return false;
+    }
+    return true;
+}
+
 struct LargeFigures
 {
     double mb = 0;
@@ -561,13 +644,42 @@ int RunParent()
     }
     const double perMbRatio = (large[1].tavrino / large[1].mb) / (large[0].tavrino / large[0].mb);
     std::printf("time per MB at 60 MB / at 10 MB: %.2f (1.00 is linear)\n", perMbRatio);
+
+    // Over STLS, on the office in its TLS mode (its SMTP wants STARTTLS and AUTH).
+    BenchOffice tlsOffice(true);
+    if (!tlsOffice.ready())
+        return 1;
+    constexpr int TlsMemos = 1000;
+    const QList<QByteArray> tlsMemos = KnownMemos(tlsOffice, 0, TlsMemos);
+    QTemporaryFile tlsFill;
+    tlsFill.open();
+    for (const QByteArray &mail : tlsMemos)
+        tlsFill.write(QByteArray::number(mail.size()) + '\n' + mail);
+    tlsFill.flush();
+    const QString login = QStringLiteral("user%1").arg(KnownUser);
+    const QByteArray seen = BenchOffice::python(
+        QString::fromLatin1(FillScript),
+        {QString::number(tlsOffice.smtpPort()), QString::number(tlsOffice.pop3Port()),
+         QStringLiteral("user1@") + tlsOffice.domain(),
+         login + QLatin1Char('@') + tlsOffice.domain(), login,
+         QStringLiteral("pass%1").arg(KnownUser), tlsFill.fileName(), QString::number(TlsMemos),
+         tlsOffice.caFile()});
+    double tlsOurs = 0, tlsPoplib = 0;
+    if (seen.trimmed().toInt() != TlsMemos || !tlsOffice.waitQueueEmpty(60000) ||
+        !MeasureKnownTls(tlsOffice, TlsMemos, tlsOurs, tlsPoplib)) {
+        std::fprintf(stderr, "the check over STLS could not be measured\n");
+        return 1;
+    }
+    std::printf("Mail check of %d known memos over STLS, median of %d runs each, run in turn: "
+                "Tavrino %.1f ms, poplib with stls() %.1f ms\n",
+                TlsMemos, KnownRuns, tlsOurs, tlsPoplib);
     std::printf("ratios: Tavrino/floor %.2f (1000) %.2f (10000); Tavrino/poplib %.2f (1000) "
                 "%.2f (10000); per memo 10000/1000 %.2f; large Tavrino/floor %.2f (10 MB) "
-                "%.2f (60 MB); per MB 60/10 %.2f\n",
+                "%.2f (60 MB); per MB 60/10 %.2f; STLS Tavrino/poplib %.2f (1000)\n",
                 known[0].tavrino / known[0].floor, known[1].tavrino / known[1].floor,
                 known[0].tavrino / known[0].poplib, known[1].tavrino / known[1].poplib,
                 perMemoRatio, large[0].tavrino / large[0].floor, large[1].tavrino / large[1].floor,
-                perMbRatio);
+                perMbRatio, tlsOurs / tlsPoplib);
     if (!good)
         std::fprintf(stderr, "outputs differed from the references'\n");
     return good ? 0 : 1;
@@ -578,7 +690,7 @@ int RunParent()
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    if (argc == 7 && std::strcmp(argv[1], "--known") == 0)
+    if ((argc == 7 || argc == 8) && std::strcmp(argv[1], "--known") == 0)
         return RunKnownChild(argv);
     if (argc == 5 && std::strcmp(argv[1], "--large") == 0)
         return RunLargeChild(argv);

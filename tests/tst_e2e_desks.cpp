@@ -10,18 +10,6 @@
 
 #include <QtTest>
 
-/// A program folder of its own, holding copies of the real components.
-bool CopyComponents(const QString &folder)
-{
-    for (const char *file :
-         {"libTavReply.so", "libTavOptions.so", "libtavui.so", "libmailtext.so", "Tavrino.html"}) {
-        if (!QFile::copy(qEnvironmentVariable("TAV_PROGRAM_DIR") + '/' + file,
-                         folder + '/' + QLatin1String(file)))
-            return false;
-    }
-    return true;
-}
-
 /// The real reply component, from a folder of its own holding desk B's
 /// configuration; the options component stays a fake.
 struct ReplyOfB : ComponentHost

@@ -95,6 +95,18 @@ struct Desk
     }
 };
 
+/// A program folder of its own, holding copies of the real components.
+inline bool CopyComponents(const QString &folder)
+{
+    for (const char *file :
+         {"libTavReply.so", "libTavOptions.so", "libtavui.so", "libmailtext.so", "Tavrino.html"}) {
+        if (!QFile::copy(qEnvironmentVariable("TAV_PROGRAM_DIR") + '/' + file,
+                         folder + '/' + QLatin1String(file)))
+            return false;
+    }
+    return true;
+}
+
 /// Records every message box, modal or not, once as "icon title: text" and
 /// (while dismiss is set, and once it has been open holdMs) presses its OK.
 class BoxCatcher : public QObject
