@@ -3,31 +3,51 @@
 # Postfix (SMTP) and Dovecot (POP3), listening on 127.0.0.1 only, with all
 # configuration, queues, mailboxes and logs under DIR.
 #
-# Usage: scripts/mailoffice-start.sh DIR [SMTP_PORT POP3_PORT]
+# Usage: scripts/mailoffice-start.sh [--tls] DIR [SMTP_PORT POP3_PORT]
+#        scripts/mailoffice-start.sh --tls DIR SMTP_PORT POP3_PORT SMTPS_PORT POP3S_PORT
 #
+#   --tls      TLS mode (see below). Without it: plain text, no TLS at all.
 #   DIR        working folder, created if missing. Keep the path short
 #              (e.g. from `mktemp -d /tmp/tavmo.XXXX`): Dovecot's socket
 #              paths under it must fit in 108 bytes.
-#   SMTP_PORT, POP3_PORT
-#              loopback ports to listen on. Without them the ports of an
-#              earlier run in DIR are reused when still free, else free
-#              ports are picked.
+#   SMTP_PORT, POP3_PORT (and with --tls SMTPS_PORT, POP3S_PORT)
+#              loopback ports to listen on. Ports not given are those of an
+#              earlier run in DIR when still free, else free ports are picked.
 #
 # Afterwards:
-#   DIR/ports.env   SMTP_PORT=… POP3_PORT=… MAIL_DOMAIN=… MAIL_HOST=…
+#   DIR/ports.env   SMTP_PORT=… POP3_PORT=… MAIL_DOMAIN=… MAIL_HOST=… TLS=0|1
+#                   and with --tls also SMTPS_PORT=… POP3S_PORT=…
+#                   CA_FILE=DIR/tls/ca.pem TLS_DIR=DIR/tls
 #                   (shell syntax, for `. DIR/ports.env`)
 #   DIR/users.txt   one "login password address" line per mailbox, 50 in
 #                   all: "user1 pass1 user1@tavrino.test" .. "user50 pass50
 #                   user50@tavrino.test"
-#   DIR/log/        postfix.log, dovecot.log
+#   DIR/log/        postfix.log, dovecot.log (and with --tls openssl.log)
 #
 # Mailboxes user1..user50 @ tavrino.test, passwords pass1..pass50. POP3
-# accepts the login "user1" as well as "user1@tavrino.test". Plain-text
-# login, no TLS. Mail for other domains is refused.
+# accepts the login "user1" as well as "user1@tavrino.test". Mail for other
+# domains is refused. Without --tls: plain-text login, no TLS.
+#
+# With --tls the same mailboxes, but:
+#   SMTP_PORT    offers STARTTLS; AUTH PLAIN/LOGIN only after it, and no mail
+#                is accepted without AUTH (same logins and passwords as POP3)
+#   SMTPS_PORT   SMTP inside TLS from the first byte, AUTH required as well
+#   POP3_PORT    offers STLS; no login before it
+#   POP3S_PORT   POP3 inside TLS from the first byte
+# and DIR/tls/ holds, made with openssl (and kept while valid):
+#   ca.pem ca.key              the office's own authority (CA_FILE)
+#   server.pem server.key      CN=localhost, DNS:localhost, IP:127.0.0.1,
+#                              signed by ca.pem; what both daemons present
+#   otherca.pem otherca.key    a second, unrelated authority
+#   rogue.pem rogue.key        localhost/127.0.0.1, but signed by otherca.pem
+#   otherhost.pem otherhost.key  signed by ca.pem, but for
+#                              DNS:mail.example.invalid only
+# The last two exist for tests of clients that must refuse them.
 #
 # Needs root (Postfix's master runs as root). Creates the system user
 # "tavmail" (owner of the mailboxes) when it does not exist yet.
-# If DIR already holds a running office, says so and succeeds.
+# If DIR already holds a running office in the same mode, says so and
+# succeeds; one in the other mode is stopped and started again.
 # Stop with scripts/mailoffice-stop.sh DIR.
 set -eu
 unset MAIL_CONFIG
@@ -42,11 +62,21 @@ say() { echo "mailoffice-start: $*"; }
 # shellcheck source=scripts/mailoffice-lib.sh
 . "$(dirname "$0")/mailoffice-lib.sh"
 
-[ $# -eq 1 ] || [ $# -eq 3 ] || die "usage: $0 DIR [SMTP_PORT POP3_PORT]"
+TLS=0
+if [ "${1:-}" = --tls ]; then
+    TLS=1
+    shift
+fi
+[ $# -eq 1 ] || [ $# -eq 3 ] || { [ $TLS -eq 1 ] && [ $# -eq 5 ]; } ||
+    die "usage: $0 [--tls] DIR [SMTP_PORT POP3_PORT]" \
+        "(with --tls optionally also SMTPS_PORT POP3S_PORT)"
 [ "$(id -u)" -eq 0 ] || die "must run as root (Postfix's master needs it)"
 for prog in /usr/sbin/postfix /usr/sbin/dovecot /usr/sbin/postconf; do
     [ -x "$prog" ] || die "$prog missing; run scripts/install-deps.sh"
 done
+if [ $TLS -eq 1 ]; then
+    command -v openssl >/dev/null || die "openssl missing; run scripts/install-deps.sh"
+fi
 
 mkdir -p "$1"
 DIR=$(cd "$1" && pwd -P)
@@ -73,17 +103,19 @@ DVDIR=$DIR/dovecot
 DVRUN=$DVDIR/run
 MAILDIR=$DIR/mail
 LOGDIR=$DIR/log
+TLSDIR=$DIR/tls
 
 PY=$(command -v /usr/bin/python3 || command -v python3 || true)
 
 # --- helpers ----------------------------------------------------------------
 
+# Prints $1 distinct free loopback ports.
 pick_ports() {
-    [ -n "$PY" ] || die "python3 needed to pick free ports; give SMTP_PORT POP3_PORT"
-    "$PY" - <<'EOF'
-import socket
+    [ -n "$PY" ] || die "python3 needed to pick free ports; give all the ports"
+    "$PY" - "$1" <<'EOF'
+import socket, sys
 socks = []
-for _ in range(2):
+for _ in range(int(sys.argv[1])):
     s = socket.socket()
     s.bind(("127.0.0.1", 0))
     socks.append(s)
@@ -101,6 +133,27 @@ greets() (
     exit 1
 )
 
+# Like greets, for a port that speaks TLS from the first byte: the greeting
+# must come through a handshake that verifies server.pem for "localhost".
+# Without python3, a port that accepts a connection will do.
+tls_greets() {
+    if [ -z "$PY" ]; then
+        if port_free "$1"; then return 1; fi
+        return 0
+    fi
+    "$PY" - "$1" "$2" "$TLSDIR/ca.pem" <<'EOF'
+import socket, ssl, sys
+port, want, ca = int(sys.argv[1]), sys.argv[2].encode(), sys.argv[3]
+ctx = ssl.create_default_context(cafile=ca)
+with socket.create_connection(("127.0.0.1", port), timeout=2) as raw:
+    with ctx.wrap_socket(raw, server_hostname="localhost") as s:
+        s.settimeout(2)
+        line = s.makefile("rb").readline()
+        s.sendall(b"QUIT\r\n")
+sys.exit(0 if line.startswith(want) else 1)
+EOF
+}
+
 show_logs() {
     echo "----- postfix check -----" >&2
     /usr/sbin/postfix -c "$PFCONF" check >&2 2>&1 || true
@@ -112,12 +165,116 @@ show_logs() {
     done
 }
 
+# Value of key $1 in an earlier run's ports.env, or nothing.
+old_env() { sed -n "s/^$1=//p" "$DIR/ports.env" 2>/dev/null || true; }
+
+# Succeeds when no two of the non-empty arguments are equal.
+distinct() { [ -z "$(printf '%s\n' "$@" | sed '/^$/d' | sort | uniq -d)" ]; }
+
+# Checks a port given on the command line.
+check_port() {
+    case "$1" in '' | *[!0-9]*) die "bad port: $1" ;; esac
+    if [ "$1" -lt 1024 ] || [ "$1" -gt 65535 ]; then
+        die "port must be 1024..65535: $1"
+    fi
+    port_free "$1" || die "port $1 on 127.0.0.1 is already in use"
+}
+
+# Files a TLS office needs under $TLSDIR, all with a key of their own.
+TLS_NAMES="ca server otherca rogue otherhost"
+
+# Succeeds when $TLSDIR holds every certificate and key, each key matching
+# its certificate, each certificate valid for two more days at least (no
+# test or demo should see one expire) and signed by the right authority.
+tls_files_ok() {
+    local n cert key
+    for n in $TLS_NAMES; do
+        cert=$TLSDIR/$n.pem key=$TLSDIR/$n.key
+        [ -s "$cert" ] && [ -s "$key" ] || return 1
+        openssl x509 -in "$cert" -noout -checkend 172800 >/dev/null 2>&1 || return 1
+        [ "$(openssl x509 -in "$cert" -noout -pubkey 2>/dev/null)" = \
+            "$(openssl pkey -in "$key" -pubout 2>/dev/null)" ] || return 1
+    done
+    openssl verify -CAfile "$TLSDIR/ca.pem" "$TLSDIR/server.pem" "$TLSDIR/otherhost.pem" \
+        >/dev/null 2>&1 &&
+        openssl verify -CAfile "$TLSDIR/otherca.pem" "$TLSDIR/rogue.pem" >/dev/null 2>&1
+}
+
+# Makes all certificates and keys anew in $TLSDIR.new, then puts that folder
+# in place of $TLSDIR. RSA 2048, 90 days.
+make_tls_files() {
+    local t=$TLSDIR.new log=$LOGDIR/openssl.log
+    rm -rf "$t"
+    mkdir -p "$t"
+    chmod 700 "$t"
+    cat >"$t/openssl.cnf" <<'EOF'
+# Certificate profiles of the Tavrino mail office (generated).
+[req]
+distinguished_name = dn
+prompt = no
+[dn]
+CN = Tavrino mail office
+[ca]
+basicConstraints = critical, CA:TRUE
+keyUsage = critical, keyCertSign, cRLSign
+subjectKeyIdentifier = hash
+[server]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature, keyEncipherment
+extendedKeyUsage = serverAuth
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+subjectAltName = DNS:localhost, IP:127.0.0.1
+[otherhost]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature, keyEncipherment
+extendedKeyUsage = serverAuth
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+subjectAltName = DNS:mail.example.invalid
+EOF
+    # name, profile, subject, signing authority ("-": signed by itself)
+    : >"$log"
+    while IFS='|' read -r n prof subj ca; do
+        set -- -x509 -new -newkey rsa:2048 -nodes -days 90 -config "$t/openssl.cnf" \
+            -extensions "$prof" -subj "$subj" -keyout "$t/$n.key" -out "$t/$n.pem"
+        [ "$ca" = - ] || set -- "$@" -CA "$t/$ca.pem" -CAkey "$t/$ca.key"
+        if ! openssl req "$@" >>"$log" 2>&1; then
+            tail -n 20 "$log" >&2
+            die "openssl could not make $n.pem (see $log)"
+        fi
+    done <<'EOF'
+ca|ca|/O=Tavrino/CN=Tavrino mail office CA|-
+server|server|/O=Tavrino/CN=localhost|ca
+otherca|ca|/O=Tavrino/CN=Tavrino other CA (not trusted)|-
+rogue|server|/O=Tavrino/CN=localhost|otherca
+otherhost|otherhost|/O=Tavrino/CN=mail.example.invalid|ca
+EOF
+    # Both daemons read server.key as root before they drop privileges.
+    # rogue.key and otherhost.key guard nothing: readable by all, so that a
+    # test may serve them from an unprivileged process.
+    chmod 600 "$t"/*.key
+    chmod 644 "$t"/*.pem "$t/rogue.key" "$t/otherhost.key" "$t/openssl.cnf"
+    chmod 755 "$t"
+    rm -rf "$TLSDIR"
+    mv "$t" "$TLSDIR"
+}
+
 # --- already running? ---------------------------------------------------------
 
 if pfpid=$(postfix_pid) && dvpid=$(dovecot_pid); then
-    say "mail office in $DIR is already running (postfix $pfpid, dovecot $dvpid)"
-    [ -f "$DIR/ports.env" ] && cat "$DIR/ports.env"
-    exit 0
+    running_tls=$(old_env TLS)
+    if [ "${running_tls:-0}" = "$TLS" ]; then
+        say "mail office in $DIR is already running (postfix $pfpid, dovecot $dvpid)"
+        [ -f "$DIR/ports.env" ] && cat "$DIR/ports.env"
+        exit 0
+    fi
+    if [ $TLS -eq 1 ]; then
+        say "mail office in $DIR is running without TLS; starting it again with TLS"
+    else
+        say "mail office in $DIR is running with TLS; starting it again without TLS"
+    fi
+    "$(dirname "$0")/mailoffice-stop.sh" "$DIR" >/dev/null
 fi
 # Half running, or leftovers: clear up first.
 if [ -e "$PFQUEUE/pid/master.pid" ] || [ -e "$DVRUN/master.pid" ]; then
@@ -126,31 +283,55 @@ fi
 
 # --- ports ------------------------------------------------------------------------
 
-if [ $# -eq 3 ]; then
+SMTP_PORT=''
+POP3_PORT=''
+SMTPS_PORT=''
+POP3S_PORT=''
+if [ $# -ge 3 ]; then
     SMTP_PORT=$2
     POP3_PORT=$3
-    for p in "$SMTP_PORT" "$POP3_PORT"; do
-        case "$p" in '' | *[!0-9]*) die "bad port: $p" ;; esac
-        if [ "$p" -lt 1024 ] || [ "$p" -gt 65535 ]; then
-            die "port must be 1024..65535: $p"
-        fi
-        port_free "$p" || die "port $p on 127.0.0.1 is already in use"
-    done
+    check_port "$SMTP_PORT"
+    check_port "$POP3_PORT"
     [ "$SMTP_PORT" != "$POP3_PORT" ] || die "SMTP_PORT and POP3_PORT must differ"
-else
-    SMTP_PORT=''
-    POP3_PORT=''
-    if [ -f "$DIR/ports.env" ]; then
-        old_smtp=$(sed -n 's/^SMTP_PORT=//p' "$DIR/ports.env")
-        old_pop3=$(sed -n 's/^POP3_PORT=//p' "$DIR/ports.env")
-        if [ -n "$old_smtp" ] && [ -n "$old_pop3" ] &&
-            port_free "$old_smtp" && port_free "$old_pop3"; then
-            SMTP_PORT=$old_smtp POP3_PORT=$old_pop3
-        fi
+fi
+if [ $# -eq 5 ]; then
+    SMTPS_PORT=$4
+    POP3S_PORT=$5
+    check_port "$SMTPS_PORT"
+    check_port "$POP3S_PORT"
+    distinct "$SMTP_PORT" "$POP3_PORT" "$SMTPS_PORT" "$POP3S_PORT" || die "the four ports must differ"
+fi
+if [ -z "$SMTP_PORT" ]; then
+    old_smtp=$(old_env SMTP_PORT)
+    old_pop3=$(old_env POP3_PORT)
+    if [ -n "$old_smtp" ] && [ -n "$old_pop3" ] &&
+        port_free "$old_smtp" && port_free "$old_pop3"; then
+        SMTP_PORT=$old_smtp POP3_PORT=$old_pop3
     fi
+fi
+if [ $TLS -eq 1 ] && [ -z "$SMTPS_PORT" ]; then
+    old_smtps=$(old_env SMTPS_PORT)
+    old_pop3s=$(old_env POP3S_PORT)
+    if [ -n "$old_smtps" ] && [ -n "$old_pop3s" ] &&
+        distinct "$SMTP_PORT" "$POP3_PORT" "$old_smtps" "$old_pop3s" &&
+        port_free "$old_smtps" && port_free "$old_pop3s"; then
+        SMTPS_PORT=$old_smtps POP3S_PORT=$old_pop3s
+    fi
+fi
+if [ $TLS -eq 0 ]; then
     if [ -z "$SMTP_PORT" ]; then
-        read -r SMTP_PORT POP3_PORT <<<"$(pick_ports)"
+        read -r SMTP_PORT POP3_PORT <<<"$(pick_ports 2)"
     fi
+elif [ -z "$SMTP_PORT" ] || [ -z "$SMTPS_PORT" ]; then
+    # Four free ports, of which those not taken yet fill the gaps.
+    for p in $(pick_ports 4); do
+        case " $SMTP_PORT $POP3_PORT $SMTPS_PORT $POP3S_PORT " in *" $p "*) continue ;; esac
+        if [ -z "$SMTP_PORT" ]; then SMTP_PORT=$p
+        elif [ -z "$POP3_PORT" ]; then POP3_PORT=$p
+        elif [ -z "$SMTPS_PORT" ]; then SMTPS_PORT=$p
+        elif [ -z "$POP3S_PORT" ]; then POP3S_PORT=$p
+        fi
+    done
 fi
 
 # --- mailbox owner ---------------------------------------------------------------
@@ -177,6 +358,9 @@ chmod 700 "$PFDATA"
 chown "$MUID:$MGID" "$MAILDIR/$DOMAIN"
 chmod 700 "$MAILDIR/$DOMAIN"
 touch "$LOGDIR/postfix.log" "$LOGDIR/dovecot.log"
+if [ $TLS -eq 1 ] && ! tls_files_ok; then
+    make_tls_files
+fi
 
 : >"$DIR/users.txt.new"
 : >"$PFCONF/vmailbox.new"
@@ -222,6 +406,9 @@ biff = no
 append_dot_mydomain = no
 readme_directory = no
 
+EOF
+if [ $TLS -eq 0 ]; then
+    cat >>"$PFCONF/main.cf" <<EOF
 # No TLS anywhere.
 smtpd_tls_security_level = none
 smtp_tls_security_level = none
@@ -229,6 +416,27 @@ smtp_tls_security_level = none
 # Closed: only the one virtual domain, nothing is relayed.
 smtpd_relay_restrictions = reject_unauth_destination
 smtpd_recipient_restrictions =
+EOF
+else
+    cat >>"$PFCONF/main.cf" <<EOF
+# STARTTLS offered; AUTH (checked by Dovecot, same logins as POP3) only
+# inside TLS. The log tells which connections used TLS and how.
+smtpd_tls_security_level = may
+smtpd_tls_chain_files = $TLSDIR/server.key, $TLSDIR/server.pem
+smtpd_tls_auth_only = yes
+smtpd_tls_loglevel = 1
+smtpd_sasl_auth_enable = yes
+smtpd_sasl_type = dovecot
+smtpd_sasl_path = $DVRUN/auth-postfix
+smtp_tls_security_level = none
+
+# Closed: nothing without AUTH, not even mail for the office's own
+# mailboxes, and with AUTH only the one virtual domain.
+smtpd_relay_restrictions = permit_sasl_authenticated, reject
+smtpd_recipient_restrictions = reject_unauth_destination
+EOF
+fi
+cat >>"$PFCONF/main.cf" <<EOF
 default_transport = error:mail for other domains is not accepted here
 relay_transport = error:mail for other domains is not accepted here
 local_transport = error:local delivery is disabled
@@ -266,6 +474,15 @@ cat >"$PFCONF/master.cf" <<EOF
 # Private Postfix instance of the Tavrino mail office (generated).
 # service type  private unpriv  chroot  wakeup  maxproc command + args
 127.0.0.1:$SMTP_PORT inet n    -       n       -       -       smtpd $O
+EOF
+if [ $TLS -eq 1 ]; then
+    cat >>"$PFCONF/master.cf" <<EOF
+127.0.0.1:$SMTPS_PORT inet n   -       n       -       -       smtpd $O
+  -o smtpd_tls_wrappermode=yes -o smtpd_tls_security_level=encrypt
+tlsmgr    unix  -       -       n       1000?   1       tlsmgr $O
+EOF
+fi
+cat >>"$PFCONF/master.cf" <<EOF
 pickup    unix  n       -       n       60      1       pickup $O
 cleanup   unix  n       -       n       -       0       cleanup $O
 qmgr      unix  n       -       n       300     1       qmgr $O
@@ -292,6 +509,33 @@ touch -d '-10 seconds' "$PFCONF/main.cf" "$PFCONF/master.cf" "$PFCONF/vmailbox"
 
 # --- Dovecot ----------------------------------------------------------------------
 
+if [ $TLS -eq 0 ]; then
+    dv_ssl="ssl = no
+disable_plaintext_auth = no"
+    dv_pop3s="    port = 0"
+    dv_passwd=$DVDIR/users
+else
+    # Dovecot counts a connection whose two ends have the same address as
+    # secure: over loopback, "ssl = required" and "disable_plaintext_auth"
+    # alone would let USER/PASS through before STLS. So the password file is
+    # looked up under a name made of the service and %{secured}, which is
+    # "TLS" only inside TLS, and only these names lead to it: pop3-TLS
+    # (after STLS, or on POP3S) and smtp-secured (Postfix, which offers
+    # AUTH only inside TLS and then says just "secured"). Any other login
+    # finds no file and fails like a wrong password.
+    rm -rf "$DVDIR/logins"
+    mkdir -p "$DVDIR/logins"
+    ln -s ../users "$DVDIR/logins/pop3-TLS"
+    ln -s ../users "$DVDIR/logins/smtp-secured"
+    dv_passwd="$DVDIR/logins/%s-%{secured}"
+    dv_ssl="ssl = required
+ssl_cert = <$TLSDIR/server.pem
+ssl_key = <$TLSDIR/server.key
+disable_plaintext_auth = yes"
+    dv_pop3s="    address = 127.0.0.1
+    port = $POP3S_PORT
+    ssl = yes"
+fi
 cat >"$DVDIR/dovecot.conf" <<EOF
 # Private Dovecot instance of the Tavrino mail office (generated).
 instance_name = $DIR
@@ -300,8 +544,7 @@ state_dir = $DVDIR/state
 log_path = $LOGDIR/dovecot.log
 protocols = pop3
 listen = 127.0.0.1
-ssl = no
-disable_plaintext_auth = no
+$dv_ssl
 auth_mechanisms = plain login
 auth_default_realm = $DOMAIN
 auth_verbose = yes
@@ -316,7 +559,7 @@ shutdown_clients = yes
 
 passdb {
   driver = passwd-file
-  args = scheme=PLAIN username_format=%u $DVDIR/users
+  args = scheme=PLAIN username_format=%u $dv_passwd
 }
 userdb {
   driver = passwd-file
@@ -329,7 +572,7 @@ service pop3-login {
     port = $POP3_PORT
   }
   inet_listener pop3s {
-    port = 0
+$dv_pop3s
   }
 }
 service imap-login {
@@ -361,6 +604,18 @@ service lmtp {
   }
 }
 EOF
+if [ $TLS -eq 1 ]; then
+    cat >>"$DVDIR/dovecot.conf" <<EOF
+# Postfix asks here whether an SMTP AUTH login is good.
+service auth {
+  unix_listener auth-postfix {
+    mode = 0660
+    user = postfix
+    group = postfix
+  }
+}
+EOF
+fi
 chmod 644 "$DVDIR/dovecot.conf"
 
 # --- ports.env ----------------------------------------------------------------------
@@ -370,7 +625,16 @@ SMTP_PORT=$SMTP_PORT
 POP3_PORT=$POP3_PORT
 MAIL_DOMAIN=$DOMAIN
 MAIL_HOST=127.0.0.1
+TLS=$TLS
 EOF
+if [ $TLS -eq 1 ]; then
+    cat >>"$DIR/ports.env.new" <<EOF
+SMTPS_PORT=$SMTPS_PORT
+POP3S_PORT=$POP3S_PORT
+CA_FILE=$TLSDIR/ca.pem
+TLS_DIR=$TLSDIR
+EOF
+fi
 mv -f "$DIR/ports.env.new" "$DIR/ports.env"
 
 # --- start ------------------------------------------------------------------------
@@ -397,18 +661,33 @@ if ! $CLEANENV /usr/sbin/dovecot -c "$DVDIR/dovecot.conf" >>"$LOGDIR/start.out" 
     exit 1
 fi
 
-# Wait for both ports to greet (bounded).
+# Wait for all ports to greet (bounded).
 deadline=$((SECONDS + START_TIMEOUT))
 smtp_ok=''   # "ok" once the port has greeted
 pop3_ok=
+smtps_ok=
+pop3s_ok=
+if [ $TLS -eq 0 ]; then
+    smtps_ok=ok pop3s_ok=ok # no such ports
+fi
 while :; do
     [ -n "$smtp_ok" ] || { greets "$SMTP_PORT" 220 2>/dev/null && smtp_ok=ok; } || true
     [ -n "$pop3_ok" ] || { greets "$POP3_PORT" +OK 2>/dev/null && pop3_ok=ok; } || true
-    [ -n "$smtp_ok" ] && [ -n "$pop3_ok" ] && break
+    [ -n "$smtps_ok" ] || { tls_greets "$SMTPS_PORT" 220 2>/dev/null && smtps_ok=ok; } || true
+    [ -n "$pop3s_ok" ] || { tls_greets "$POP3S_PORT" +OK 2>/dev/null && pop3s_ok=ok; } || true
+    [ -n "$smtp_ok" ] && [ -n "$pop3_ok" ] && [ -n "$smtps_ok" ] && [ -n "$pop3s_ok" ] && break
     if [ $SECONDS -ge $deadline ]; then
-        echo "mailoffice-start: mail office did not answer within ${START_TIMEOUT}s" \
-            "(SMTP 127.0.0.1:$SMTP_PORT ${smtp_ok:-silent}," \
-            "POP3 127.0.0.1:$POP3_PORT ${pop3_ok:-silent})" >&2
+        if [ $TLS -eq 0 ]; then
+            echo "mailoffice-start: mail office did not answer within ${START_TIMEOUT}s" \
+                "(SMTP 127.0.0.1:$SMTP_PORT ${smtp_ok:-silent}," \
+                "POP3 127.0.0.1:$POP3_PORT ${pop3_ok:-silent})" >&2
+        else
+            echo "mailoffice-start: mail office did not answer within ${START_TIMEOUT}s" \
+                "(SMTP 127.0.0.1:$SMTP_PORT ${smtp_ok:-silent}," \
+                "POP3 127.0.0.1:$POP3_PORT ${pop3_ok:-silent}," \
+                "SMTPS 127.0.0.1:$SMTPS_PORT ${smtps_ok:-silent}," \
+                "POP3S 127.0.0.1:$POP3S_PORT ${pop3s_ok:-silent})" >&2
+        fi
         show_logs
         "$(dirname "$0")/mailoffice-stop.sh" "$DIR" >/dev/null 2>&1 || true
         exit 1
@@ -416,5 +695,12 @@ while :; do
     sleep 0.1
 done
 
-say "mail office running in $DIR: SMTP 127.0.0.1:$SMTP_PORT, POP3 127.0.0.1:$POP3_PORT," \
-    "domain $DOMAIN, users user1..user$NUSERS (passwords pass1..pass$NUSERS)"
+if [ $TLS -eq 0 ]; then
+    say "mail office running in $DIR: SMTP 127.0.0.1:$SMTP_PORT, POP3 127.0.0.1:$POP3_PORT," \
+        "domain $DOMAIN, users user1..user$NUSERS (passwords pass1..pass$NUSERS)"
+else
+    say "mail office running in $DIR with TLS: SMTP 127.0.0.1:$SMTP_PORT (STARTTLS)," \
+        "SMTPS 127.0.0.1:$SMTPS_PORT, POP3 127.0.0.1:$POP3_PORT (STLS)," \
+        "POP3S 127.0.0.1:$POP3S_PORT, authority $TLSDIR/ca.pem," \
+        "domain $DOMAIN, users user1..user$NUSERS (passwords pass1..pass$NUSERS)"
+fi

@@ -4,7 +4,21 @@
 # B (user2, 営業部). Closing both desks, or Ctrl+C, stops the mail office.
 # Without a desktop the desks run on a virtual screen shown over VNC.
 # Installs what it needs on Debian 12.
+#
+# Usage: scripts/run.sh [--tls]
+#   --tls   the mail office wants TLS (STARTTLS and SMTP AUTH, STLS), and
+#           the desks are set up for it, trusting the office's own CA.
 set -eu
+TLS_OPT=
+for arg in "$@"; do
+    case "$arg" in
+    --tls) TLS_OPT=--tls ;;
+    *)
+        echo "usage: $0 [--tls]" >&2
+        exit 2
+        ;;
+    esac
+done
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 ./scripts/install-deps.sh
@@ -14,7 +28,7 @@ cmake --build build -j2 --target Tavrino TavOptions TavReply
 DEMO=${TAV_DEMO_DIR:-/tmp/tavrino-demo}
 OFFICE=$DEMO/office
 mkdir -p "$DEMO"
-./scripts/mailoffice-start.sh "$OFFICE"
+./scripts/mailoffice-start.sh ${TLS_OPT:+"$TLS_OPT"} "$OFFICE"
 # shellcheck disable=SC1091
 . "$OFFICE/ports.env"
 
@@ -93,13 +107,18 @@ make_desk() { # folder user password name left
     local desk=$DEMO/$1
     rm -rf "$desk"
     cp -r build/Tavrino "$desk"
-    python3 - "$desk" "$2" "$3" "$4" "$5" "$MAIL_DOMAIN" "$SMTP_PORT" "$POP3_PORT" <<'PY'
+    # With TLS, the CA file to trust; empty without.
+    local ca=
+    [ -z "$TLS_OPT" ] || ca=$CA_FILE
+    python3 - "$desk" "$2" "$3" "$4" "$5" "$MAIL_DOMAIN" "$SMTP_PORT" "$POP3_PORT" "$ca" <<'PY'
 import sys
-desk, user, password, name, left, domain, smtp, pop3 = sys.argv[1:]
+desk, user, password, name, left, domain, smtp, pop3, ca = sys.argv[1:]
+tls = ("Pop3Security=stls\r\nSmtpSecurity=starttls\r\nSmtpAuth=1\r\nCAFile=%s\r\n" % ca
+       if ca else "")
 ini = ("[Tavrino]\r\nUserName=%s\r\nUserID=%s\r\nPassword=%s\r\nDomain=%s\r\n"
-       "Pop3Server=127.0.0.1\r\nPop3Port=%s\r\nSmtpServer=127.0.0.1\r\nSmtpPort=%s\r\n"
+       "Pop3Server=127.0.0.1\r\nPop3Port=%s\r\nSmtpServer=127.0.0.1\r\nSmtpPort=%s\r\n%s"
        "List=members.lst\r\nInterval=10\r\nSleep=0\r\nLeft= %s\r\nTop= 1200\r\n"
-       % (name, user, password, domain, pop3, smtp, left))
+       % (name, user, password, domain, pop3, smtp, tls, left))
 open(desk + "/Tavrino.ini", "wb").write(ini.encode("cp932"))
 members = ("総務部 佐藤;user1@%s\r\n営業部 鈴木;user2@%s\r\n---;\r\n"
            "経理部 高橋;user3@%s\r\n" % (domain, domain, domain))
@@ -110,6 +129,10 @@ make_desk deskA user1 pass1 "総務部 佐藤" 1500
 make_desk deskB user2 pass2 "営業部 鈴木" 8000
 
 echo "Desk A: $DEMO/deskA (user1)   Desk B: $DEMO/deskB (user2)"
+if [ -n "$TLS_OPT" ]; then
+    echo "TLS: POP3 with STLS on $POP3_PORT, SMTP with STARTTLS and AUTH on $SMTP_PORT," \
+        "trusting $CA_FILE."
+fi
 echo "Pick 営業部 鈴木 on desk A, fill in the caller, press 送信(&S):"
 echo "within 10 seconds the memo pops up on desk B."
 echo "Close both desks, or press Ctrl+C here, to stop the desks, the mail office"
