@@ -199,7 +199,7 @@ void LineSession::sendBlock(const QByteArray &block, ReplyForm form)
     write(block);
 }
 
-void LineSession::quit(const QByteArray &command)
+void LineSession::quit(const QByteArray &command, ReplyForm form)
 {
     if (m_closed || m_ending)
         return;
@@ -209,6 +209,7 @@ void LineSession::quit(const QByteArray &command)
         return;
     }
     m_quitCommand = command;
+    m_quitForm = form;
     if (m_awaiting) {
         // The reply on its way is read whole first, so that it is never
         // taken for the answer to the closing command.
@@ -217,7 +218,7 @@ void LineSession::quit(const QByteArray &command)
         return;
     }
     m_awaiting = true;
-    m_framer.expect(ReplyForm::Pop3Line);
+    m_framer.expect(form);
     arm(Watch::Quit, m_limits.quitTimeoutMs);
     write(command + "\r\n");
 }
@@ -288,7 +289,7 @@ void LineSession::deliver(const LineReply &reply)
     if (m_dropNext) {
         m_dropNext = false;
         m_awaiting = true;
-        m_framer.expect(ReplyForm::Pop3Line);
+        m_framer.expect(m_quitForm);
         arm(Watch::Quit, m_limits.quitTimeoutMs);
         write(m_quitCommand + "\r\n");
         return;

@@ -70,7 +70,7 @@ public:
     /// Ends the connection with command ("QUIT"): after the reply being
     /// awaited, if any, which is dropped; its own reply is awaited at most
     /// quitTimeoutMs and never reported. closed() follows.
-    void quit(const QByteArray &command);
+    void quit(const QByteArray &command, ReplyForm form = ReplyForm::Pop3Line);
 
     /// Closes at once; closed() follows unless closed already.
     void abort();
@@ -136,6 +136,7 @@ private:
     bool m_encrypted = false;
     QStringList m_certificateErrors;
     QByteArray m_quitCommand; ///< sent once the awaited reply is whole
+    ReplyForm m_quitForm = ReplyForm::Pop3Line;
     qsizetype m_windowBytes = 0;
 
     static TraceHook s_traceHook;

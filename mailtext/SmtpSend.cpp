@@ -277,7 +277,7 @@ void SmtpSend::onReply(const LineReply &reply)
         m_state = State::Quit;
         Q_EMIT sent();
         // A polite end: the server would log an abrupt close otherwise.
-        m_line.quit("QUIT");
+        m_line.quit("QUIT", ReplyForm::Smtp);
         return;
     case State::Quit:
         return;

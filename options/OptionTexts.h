@@ -16,6 +16,13 @@ inline const QString FrameTiming = QStringLiteral("タイミング");
 inline const QString Address = QStringLiteral("Address:");
 inline const QString Server = QStringLiteral("Server:");
 inline const QString Port = QStringLiteral("Port:");
+inline const QString Security = QStringLiteral("暗号化");
+inline const QString SecurityChoices[] = {QStringLiteral("なし"), QStringLiteral("STARTTLS"),
+                                          QStringLiteral("SSL/TLS")};
+inline const QString Pop3SecurityTip = QStringLiteral("POP3サーバとの通信の暗号化方式");
+inline const QString SmtpSecurityTip = QStringLiteral("SMTPサーバとの通信の暗号化方式");
+inline const QString SmtpAuth = QStringLiteral("SMTP認証");
+inline const QString SmtpAuthTip = QStringLiteral("送信時にSMTPサーバでユーザ認証を行う");
 inline const QString List = QStringLiteral("List:");
 inline const QString ListTip = QStringLiteral("メンバーリストファイルを指定");
 inline const QString Browse = QStringLiteral("...");

@@ -31,9 +31,57 @@ std::pair<int, QString> FirstMissingSetting(const QStringList &values)
 bool WriteSettings(const IniFile &ini, const QStringList &values)
 {
     QList<std::pair<QString, QString>> entries;
-    for (int i = 0; i < TavrinoKeys.size(); ++i)
-        entries.append({TavrinoKeys.at(i), values.value(i).trimmed()});
+    for (int i = 0; i < qMin(values.size(), int(TavrinoKey::SmtpAuth) + 1); ++i)
+        entries.append({TavrinoKeys.at(i), values.at(i).trimmed()});
     return ini.SetIniParms(TavrinoSection, entries);
+}
+
+namespace {
+
+struct SecurityTable
+{
+    const char *values[SecurityChoices];
+    const char *ports[SecurityChoices];
+};
+
+// The names ServerSettings reads, and the ports servers usually listen on.
+const SecurityTable Pop3Table = {{"none", "stls", "tls"}, {"110", "110", "995"}};
+const SecurityTable SmtpTable = {{"none", "starttls", "tls"}, {"25", "587", "465"}};
+
+const SecurityTable &TableOf(int key)
+{
+    return key == TavrinoKey::Pop3Security ? Pop3Table : SmtpTable;
+}
+
+} // namespace
+
+int SecurityChoice(int key, const QString &value)
+{
+    // Lowered as ServerSettings does: case folding would also accept letters
+    // such as the long s, which the program refuses.
+    const QString v = value.trimmed().toLower();
+    if (v.isEmpty())
+        return 0;
+    for (int i = 0; i < SecurityChoices; ++i) {
+        if (v == QLatin1String(TableOf(key).values[i]))
+            return i;
+    }
+    return -1;
+}
+
+QString SecurityValue(int key, int choice)
+{
+    return QLatin1String(TableOf(key).values[choice]);
+}
+
+QString ProposedPort(int key, int choice, const QString &port)
+{
+    const SecurityTable &table = TableOf(key);
+    const QString typed = port.trimmed();
+    bool usual = typed.isEmpty();
+    for (const char *p : table.ports)
+        usual = usual || typed == QLatin1String(p);
+    return usual ? QLatin1String(table.ports[choice]) : port;
 }
 
 int DropPosition(int dragged, int target)

@@ -13,9 +13,28 @@ class IniFile;
 /// for it; -1 when nothing is missing.
 std::pair<int, QString> FirstMissingSetting(const QStringList &values);
 
-/// Stores the eleven values trimmed, all in one replacement of the file;
-/// false when the file could not be written (then nothing was).
+/// Stores the values (in the order of TavrinoKeys) trimmed, all in one
+/// replacement of the file: the eleven of the text boxes and the three
+/// connection choices, as far as values go. SmtpUserID, SmtpPassword and
+/// CAFile are edited in the file alone and never written. False when the file
+/// could not be written (then nothing was).
 bool WriteSettings(const IniFile &ini, const QStringList &values);
+
+/// The choices for Pop3Security and SmtpSecurity (key), in the order the
+/// dialog lists them: plain text, an upgrade with STLS or STARTTLS, TLS from
+/// the start.
+constexpr int SecurityChoices = 3;
+
+/// The choice a stored value of key names, compared without regard to case;
+/// empty is plain text; -1 for a value the program would refuse.
+int SecurityChoice(int key, const QString &value);
+
+/// The value stored for choice of key.
+QString SecurityValue(int key, int choice);
+
+/// The port to show once choice of key is picked: its usual port when port is
+/// empty or the usual port of another choice, else port as typed.
+QString ProposedPort(int key, int choice, const QString &port);
 
 /// The rows of a member list are 16-bit positions.
 constexpr int MaxMemberRows = 32767;

@@ -10,6 +10,8 @@
 #include "frmAbout.h"
 #include "frmEdit.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QEvent>
 #include <QFileDialog>
@@ -45,6 +47,11 @@ const BoxText Boxes[] = {
     {"Interval:", "メッセージチェックインターバル（単位：秒）"},
     {"Sleep:", "POP3コマンド発行間隔（単位：ミリ秒）"},
 };
+static_assert(std::size(Boxes) == TextBoxCount);
+
+// The two security choices: their keys and the port boxes they propose for.
+constexpr int SecurityKeys[2] = {Pop3Security, SmtpSecurity};
+constexpr int PortKeys[2] = {Pop3Port, SmtpPort};
 
 } // namespace
 
@@ -54,15 +61,38 @@ frmSetting::frmSetting(const QString &folder, QWidget *parent) : QDialog(parent)
     buildControls();
     setWindowTitle(OptMsg::SettingCaptionPrefix + Msg::Title);
     m_appIniFile = folder + QStringLiteral("/Tavrino.ini");
-    const QStringList values = ReadTavrinoValues(IniFile(m_appIniFile));
-    for (int i = 0; i < TavrinoKeys.size(); ++i)
-        m_txt[i]->setText(values.at(i));
+    m_stored = ReadTavrinoValues(IniFile(m_appIniFile));
+    for (int i = 0; i < TextBoxCount; ++i)
+        m_txt[i]->setText(m_stored.at(i));
+    // A value the program would refuse shows as no choice.
+    for (int s = 0; s < 2; ++s)
+        m_cboSecurity[s]->setCurrentIndex(
+            SecurityChoice(SecurityKeys[s], m_stored.at(SecurityKeys[s])));
+    const QString auth = m_stored.at(SmtpAuth);
+    if (auth == QLatin1String("1")) {
+        m_chkSmtpAuth->setChecked(true);
+    } else if (!auth.isEmpty() && auth != QLatin1String("0")) {
+        m_chkSmtpAuth->setTristate(true);
+        m_chkSmtpAuth->setCheckState(Qt::PartiallyChecked);
+    }
     updateEmail();
     m_helpFile = QDir(folder).filePath(QStringLiteral("Tavrino.html"));
     InstallHelpKey(this, m_helpFile);
 
     for (QLineEdit *box : {m_txt[UserID], m_txt[Domain]})
         connect(box, &QLineEdit::textChanged, this, &frmSetting::updateEmail);
+    for (int s = 0; s < 2; ++s) {
+        connect(m_cboSecurity[s], &QComboBox::activated, this, [this, s](int choice) {
+            QLineEdit *port = m_txt[PortKeys[s]];
+            const QString proposed = ProposedPort(SecurityKeys[s], choice, port->text());
+            if (proposed != port->text())
+                port->setText(proposed);
+        });
+    }
+    // Once clicked, the box is ticked or not; it does not go back to the
+    // unknown value.
+    connect(m_chkSmtpAuth, &QCheckBox::clicked, this,
+            [this] { m_chkSmtpAuth->setTristate(false); });
     connect(m_cmdButton[0], &QPushButton::clicked, this, &frmSetting::onSave);
     connect(m_cmdButton[1], &QPushButton::clicked, this, &QDialog::reject);
     connect(m_cmdButton[2], &QPushButton::clicked, this, [this] {
@@ -84,7 +114,7 @@ void frmSetting::buildControls()
     NameControl(lblWindow, QStringLiteral("lblWindow"), OptMsg::Window);
     layout->addWidget(lblWindow, 0, 0, 1, 2);
 
-    for (int i = 0; i < TavrinoKeys.size(); ++i) {
+    for (int i = 0; i < TextBoxCount; ++i) {
         m_txt[i] = new QLineEdit(this);
         m_txt[i]->setToolTip(QString::fromUtf8(Boxes[i].tip));
         NameControl(m_txt[i], QStringLiteral("txt") + TavrinoKeys.at(i),
@@ -92,6 +122,8 @@ void frmSetting::buildControls()
         m_txt[i]->installEventFilter(this);
     }
     m_txt[Password]->setEchoMode(QLineEdit::Password);
+    // Tab passes the list's path by: it is chosen with the browse button.
+    m_txt[List]->setFocusPolicy(Qt::ClickFocus);
     // Ports and timings are short numbers.
     for (int i : {Pop3Port, SmtpPort, Interval, Sleep})
         m_txt[i]->setMaximumWidth(fontMetrics().horizontalAdvance(QStringLiteral("0000000000")));
@@ -103,6 +135,20 @@ void frmSetting::buildControls()
         const int row = grid->rowCount();
         grid->addWidget(label, row, 0);
         grid->addWidget(m_txt[i], row, 1);
+    };
+    auto addChoice = [](QGroupBox *group, QGridLayout *grid, int key, const QString &tip) {
+        auto *combo = new QComboBox(group);
+        for (const QString &text : OptMsg::SecurityChoices)
+            combo->addItem(text);
+        combo->setToolTip(tip);
+        NameControl(combo, QStringLiteral("cbo") + TavrinoKeys.at(key), OptMsg::Security);
+        auto *label = new QLabel(OptMsg::Security, group);
+        NameControl(label, QStringLiteral("lbl") + TavrinoKeys.at(key), label->text());
+        label->setBuddy(combo);
+        const int row = grid->rowCount();
+        grid->addWidget(label, row, 0);
+        grid->addWidget(combo, row, 1, Qt::AlignLeft);
+        return combo;
     };
     auto frame = [this, addRow](const QString &name, const QString &caption,
                                 const QList<int> &boxes) {
@@ -127,13 +173,18 @@ void frmSetting::buildControls()
     userGrid->addWidget(m_lblEmail, addressRow, 1);
     addRow(userInfo, userGrid, Pop3Server);
     addRow(userInfo, userGrid, Pop3Port);
+    m_cboSecurity[0] = addChoice(userInfo, userGrid, Pop3Security, OptMsg::Pop3SecurityTip);
     userGrid->setRowStretch(userGrid->rowCount(), 1);
     layout->addWidget(userInfo, 1, 0, 3, 1);
 
-    layout->addWidget(
-        frame(QStringLiteral("frameServerInfo"), OptMsg::FrameServerInfo, {SmtpServer, SmtpPort})
-            .first,
-        1, 1);
+    auto [serverInfo, serverGrid] =
+        frame(QStringLiteral("frameServerInfo"), OptMsg::FrameServerInfo, {SmtpServer, SmtpPort});
+    m_cboSecurity[1] = addChoice(serverInfo, serverGrid, SmtpSecurity, OptMsg::SmtpSecurityTip);
+    m_chkSmtpAuth = new QCheckBox(OptMsg::SmtpAuth, serverInfo);
+    m_chkSmtpAuth->setToolTip(OptMsg::SmtpAuthTip);
+    NameControl(m_chkSmtpAuth, QStringLiteral("chkSmtpAuth"), OptMsg::SmtpAuth);
+    serverGrid->addWidget(m_chkSmtpAuth, serverGrid->rowCount(), 0, 1, 2);
+    layout->addWidget(serverInfo, 1, 1);
 
     auto [listFrame, listGrid] = frame(QStringLiteral("Frame1"), OptMsg::FrameList, {List});
     m_cmdBrowse =
@@ -162,6 +213,15 @@ void frmSetting::buildControls()
         buttons->addWidget(button);
     layout->addLayout(buttons, 4, 0, 1, 2);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    // Tab order as the frames read: down the left, then down the right.
+    QWidget *order[] = {m_txt[UserName],   m_txt[UserID],    m_txt[Password],  m_txt[Domain],
+                        m_txt[Pop3Server], m_txt[Pop3Port],  m_cboSecurity[0], m_txt[SmtpServer],
+                        m_txt[SmtpPort],   m_cboSecurity[1], m_chkSmtpAuth,    m_cmdBrowse,
+                        m_cmdEdit,         m_txt[Interval],  m_txt[Sleep],     m_cmdHelp,
+                        m_cmdButton[0],    m_cmdButton[1],   m_cmdButton[2]};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
 }
 
 bool frmSetting::eventFilter(QObject *watched, QEvent *event)
@@ -189,6 +249,15 @@ void frmSetting::onSave()
     QStringList values;
     for (QLineEdit *box : m_txt)
         values.append(box->text());
+    // What no choice stands for is kept as read until the user picks one.
+    for (int s = 0; s < 2; ++s) {
+        const int choice = m_cboSecurity[s]->currentIndex();
+        values.append(choice < 0 ? m_stored.at(SecurityKeys[s])
+                                 : SecurityValue(SecurityKeys[s], choice));
+    }
+    values.append(m_chkSmtpAuth->checkState() == Qt::PartiallyChecked ? m_stored.at(SmtpAuth)
+                  : m_chkSmtpAuth->isChecked()                        ? QStringLiteral("1")
+                                                                      : QStringLiteral("0"));
     const auto [missing, message] = FirstMissingSetting(values);
     if (missing >= 0) {
         ShowBox(this, QMessageBox::Warning, message);
@@ -198,8 +267,8 @@ void frmSetting::onSave()
             m_txt[missing]->setFocus();
         return;
     }
-    // All eleven values in one replacement of the file; on failure the dialog
-    // stays open with what was typed.
+    // All values in one replacement of the file; on failure the dialog stays
+    // open with what was typed.
     if (!WriteSettings(IniFile(m_appIniFile), values)) {
         ShowBox(this, QMessageBox::Warning, IniWriteErrorText(m_appIniFile));
         return;

@@ -1,9 +1,14 @@
 #pragma once
-// The settings dialog: edits the eleven values of Tavrino.ini, checks the
-// required ones and stores them all at once.
+// The settings dialog: edits the eleven values of Tavrino.ini and the choices
+// of encryption and SMTP authentication, checks the required ones and stores
+// them all at once.
+
+#include "IniFile.h"
 
 #include <QDialog>
 
+class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -33,7 +38,10 @@ private:
     QString m_folder;
     QString m_appIniFile;
     QString m_helpFile;
-    QLineEdit *m_txt[11] = {}; ///< in the order of TavrinoKeys
+    QStringList m_stored;                            ///< as read, for values no choice stands for
+    QLineEdit *m_txt[TavrinoKey::TextBoxCount] = {}; ///< in the order of TavrinoKeys
+    QComboBox *m_cboSecurity[2] = {};                ///< 0 POP3, 1 SMTP
+    QCheckBox *m_chkSmtpAuth = nullptr;
     QLabel *m_lblEmail = nullptr;
     QPushButton *m_cmdBrowse = nullptr;
     QPushButton *m_cmdEdit = nullptr;

@@ -61,7 +61,7 @@ public:
         c.open(QIODevice::ReadOnly);
         k.open(QIODevice::ReadOnly);
         m_tls.setLocalCertificate(QSslCertificate(&c, QSsl::Pem));
-        m_tls.setPrivateKey(QSslKey(&k, QSsl::Ec, QSsl::Pem));
+        m_tls.setPrivateKey(QSslKey(&k, QSsl::Rsa, QSsl::Pem));
         m_tls.setPeerVerifyMode(QSslSocket::VerifyNone);
         m_implicitTls = implicit;
     }

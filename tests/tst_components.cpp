@@ -24,6 +24,11 @@ const char *const BoxNames[] = {"txtUserName",   "txtUserID",   "txtPassword",  
                                 "txtPop3Server", "txtPop3Port", "txtSmtpServer", "txtSmtpPort",
                                 "txtList",       "txtInterval", "txtSleep"};
 
+/// Every text box filled, as read and written alike.
+const QByteArray Filled = "[Tavrino]\r\nUserName=u\r\nUserID=i\r\nPassword=p\r\nDomain=d\r\n"
+                          "Pop3Server=ps\r\nPop3Port=110\r\nSmtpServer=ss\r\nSmtpPort=25\r\n"
+                          "List=m.lst\r\nInterval=60\r\nSleep=0\r\n";
+
 QStringList Rows(const QWidget *editor)
 {
     QStringList rows;
@@ -51,9 +56,12 @@ const QString Quoted = u"折り返しお願いします。\n明日まで"_s;
 /// A reply window of 鈴木 <user2@example.jp> to the address, shown.
 frmReply *Reply(const FakeServer &server, const QString &address, const QString &name = u"佐藤"_s)
 {
-    auto *reply = new frmReply(
-        {u"鈴木"_s, u"user2"_s, u"example.jp"_s, u"127.0.0.1"_s, QString::number(server.port())},
-        address, name, Quoted);
+    const QString port = QString::number(server.port());
+    // The window sends over the connection settings, plain text here.
+    const SmtpSend::Settings smtp{
+        .server = u"127.0.0.1"_s, .port = port, .heloName = u"example.jp"_s};
+    auto *reply = new frmReply({u"鈴木"_s, u"user2"_s, u"example.jp"_s, u"127.0.0.1"_s, port, smtp},
+                               address, name, Quoted);
     reply->show();
     return reply;
 }
@@ -172,7 +180,8 @@ private Q_SLOTS:
                               u"Password=Password\r\nDomain=Domain\r\nPop3Server=Pop3Server\r\n"
                               u"Pop3Port=Pop3Port\r\nSmtpServer=SmtpServer\r\n"
                               u"SmtpPort=SmtpPort\r\nList=List\r\nInterval=Interval\r\n"
-                              u"Sleep=Sleep\r\n"_s));
+                              u"Sleep=Sleep\r\nPop3Security=none\r\nSmtpSecurity=none\r\n"
+                              u"SmtpAuth=0\r\n"_s));
         } else if (how == u"read-only"_s) {
             // Nothing half-written, and what was typed is still there.
             QCOMPARE(m_boxes.boxes, {Warning(dialog.appIniFile() + Msg::IniWriteError)});
@@ -183,6 +192,99 @@ private Q_SLOTS:
         } else {
             QVERIFY(!dialog.isVisible() && m_boxes.boxes.isEmpty() && !file.exists());
         }
+    }
+
+    void settingsSecurity_data()
+    {
+        // The three keys as stored; what the dialog shows (POP3, SMTP, the
+        // box's check state); what saving leaves of them.
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QByteArray>("saved");
+        const QByteArray plain = "Pop3Security=none\r\nSmtpSecurity=none\r\nSmtpAuth=0\r\n";
+        const QByteArray odd = "Pop3Security=ssl\r\nSmtpSecurity=stls\r\nSmtpAuth=yes\r\n";
+        // clang-format off
+        QTest::newRow("absent, today's behaviour") << QByteArray() << u"なし|なし|0"_s << plain;
+        QTest::newRow("empty") << QByteArray("Pop3Security=\r\nSmtpSecurity=\r\nSmtpAuth=\r\n") << u"なし|なし|0"_s << plain;
+        QTest::newRow("any case") << QByteArray("pop3security=STLS\r\nSMTPSECURITY = StartTLS\r\nSmtpAuth=1\r\n")
+                                  << u"STARTTLS|STARTTLS|2"_s << QByteArray("Pop3Security=stls\r\nSmtpSecurity=starttls\r\nSmtpAuth=1\r\n");
+        QTest::newRow("tls") << QByteArray("Pop3Security=Tls\r\nSmtpSecurity=TLS\r\nSmtpAuth=0\r\n")
+                             << u"SSL/TLS|SSL/TLS|0"_s << QByteArray("Pop3Security=tls\r\nSmtpSecurity=tls\r\nSmtpAuth=0\r\n");
+        QTest::newRow("unknown values kept") << odd << u"||1"_s << odd;
+        // clang-format on
+    }
+    void settingsSecurity()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(QString, shown);
+        QFETCH(QByteArray, saved);
+        // Edited in the file alone: the dialog leaves them as they are.
+        const QByteArray own = "smtpuserid = me \r\nSmtpPassword=a=b\r\nCAFile=ca.pem\r\n";
+        WriteFile(path(u"Tavrino.ini"_s), Filled + own + stored);
+        frmSetting dialog(m_dir->path());
+        dialog.show();
+        QCOMPARE(Child<QComboBox>(&dialog, "cboPop3Security")->currentText() + u'|' +
+                     Child<QComboBox>(&dialog, "cboSmtpSecurity")->currentText() + u'|' +
+                     QString::number(Child<QCheckBox>(&dialog, "chkSmtpAuth")->checkState()),
+                 shown);
+        Child<QPushButton>(&dialog, "cmdButton0")->click();
+        QFile file(path(u"Tavrino.ini"_s));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), Filled + own + saved);
+    }
+
+    void settingsProposePorts_data()
+    {
+        // Of POP3 or SMTP: the choice stored, the port typed, the key pressed
+        // on the choice; the port then shown and the choice saved.
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("after");
+        // clang-format off
+        QTest::newRow("POP3 to SSL/TLS") << "Pop3" << "none" << "110" << int(Qt::Key_End) << "995 tls";
+        QTest::newRow("POP3 back to none") << "Pop3" << "tls" << "995" << int(Qt::Key_Home) << "110 none";
+        QTest::newRow("POP3 empty port") << "Pop3" << "" << " " << int(Qt::Key_End) << "995 tls";
+        QTest::newRow("POP3 typed port kept") << "Pop3" << "none" << "10110" << int(Qt::Key_End) << "10110 tls";
+        QTest::newRow("unknown picked over") << "Pop3" << "ssl" << "110" << int(Qt::Key_End) << "995 tls";
+        QTest::newRow("SMTP to STARTTLS") << "Smtp" << "none" << "25" << int(Qt::Key_Down) << "587 starttls";
+        QTest::newRow("SMTP to SSL/TLS") << "Smtp" << "starttls" << "587" << int(Qt::Key_End) << "465 tls";
+        QTest::newRow("SMTP typed port kept") << "Smtp" << "none" << "2525" << int(Qt::Key_End) << "2525 tls";
+        // clang-format on
+    }
+    void settingsProposePorts()
+    {
+        QFETCH(QString, server);
+        QFETCH(QString, stored);
+        QFETCH(QString, port);
+        QFETCH(int, key);
+        QFETCH(QString, after);
+        WriteFile(path(u"Tavrino.ini"_s), Filled + (server + u"Security="_s + stored).toLatin1());
+        frmSetting dialog(m_dir->path());
+        dialog.show();
+        Child<QLineEdit>(&dialog, u"txt"_s + server + u"Port"_s)->setText(port);
+        QTest::keyClick(Child<QComboBox>(&dialog, u"cbo"_s + server + u"Security"_s), Qt::Key(key));
+        Child<QPushButton>(&dialog, "cmdButton0")->click();
+        QCOMPARE(Text(&dialog, u"txt"_s + server + u"Port"_s) + u' ' +
+                     IniFile(dialog.appIniFile()).GetIniParm(u"Tavrino"_s, server + u"Security"_s),
+                 after);
+    }
+
+    void settingsTabOrderFollowsTheFrames()
+    {
+        frmSetting dialog(m_dir->path());
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QString order = u"txtUserName"_s;
+        for (int i = 0; i < 19; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            order += u' ' + QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(order, u"txtUserName txtUserID txtPassword txtDomain txtPop3Server txtPop3Port "
+                        u"cboPop3Security txtSmtpServer txtSmtpPort cboSmtpSecurity chkSmtpAuth "
+                        u"cmdBrowse cmdEdit txtInterval txtSleep cmdHelp cmdButton0 cmdButton1 "
+                        u"cmdButton2 txtUserName"_s);
     }
 
     void editorButtons_data()

@@ -84,136 +84,38 @@ done
 if pgrep -r R,S,D,T,t -af -- "$D/" >&2; then fail "processes of $D left after stop"; fi
 part "stop"
 
-# TLS mode, in a folder of its own: STLS/POP3S and STARTTLS/SMTPS, AUTH
-# required for mail, and the test certificates that clients must refuse.
+# TLS mode, in a folder of its own: what the office itself refuses. Logins
+# and mail over STLS, POP3S, STARTTLS and SMTPS, and the certificates, are
+# proven by the program's own tests on this mode.
 grep -qx TLS=0 "$D/ports.env" || fail "plain ports.env lacks TLS=0"
 start --tls "$D/tls" || fail "TLS start: exit status $?: $(cat "$OUT/err")"
 [ ! -s "$OUT/err" ] || fail "TLS start wrote to stderr: $(cat "$OUT/err")"
 for k in TLS=1 "CA_FILE=$D/tls/tls/ca.pem" "TLS_DIR=$D/tls/tls"; do
     grep -qxF "$k" "$D/tls/ports.env" || fail "TLS ports.env lacks $k"
 done
-for f in ca server otherca rogue otherhost; do
-    [ -s "$D/tls/tls/$f.pem" ] && [ -s "$D/tls/tls/$f.key" ] || fail "no $f.pem/$f.key"
-done
 # Prints one line per failed check.
 timeout 60 python3 - "$D/tls/ports.env" >"$OUT/tls" 2>&1 <<'EOF' || fail "TLS checks: exit status $?"
-import poplib, smtplib, socket, ssl, sys, threading, time
+import poplib, smtplib, ssl, sys
 env = dict(l.rstrip("\n").split("=", 1) for l in open(sys.argv[1]))
-H, ca, tlsdir = "127.0.0.1", env["CA_FILE"], env["TLS_DIR"]
-ctx = ssl.create_default_context(cafile=ca)
-port = lambda k: int(env[k])
-token = "tls-%d" % time.time_ns()
-msg = "From: user2@tavrino.test\r\nTo: user3@tavrino.test\r\nSubject: %s\r\n\r\nhi\r\n"
-
-def check(what, f):
-    try:
-        f()
-    except Exception as e:
-        print("%s: %s: %s" % (what, type(e).__name__, e))
+ctx = ssl.create_default_context(cafile=env["CA_FILE"])
+H, pop3, smtp = "127.0.0.1", int(env["POP3_PORT"]), int(env["SMTP_PORT"])
 
 def refused(what, f):
     try:
         f()
+        print(what + " was accepted")
     except (poplib.error_proto, smtplib.SMTPException):
-        return
-    raise AssertionError(what + " was accepted")
+        pass
 
-def pop_login(p, user, pw):
-    p.user(user)
-    p.pass_(pw)
-    p.stat()
-    p.quit()
-
-def pop_stls():
-    p = poplib.POP3(H, port("POP3_PORT"), timeout=10)
-    assert "STLS" in p.capa(), "no STLS in CAPA"
-    p.stls(context=ctx)
-    pop_login(p, "user1", "pass1")
-
-def pop_before_stls():
-    p = poplib.POP3(H, port("POP3_PORT"), timeout=10)
-    refused("USER/PASS before STLS", lambda: (p.user("user1"), p.pass_("pass1")))
-    p.close()
-    p = poplib.POP3(H, port("POP3_PORT"), timeout=10)
-    refused("AUTH PLAIN before STLS",
-            lambda: p._shortcmd("AUTH PLAIN AHVzZXIxAHBhc3Mx"))  # user1, pass1
-    p.close()
-
-def smtp_starttls():
-    s = smtplib.SMTP(H, port("SMTP_PORT"), timeout=10)
-    s.ehlo()
-    assert s.has_extn("starttls"), "no STARTTLS"
-    assert not s.has_extn("auth"), "AUTH offered before STARTTLS"
-    s.starttls(context=ctx)
-    s.ehlo()
-    s.login("user2", "pass2")
-    s.sendmail("user2@tavrino.test", ["user3@tavrino.test"], msg % token)
-    s.quit()
-
-def smtp_unauthenticated():
-    s = smtplib.SMTP(H, port("SMTP_PORT"), timeout=10)
-    s.starttls(context=ctx)
-    refused("mail without AUTH",
-            lambda: s.sendmail("user2@tavrino.test", ["user3@tavrino.test"], msg % "x"))
-    s.close()
-
-def smtps():
-    s = smtplib.SMTP_SSL(H, port("SMTPS_PORT"), context=ctx, timeout=10)
-    s.login("user2@tavrino.test", "pass2")
-    s.sendmail("user2@tavrino.test", ["user3@tavrino.test"], msg % (token + "s"))
-    s.quit()
-
-def arrived():
-    deadline = time.monotonic() + 15
-    while True:
-        p = poplib.POP3_SSL(H, port("POP3S_PORT"), context=ctx, timeout=10)
-        p.user("user3@tavrino.test")
-        p.pass_("pass3")
-        subjects = b"".join(l for i in range(p.stat()[0]) for l in p.top(i + 1, 0)[1])
-        p.quit()
-        if ("Subject: " + token).encode() in subjects:
-            return
-        assert time.monotonic() < deadline, "mail for user3 did not arrive"
-        time.sleep(0.2)
-
-# A handshake with a throw-away server presenting $name.pem, verified
-# against CA_FILE for "localhost".
-def verifies(name):
-    srv = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    srv.load_cert_chain("%s/%s.pem" % (tlsdir, name), "%s/%s.key" % (tlsdir, name))
-    ls = socket.create_server((H, 0))
-    def serve():
-        c = ls.accept()[0]
-        try:
-            srv.wrap_socket(c, server_side=True).close()
-        except OSError:
-            c.close()
-    th = threading.Thread(target=serve)
-    th.start()
-    try:
-        with socket.create_connection(ls.getsockname(), timeout=10) as c:
-            ctx.wrap_socket(c, server_hostname="localhost").close()
-        return True
-    except ssl.SSLCertVerificationError:
-        return False
-    finally:
-        th.join(10)
-        ls.close()
-
-def certs():
-    assert verifies("server"), "server.pem does not verify"
-    assert not verifies("rogue"), "rogue.pem verifies"
-    assert not verifies("otherhost"), "otherhost.pem verifies for localhost"
-
-check("POP3 STLS login", pop_stls)
-check("POP3 login before STLS", pop_before_stls)
-check("POP3S login", lambda: pop_login(poplib.POP3_SSL(H, port("POP3S_PORT"), context=ctx,
-                                                       timeout=10), "user1@tavrino.test", "pass1"))
-check("SMTP STARTTLS + AUTH", smtp_starttls)
-check("SMTP without AUTH", smtp_unauthenticated)
-check("SMTPS + AUTH", smtps)
-check("mail via STARTTLS", arrived)
-check("certificates", certs)
+p = poplib.POP3(H, pop3, timeout=10)
+refused("USER/PASS before STLS", lambda: (p.user("user1"), p.pass_("pass1")))
+s = smtplib.SMTP(H, smtp, timeout=10)
+s.ehlo()
+if not s.has_extn("starttls") or s.has_extn("auth"):
+    print("before STARTTLS: STARTTLS missing or AUTH offered")
+s.starttls(context=ctx)
+refused("mail without AUTH",
+        lambda: s.sendmail("user2@tavrino.test", ["user3@tavrino.test"], "Subject: x\r\n\r\nx"))
 EOF
 while IFS= read -r l; do fail "TLS: $l"; done <"$OUT/tls"
 "$S/mailoffice-stop.sh" "$D/tls" >/dev/null || fail "TLS stop: exit status $?"
