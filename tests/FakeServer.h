@@ -66,6 +66,22 @@ public:
         m_implicitTls = implicit;
     }
     FakeServer &startTls() { return step(StartTls); }
+    /// Steps written as text, separated by "|": "<line" sends a line, ">line"
+    /// expects one, "T" starts TLS, "C" closes.
+    FakeServer &script(const QByteArray &steps)
+    {
+        for (const QByteArray &s : steps.split('|')) {
+            if (s.startsWith('<'))
+                send(s.mid(1));
+            else if (s.startsWith('>'))
+                expect(s.mid(1));
+            else if (s == "T")
+                startTls();
+            else if (s == "C")
+                close();
+        }
+        return *this;
+    }
     FakeServer &pause(int ms) { return step(Pause, QByteArray::number(ms)); }
     /// Server sends text in pieces of size bytes, pausing ms between them.
     FakeServer &trickle(const QByteArray &text, int size, int ms)
@@ -201,7 +217,7 @@ private:
 /// POP3 settings for user1 / pass on a loopback port, with short bounds.
 inline Pop3Settings Pop3At(quint16 port, int replyTimeoutMs = 5000)
 {
-    Pop3Settings s{u"127.0.0.1"_s, QString::number(port), u"user1"_s, u"pass"_s, {}};
+    Pop3Settings s{u"127.0.0.1"_s, QString::number(port), u"user1"_s, u"pass"_s, {}, {}};
     s.limits.replyTimeoutMs = replyTimeoutMs;
     s.limits.quitTimeoutMs = 2000;
     return s;
