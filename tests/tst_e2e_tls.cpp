@@ -37,24 +37,17 @@ class TestE2eTls : public QObject
                                    const QString &password = {}, int interval = 300)
     {
         auto desk = std::make_unique<Desk>(0);
-        const QString ini = desk->folder.filePath(u"Tavrino.ini"_s);
-        QFile file(ini);
-        file.open(QIODevice::ReadOnly);
-        QString text = Cp932::Decode(file.readAll());
-        file.close();
-        text.replace(u"Pop3Port=0"_s,
-                     u"Pop3Port="_s + port(pop3 == u"tls"_s ? "POP3S_PORT" : "POP3_PORT"));
-        text.replace(u"SmtpPort=0"_s,
-                     u"SmtpPort="_s + port(smtp == u"tls"_s ? "SMTPS_PORT" : "SMTP_PORT"));
-        text.replace(u"Pop3Server=127.0.0.1"_s, u"Pop3Server=localhost"_s);
-        text.replace(u"UserID=user1\r\nPassword=pass"_s,
-                     u"UserID=user%1\r\nPassword=%2"_s.arg(user).arg(
-                         password.isEmpty() ? u"pass%1"_s.arg(user) : password));
-        text.replace(u"Domain=example.jp"_s, u"Domain="_s + m_domain);
-        text.replace(u"Interval=300"_s, u"Interval="_s + QString::number(interval));
-        WriteFile(ini, Cp932::Encode(text + secured(pop3, smtp)));
-        WriteFile(desk->folder.filePath(u"members.lst"_s),
-                  u"B;user2@%1\r\n"_s.arg(m_domain).toUtf8());
+        WriteFile(desk->folder.filePath(u"Tavrino.ini"_s),
+                  u"[Tavrino]\r\nUserName=U\r\nUserID=user%1\r\nPassword=%2\r\nDomain=%3\r\n"
+                  u"Pop3Server=localhost\r\nPop3Port=%4\r\nSmtpServer=localhost\r\nSmtpPort=%5\r\n"
+                  u"List=m.lst\r\nInterval=%6\r\nSleep=0\r\n"_s.arg(user)
+                          .arg(password.isEmpty() ? u"pass%1"_s.arg(user) : password, m_domain,
+                               port(pop3 == u"tls"_s ? "POP3S_PORT" : "POP3_PORT"),
+                               port(smtp == u"tls"_s ? "SMTPS_PORT" : "SMTP_PORT"))
+                          .arg(interval)
+                          .toLatin1() +
+                      secured(pop3, smtp).toLatin1());
+        WriteFile(desk->folder.filePath(u"m.lst"_s), u"B;user2@%1\r\n"_s.arg(m_domain).toLatin1());
         desk->settings = Settings::Read(desk->folder.path());
         if (!desk->open(&m_components))
             qFatal("desk not configured");

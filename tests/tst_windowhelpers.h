@@ -7,6 +7,7 @@
 #include "MailCheck.h"
 #include "frmTavrino.h"
 
+#include <QSignalSpy>
 #include <QtWidgets>
 
 #include <memory>
@@ -61,6 +62,13 @@ inline bool WriteFile(const QString &path, const QByteArray &content)
     return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
 }
 
+/// A file's bytes; empty if it cannot be read.
+inline QByteArray ReadFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 /// A desk of user1 (password "pass") at example.jp: a program folder holding
 /// a member list of sato, a separator, suzuki (his address in blanks) and
 /// tanaka; the settings; once opened, its mail check and main window.
@@ -93,17 +101,26 @@ struct Desk
         window = std::make_unique<frmTavrino>(settings, check.get(), components);
         return window->Load();
     }
+
+    /// Checks now, the minutes counted down at once: 1 if the check went well,
+    /// 0 if it failed, -1 if it did not end.
+    int checkNow()
+    {
+        QSignalSpy ended(check.get(), &MailCheck::checkEnded);
+        for (int i = 0; i < 10 && !check->isChecking(); ++i)
+            check->tmrCheckMail_Timer();
+        return ended.wait(15000) ? ended.first().first().toBool() : -1;
+    }
 };
 
 /// A program folder of its own, holding copies of the real components.
 inline bool CopyComponents(const QString &folder)
 {
     for (const char *file :
-         {"libTavReply.so", "libTavOptions.so", "libtavui.so", "libmailtext.so", "Tavrino.html"}) {
+         {"libTavReply.so", "libTavOptions.so", "libtavui.so", "libmailtext.so", "Tavrino.html"})
         if (!QFile::copy(qEnvironmentVariable("TAV_PROGRAM_DIR") + '/' + file,
                          folder + '/' + QLatin1String(file)))
             return false;
-    }
     return true;
 }
 
