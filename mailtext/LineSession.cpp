@@ -9,6 +9,9 @@
 #include <QSslConfiguration>
 #include <QSslSocket>
 
+#include <cerrno>
+#include <sys/socket.h>
+
 namespace {
 constexpr int TimedOutNumber = 10060;
 constexpr int TooLargeNumber = 10040;
@@ -305,7 +308,21 @@ void LineSession::write(const QByteArray &bytes)
 {
     if (s_traceHook)
         s_traceHook(true);
-    if (!m_socket || m_socket->write(bytes) != bytes.size()) {
+    qsizetype sent = 0;
+    if (m_socket && !m_tls && m_socket->bytesToWrite() == 0 && m_socket->socketDescriptor() >= 0) {
+        // A plain command straight to the connection: Qt's own write would
+        // arm and disarm a write notifier, each a wake-up of the event loop,
+        // for every command. Whatever is not taken goes Qt's way, which also
+        // reports the failures.
+        ssize_t n;
+        do
+            n = ::send(int(m_socket->socketDescriptor()), bytes.constData(), size_t(bytes.size()),
+                       MSG_NOSIGNAL);
+        while (n < 0 && errno == EINTR);
+        sent = qMax<qsizetype>(0, n);
+    }
+    const qsizetype rest = bytes.size() - sent;
+    if (!m_socket || (rest > 0 && m_socket->write(bytes.constData() + sent, rest) != rest)) {
         fail(SocketErrorMessage(QStringLiteral("send"), m_socket
                                                             ? m_socket->error()
                                                             : QAbstractSocket::UnknownSocketError));
