@@ -3,10 +3,7 @@
 #include "Messages.h"
 #include "WSock.h"
 
-#include <QFile>
-#include <QHash>
 #include <QPointer>
-#include <QSslConfiguration>
 #include <QSslSocket>
 
 #include <cerrno>
@@ -16,24 +13,6 @@ namespace {
 constexpr int TimedOutNumber = 10060;
 constexpr int TooLargeNumber = 10040;
 constexpr int ClosedNumber = 10054;
-/// The system's authorities and those of caFile; empty when caFile holds
-/// none. Read once per file: a desk reads its configuration once anyway.
-QList<QSslCertificate> TrustedAuthorities(const QString &caFile)
-{
-    static QHash<QString, QList<QSslCertificate>> cache;
-    auto found = cache.constFind(caFile);
-    if (found != cache.constEnd())
-        return *found;
-    QList<QSslCertificate> own;
-    QFile file(caFile);
-    if (file.open(QIODevice::ReadOnly))
-        own = QSslCertificate::fromData(file.readAll(), QSsl::Pem);
-    QList<QSslCertificate> all;
-    if (!own.isEmpty())
-        all = QSslConfiguration::systemCaCertificates() + own;
-    cache.insert(caFile, all);
-    return all;
-}
 } // namespace
 
 LineSession::TraceHook LineSession::s_traceHook = nullptr;
@@ -93,25 +72,12 @@ void LineSession::open(const QString &server, const QString &port, ReplyForm gre
     }
     m_tls = tls.mode != TlsMode::None;
     if (m_tls) {
-        if (!QSslSocket::supportsSsl()) {
-            failLater(QStringLiteral("TLS:") + Msg::TlsUnavailable);
+        QString error;
+        QSslSocket *ssl = newTlsSocket(tls, &error);
+        if (!ssl) {
+            failLater(error);
             return;
         }
-        auto *ssl = new QSslSocket(this);
-        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-        config.setPeerVerifyMode(QSslSocket::VerifyPeer);
-        config.setProtocol(QSsl::TlsV1_2OrLater);
-        if (!tls.caFile.isEmpty()) {
-            const QList<QSslCertificate> trusted = TrustedAuthorities(tls.caFile);
-            if (trusted.isEmpty()) {
-                failLater(QStringLiteral("TLS:") + Msg::CaFileUnreadable.arg(tls.caFile));
-                return;
-            }
-            config.setCaCertificates(trusted);
-        }
-        ssl->setSslConfiguration(config);
-        connect(ssl, &QSslSocket::encrypted, this, &LineSession::onEncrypted);
-        connect(ssl, &QSslSocket::sslErrors, this, &LineSession::onSslErrors);
         m_socket = ssl;
         m_handshaking = tls.mode == TlsMode::Implicit;
     } else {
@@ -123,53 +89,6 @@ void LineSession::open(const QString &server, const QString &port, ReplyForm gre
     connect(m_socket, &QTcpSocket::disconnected, this, &LineSession::onDisconnected);
     if (!StartConnect(m_socket, server, port, tls.mode == TlsMode::Implicit))
         failLater(QStringLiteral("connect:") + WSAErrorText(BadPortNumber));
-}
-
-void LineSession::startTls()
-{
-    if (m_closed || m_ending || !m_tls || m_encrypted || m_handshaking)
-        return;
-    if (!m_framer.isEmpty()) {
-        // Bytes sent before the handshake would pass for protected ones.
-        fail(QStringLiteral("TLS:") + Msg::TlsFailed);
-        return;
-    }
-    m_handshaking = true;
-    m_upgrading = true;
-    m_awaiting = true;
-    arm(Watch::Reply, m_limits.replyTimeoutMs);
-    static_cast<QSslSocket *>(m_socket)->startClientEncryption();
-}
-
-void LineSession::onEncrypted()
-{
-    if (m_closed)
-        return;
-    m_handshaking = false;
-    m_encrypted = true;
-    if (std::exchange(m_upgrading, false)) {
-        m_awaiting = false;
-        arm(Watch::None, 0);
-        Q_EMIT secured();
-    }
-}
-
-void LineSession::onSslErrors(const QList<QSslError> &errors)
-{
-    // Not ignored: the handshake ends, and the texts tell why.
-    for (const QSslError &error : errors)
-        m_certificateErrors.append(error.errorString());
-}
-
-QString LineSession::tlsFailureText() const
-{
-    if (!m_certificateErrors.isEmpty())
-        return QStringLiteral("TLS:") + Msg::CertificateRejected + QStringLiteral("\r\n") +
-               m_certificateErrors.join(QStringLiteral("\r\n"));
-    QString text = QStringLiteral("TLS:") + Msg::TlsFailed;
-    if (m_socket && !m_socket->errorString().isEmpty())
-        text += QStringLiteral("\r\n") + m_socket->errorString();
-    return text;
 }
 
 void LineSession::onConnected()

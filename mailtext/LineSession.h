@@ -15,6 +15,7 @@
 
 class QTcpSocket;
 class QSslError;
+class QSslSocket;
 
 /// How a connection is secured.
 enum class TlsMode {
@@ -105,6 +106,7 @@ private:
     void onConnected();
     void onReadyRead();
     void onSocketError();
+    QSslSocket *newTlsSocket(const TlsSettings &tls, QString *error);
     void onEncrypted();
     void onSslErrors(const QList<QSslError> &errors);
     QString tlsFailureText() const;
