@@ -1,7 +1,6 @@
 #pragma once
-// A scripted TCP server for dialogue tests: it plays "send" steps, checks
-// "expect" steps (lines the client must send) and can close the connection,
-// after which the script goes on with the client's next connection.
+// A scripted TCP server for dialogue tests: it sends, checks the lines the client must
+// send and can close; the script then goes on with the client's next connection.
 
 #include "Pop3Jobs.h"
 
@@ -9,33 +8,16 @@
 
 using namespace Qt::StringLiterals;
 
-/// Hands out TLS-capable sockets that start in plain text.
-class TlsCapableServer : public QTcpServer
-{
-protected:
-    void incomingConnection(qintptr descriptor) override
-    {
-        auto *socket = new QSslSocket(this);
-        socket->setSocketDescriptor(descriptor);
-        addPendingConnection(socket);
-    }
-};
-
-class FakeServer : public QObject
+class FakeServer : public QTcpServer
 {
 public:
     /// bytewise: every byte sent in a write of its own, one per event-loop turn.
     explicit FakeServer(bool bytewise = false) : m_bytewise(bytewise)
     {
-        m_server.listen(QHostAddress::LocalHost, 0);
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            ++m_connections;
-            m_waiting.append(m_server.nextPendingConnection());
-            takeNext();
-        });
+        listen(QHostAddress::LocalHost, 0);
     }
 
-    quint16 port() const { return m_server.serverPort(); }
+    quint16 port() const { return serverPort(); }
     static quint16 closedPort()
     {
         QTcpServer probe;
@@ -53,19 +35,17 @@ public:
     /// Client must send this line (without CR LF); "*" stands for any line.
     FakeServer &expect(const QByteArray &line) { return step(Expect, line); }
     FakeServer &close() { return step(Close); }
-    /// Server starts its side of a TLS handshake with certificate and key (PEM
-    /// files): at once for each connection (implicit), or as a step.
-    void useCertificate(const QString &certificate, const QString &key, bool implicit)
+    /// Server starts its side of a TLS handshake with <stem>.pem and <stem>.key:
+    /// at once for each connection (implicit), or as a step.
+    void useCertificate(const QString &stem, bool implicit)
     {
-        QFile c(certificate), k(key);
-        c.open(QIODevice::ReadOnly);
-        k.open(QIODevice::ReadOnly);
-        m_tls.setLocalCertificate(QSslCertificate(&c, QSsl::Pem));
-        m_tls.setPrivateKey(QSslKey(&k, QSsl::Rsa, QSsl::Pem));
+        QFile key(stem + u".key"_s);
+        key.open(QIODevice::ReadOnly);
+        m_tls.setLocalCertificate(QSslCertificate::fromPath(stem + u".pem"_s).value(0));
+        m_tls.setPrivateKey(QSslKey(&key, QSsl::Rsa));
         m_tls.setPeerVerifyMode(QSslSocket::VerifyNone);
         m_implicitTls = implicit;
     }
-    FakeServer &startTls() { return step(StartTls); }
     /// Steps written as text, separated by "|": "<line" sends a line, ">line"
     /// expects one, "T" starts TLS, "C" closes.
     FakeServer &script(const QByteArray &steps)
@@ -76,7 +56,7 @@ public:
             else if (s.startsWith('>'))
                 expect(s.mid(1));
             else if (s == "T")
-                startTls();
+                step(StartTls);
             else if (s == "C")
                 close();
         }
@@ -118,6 +98,18 @@ public:
     QByteArray wire() const { return m_wire; }
     int connections() const { return m_connections; }
 
+protected:
+    /// TLS-capable sockets that start in plain text.
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto *socket = new QSslSocket(this);
+        socket->setSocketDescriptor(descriptor);
+        socket->setSslConfiguration(m_tls);
+        ++m_connections;
+        m_waiting.append(socket);
+        takeNext();
+    }
+
 private:
     enum Kind { Send, Expect, Close, Pause, StartTls };
     FakeServer &step(Kind kind, const QByteArray &data = {})
@@ -131,7 +123,7 @@ private:
     {
         if (m_socket || m_waiting.isEmpty())
             return;
-        QTcpSocket *socket = m_socket = m_waiting.takeFirst();
+        QSslSocket *socket = m_socket = m_waiting.takeFirst();
         m_in.clear();
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
             if (m_socket == socket) {
@@ -142,7 +134,7 @@ private:
             }
         });
         if (m_implicitTls)
-            encrypt(socket);
+            socket->startServerEncryption();
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
             if (m_socket == socket)
                 m_socket = nullptr;
@@ -157,52 +149,40 @@ private:
     {
         while (m_socket && m_index < m_steps.size() && !m_waitingForTimer) {
             const auto &[kind, data] = m_steps[m_index];
+            const qsizetype end = m_in.indexOf("\r\n");
+            if (kind == Expect && end < 0)
+                return;
+            ++m_index;
             if (kind == Send) {
                 m_socket->write(data);
-                ++m_index;
             } else if (kind == Expect) {
-                const qsizetype end = m_in.indexOf("\r\n");
-                if (end < 0)
-                    return;
                 const QByteArray line = m_in.left(end);
                 m_in.remove(0, end + 2);
                 m_received.append(line);
                 if (line != data && data != "*" && m_failure.isEmpty())
-                    m_failure = u"step %1: expected \"%2\", got \"%3\""_s.arg(m_index).arg(
-                        QString::fromLatin1(data), QString::fromLatin1(line));
-                ++m_index;
+                    m_failure = u"step %1: expected \"%2\", got \"%3\""_s.arg(m_index - 1)
+                                    .arg(QString::fromLatin1(data), QString::fromLatin1(line));
             } else if (kind == Pause) {
-                ++m_index;
                 m_waitingForTimer = true;
                 QTimer::singleShot(data.toInt(), this, [this] {
                     m_waitingForTimer = false;
                     run();
                 });
             } else if (kind == StartTls) {
-                ++m_index;
-                encrypt(m_socket);
+                m_socket->startServerEncryption();
             } else {
-                ++m_index;
                 std::exchange(m_socket, nullptr)->disconnectFromHost();
                 takeNext();
             }
         }
     }
 
-    void encrypt(QTcpSocket *socket)
-    {
-        auto *ssl = static_cast<QSslSocket *>(socket);
-        ssl->setSslConfiguration(m_tls);
-        ssl->startServerEncryption();
-    }
-
     bool m_bytewise;
-    TlsCapableServer m_server;
     QSslConfiguration m_tls = QSslConfiguration::defaultConfiguration();
     bool m_implicitTls = false;
     QByteArray m_wire;
-    QTcpSocket *m_socket = nullptr;
-    QList<QTcpSocket *> m_waiting;
+    QSslSocket *m_socket = nullptr;
+    QList<QSslSocket *> m_waiting;
     int m_connections = 0;
     QList<std::pair<Kind, QByteArray>> m_steps;
     qsizetype m_index = 0;
@@ -223,8 +203,7 @@ inline Pop3Settings Pop3At(quint16 port, int replyTimeoutMs = 5000)
     return s;
 }
 
-/// What a POP3 server answers to RETR for a memo; without id, a mail without
-/// a Message-ID.
+/// A POP3 server's answer to RETR for a memo; without id, without a Message-ID.
 inline QByteArray RetrMemo(const QByteArray &id, const QByteArray &text)
 {
     return "+OK 100 octets\r\nSubject:0    12/06 09:30ACME\r\n" +

@@ -1,7 +1,5 @@
-// The two components' windows, offscreen: the settings dialog against a
-// configuration file in a folder of its own, the member list editor with
-// button and mouse edits, the about box, and the reply window with what it
-// sends over its own SMTP job against a scripted server.
+// The two components, loaded from the program folder, and their windows offscreen: the settings
+// dialog, the member list editor, the about box, the reply window against a scripted server.
 
 #include "AppUi.h"
 #include "FakeServer.h"
@@ -67,11 +65,7 @@ frmReply *Reply(const FakeServer &server, const QString &address, const QString 
 }
 
 /// The server's side up to MAIL FROM.
-FakeServer &Greeting(FakeServer &server)
-{
-    server.send("220 fake").expect("HELO example.jp").send("250 ok");
-    return server.expect("MAIL FROM:<user2@example.jp>");
-}
+const QByteArray Greeting = "<220 fake|>HELO example.jp|<250 ok|>MAIL FROM:<user2@example.jp>";
 
 } // namespace
 
@@ -83,15 +77,6 @@ class TestComponents : public QObject
     std::unique_ptr<QTemporaryDir> m_dir;
 
     QString path(const QString &name) const { return m_dir->filePath(name); }
-
-    /// An editor of members.lst holding the rows "name;address" given.
-    std::unique_ptr<frmEdit> editor(const QStringList &rows)
-    {
-        WriteFile(path(u"members.lst"_s), Cp932::Encode(rows.join(u"\r\n"_s)));
-        auto window = std::make_unique<frmEdit>(u"members.lst"_s, m_dir->path(), QString());
-        window->show();
-        return window;
-    }
 
 private Q_SLOTS:
     void init()
@@ -126,10 +111,21 @@ private Q_SLOTS:
         help->close();
     }
 
-    void settingsAskForWhatIsMissingInOrder()
+    void settingsFitTabInTheFramesOrderAndAskForWhatIsMissing()
     {
         frmSetting dialog(m_dir->path());
         dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QCOMPARE(Clipped(&dialog), QStringList());
+        QString tabs = u"txtUserName"_s;
+        for (int i = 0; i < 19; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            tabs += u' ' + QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(tabs, u"txtUserName txtUserID txtPassword txtDomain txtPop3Server txtPop3Port "
+                       u"cboPop3Security txtSmtpServer txtSmtpPort cboSmtpSecurity chkSmtpAuth "
+                       u"cmdBrowse cmdEdit txtInterval txtSleep cmdHelp cmdButton0 cmdButton1 "
+                       u"cmdButton2 txtUserName"_s);
         // Each box filled in turn, in the order the dialog asks for them.
         const QStringList order = u"Pop3Server:POP3 Server,Pop3Port:POP3 Port,UserName:UserName,"
                                   u"UserID:UserID,SmtpServer:SMTP Server,SmtpPort:SMTP Port,"
@@ -152,8 +148,7 @@ private Q_SLOTS:
 
     void settingsSave()
     {
-        // Refused by a read-only file: nothing half-written, and what was
-        // typed is still there. Once the file can be written, saved trimmed.
+        // Refused by a read-only file: nothing half-written, the typing kept; then saved trimmed.
         const QByteArray before = "[Tavrino]\r\nLeft= 10\r\n";
         WriteFile(path(u"Tavrino.ini"_s), before);
         QFile::setPermissions(path(u"Tavrino.ini"_s), QFileDevice::ReadOwner);
@@ -184,9 +179,8 @@ private Q_SLOTS:
 
     void settingsSecurity_data()
     {
-        // The three keys as stored; a port typed and a key pressed on its
-        // choice, as "Pop3|port|key"; what the dialog then shows (POP3 and SMTP
-        // choice, the box's check state, both ports); what saving leaves of them.
+        // The three keys as stored; "Pop3|port|key": a port typed, a key pressed on the choice;
+        // shown: both choices, the box's check state, both ports; what saving leaves of the keys.
         QTest::addColumn<QByteArray>("stored");
         QTest::addColumn<QString>("step");
         QTest::addColumn<QString>("shown");
@@ -218,7 +212,6 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, stored);
         QFETCH(QString, step);
-        QFETCH(QString, shown);
         QFETCH(QByteArray, saved);
         // Edited in the file alone: the dialog leaves them as they are.
         const QByteArray own = "smtpuserid = me \r\nSmtpPassword=a=b\r\nCAFile=ca.pem\r\n";
@@ -230,38 +223,20 @@ private Q_SLOTS:
             QTest::keyClick(Child<QComboBox>(&dialog, u"cbo"_s + s[0] + u"Security"_s),
                             QKeySequence(s[2])[0].key());
         }
-        QCOMPARE(Child<QComboBox>(&dialog, "cboPop3Security")->currentText() + u'|' +
-                     Child<QComboBox>(&dialog, "cboSmtpSecurity")->currentText() + u'|' +
-                     QString::number(Child<QCheckBox>(&dialog, "chkSmtpAuth")->checkState()) +
-                     u'|' + Text(&dialog, "txtPop3Port") + u'|' + Text(&dialog, "txtSmtpPort"),
-                 shown);
+        QTEST(QString(Child<QComboBox>(&dialog, "cboPop3Security")->currentText() + u'|' +
+                      Child<QComboBox>(&dialog, "cboSmtpSecurity")->currentText() + u'|' +
+                      QString::number(Child<QCheckBox>(&dialog, "chkSmtpAuth")->checkState()) +
+                      u'|' + Text(&dialog, "txtPop3Port") + u'|' + Text(&dialog, "txtSmtpPort")),
+              "shown");
         Child<QPushButton>(&dialog, "cmdButton0")->click();
         const QByteArray file = ReadFile(path(u"Tavrino.ini"_s)); // the boxes: settingsSave
         QCOMPARE(file.mid(file.indexOf("Sleep=")), "Sleep=0\r\n" + own + saved);
     }
 
-    void settingsFitAndTabInTheFramesOrder()
-    {
-        frmSetting dialog(m_dir->path());
-        dialog.show();
-        QVERIFY(QTest::qWaitForWindowActive(&dialog));
-        QCOMPARE(Clipped(&dialog), QStringList());
-        QString order = u"txtUserName"_s;
-        for (int i = 0; i < 19; ++i) {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            order += u' ' + QApplication::focusWidget()->objectName();
-        }
-        QCOMPARE(order, u"txtUserName txtUserID txtPassword txtDomain txtPop3Server txtPop3Port "
-                        u"cboPop3Security txtSmtpServer txtSmtpPort cboSmtpSecurity chkSmtpAuth "
-                        u"cmdBrowse cmdEdit txtInterval txtSleep cmdHelp cmdButton0 cmdButton1 "
-                        u"cmdButton2 txtUserName"_s);
-    }
-
     void editorButtons_data()
     {
-        // Steps: "s N" selects row N, "i name|address" inserts, "d" deletes,
-        // "u" and "v" move up and down, "m D T" drags row D onto row T with
-        // the mouse (-1: the empty space below the rows).
+        // Steps: "s N" selects row N, "i name|address" inserts, "d" deletes, "u" and "v" move
+        // up and down, "m D T" drags row D onto row T (-1: the empty space below the rows).
         QTest::addColumn<QStringList>("rows");
         QTest::addColumn<QString>("steps");
         QTest::addColumn<QString>("after"); // rows, selected row, up and down enabled
@@ -294,10 +269,11 @@ private Q_SLOTS:
     {
         QFETCH(QStringList, rows);
         QFETCH(QString, steps);
-        QFETCH(QString, after);
         QFETCH(QString, box);
-        const auto window = editor(rows);
-        auto *list = Child<MemberDragList>(window.get(), "lstMemberName");
+        WriteFile(path(u"members.lst"_s), Cp932::Encode(rows.join(u"\r\n"_s)));
+        frmEdit window(u"members.lst"_s, m_dir->path(), QString());
+        window.show();
+        auto *list = Child<MemberDragList>(&window, "lstMemberName");
         const auto rowAt = [list](int row) {
             return row < 0 ? QPoint(20, list->viewport()->height() - 3)
                            : list->visualItemRect(list->item(row)).center();
@@ -306,22 +282,22 @@ private Q_SLOTS:
             {u'i', "cmdEdit0"}, {u'd', "cmdEdit2"}, {u'u', "cmdArrow0"}, {u'v', "cmdArrow1"}};
         for (const QString &step : steps.split(u',')) {
             const QStringList args = step.mid(2).split(u' ');
-            Child<QLineEdit>(window.get(), "txtUserName")->setText(step.mid(2).section(u'|', 0, 0));
-            Child<QLineEdit>(window.get(), "txtAddress")->setText(step.section(u'|', 1));
+            Child<QLineEdit>(&window, "txtUserName")->setText(step.mid(2).section(u'|', 0, 0));
+            Child<QLineEdit>(&window, "txtAddress")->setText(step.section(u'|', 1));
             if (step.startsWith(u's'))
                 list->setCurrentRow(args.at(0).toInt());
             else if (step.startsWith(u'm'))
                 Drag(list->viewport(), rowAt(args.at(0).toInt()), rowAt(args.at(1).toInt()));
             else
-                Child<QAbstractButton>(window.get(), buttons.value(step.at(0)))->click();
+                Child<QAbstractButton>(&window, buttons.value(step.at(0)))->click();
         }
-        QCOMPARE(Rows(window.get()).join(u' ') +
-                     u" %1 %2%3"_s.arg(list->selectedRow())
-                         .arg(int(Child<QToolButton>(window.get(), "cmdArrow0")->isEnabled()))
-                         .arg(int(Child<QToolButton>(window.get(), "cmdArrow1")->isEnabled())),
-                 after);
+        QTEST(QString(Rows(&window).join(u' ') +
+                      u" %1 %2%3"_s.arg(list->selectedRow())
+                          .arg(int(Child<QToolButton>(&window, "cmdArrow0")->isEnabled()))
+                          .arg(int(Child<QToolButton>(&window, "cmdArrow1")->isEnabled()))),
+              "after");
         QCOMPARE(m_boxes.boxes, box.isEmpty() ? QStringList() : QStringList{Warning(box)});
-        QCOMPARE(Clipped(window.get()), QStringList());
+        QCOMPARE(Clipped(&window), QStringList());
     }
 
     void editorSave()
@@ -371,12 +347,39 @@ private Q_SLOTS:
         QCOMPARE(m_boxes.boxes, {u"noicon Tavrino: 現時点ではｼｽﾃﾑ情報を使用できません"_s});
     }
 
+    void componentsLoadFromTheProgramFolder()
+    {
+        QString error;
+        PluginComponents missing(m_dir->path());
+        QVERIFY(!missing.options(&error));
+        QCOMPARE(error, Msg::ErrPluginMissing);
+        QVERIFY(WriteFile(path(u"libTavReply.so"_s), "not a library"));
+        QVERIFY(!missing.reply(&error) && error != Msg::ErrPluginMissing);
+
+        // The real settings dialog, saved as a user would, writes the components' folder's file.
+        QTemporaryDir folder;
+        QVERIFY(CopyComponents(folder.path()));
+        PluginComponents components(folder.path());
+        ITavOptions *options = components.options(&error);
+        QVERIFY(options && components.options(&error) == options); // one for the run
+        QTimer::singleShot(0, [] {
+            QWidget *dialog = QApplication::activeModalWidget();
+            for (const char *box : {"UserName", "UserID", "Pop3Server", "Pop3Port", "SmtpServer",
+                                    "SmtpPort", "List", "Interval", "Sleep"})
+                Child<QLineEdit>(dialog, u"txt"_s + QLatin1String(box))->setText(u"B"_s);
+            Child<QPushButton>(dialog, "cmdButton0")->click();
+        });
+        options->ShowSetting();
+        QCOMPARE(Settings::Read(folder.path()).UserName, u"B"_s);
+        QCOMPARE(m_boxes.boxes.size(), 1); // restart to take effect
+    }
+
     void replyWholeRefusedThenCancelled()
     {
         const QString address = u"sato.taro@branch-office.example.jp"_s;
         const QString name = u"総務部　佐藤太郎"_s;
         FakeServer server; // refuses the address, then greets and never answers
-        Greeting(server).send("250 ok").expect("RCPT TO:<" + address.toLatin1() + ">");
+        server.script(Greeting + "|<250 ok|>RCPT TO:<" + address.toLatin1() + ">");
         server.send("550 5.1.1 no such user").close().send("220 fake").expect("HELO example.jp");
         QPointer<frmReply> reply = Reply(server, address, name);
         auto *frame = Child<QGroupBox>(reply, "frameTitle");
@@ -417,13 +420,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text"); // what the user leaves in the box; null: unchanged
         QTest::addColumn<bool>("sealed");
         QTest::addColumn<QString>("body");
-        QTest::newRow("unchanged")
-            << "sato@example.jp" << QString() << false
-            << u"\r\n\r\n---Original Message---\r\n折り返しお願いします。\r\n明日まで"_s;
-        QTest::newRow("emptied") << "sato@example.jp"
-                                 << "   " << false << QString();
-        QTest::newRow("sealed, two addresses") << "sato@example.jp,tanaka@example.jp"
-                                               << "了解です" << true << "了解です";
+        // clang-format off
+        QTest::newRow("unchanged") << "sato@example.jp" << QString() << false << u"\r\n\r\n---Original Message---\r\n折り返しお願いします。\r\n明日まで"_s;
+        QTest::newRow("emptied") << "sato@example.jp" << "   " << false << QString();
+        QTest::newRow("sealed, two addresses") << "sato@example.jp,tanaka@example.jp" << "了解です" << true << "了解です";
+        // clang-format on
     }
     void sends()
     {
@@ -432,7 +433,7 @@ private Q_SLOTS:
         QFETCH(bool, sealed);
         QFETCH(QString, body);
         FakeServer server;
-        Greeting(server);
+        server.script(Greeting);
         for (const QString &rcpt : address.split(u','))
             server.send("250 ok").expect("RCPT TO:<" + rcpt.toLatin1() + ">");
         server.send("250 ok").expect("DATA").send("354 go");

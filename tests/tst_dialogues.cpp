@@ -1,15 +1,17 @@
-// The dialogues against a scripted server: the POP3 jobs and the line session
-// under them, the SMTP job (the form around it is tested through the window in
-// tst_frmsend), and the socket error texts.
+// The dialogues against a scripted server: the POP3 jobs and the line session under them,
+// the mail check over them, the SMTP job (its form: tst_windows), the socket error texts.
 
 #include "Cp932.h"
 #include "FakeServer.h"
 #include "IniFile.h"
+#include "MailCheck.h"
 #include "ServerSettings.h"
 #include "SmtpSend.h"
 #include "WSock.h"
 
 #include <QtTest>
+
+using Result = MailCheck::DeleteResult;
 
 class TestDialogues : public QObject
 {
@@ -143,14 +145,12 @@ private Q_SLOTS:
 
         Pop3Check check(s);
         QStringList log;
-        connect(
-            &check, &Pop3Check::messageRetrieved, this, [&](int n, const QByteArray &a, bool big) {
-                // After a message too large, the next answer starts clean.
-                const bool whole = a.startsWith("+OK 100 octets\r\n") && a.endsWith("\r\n.\r\n");
-                log << QString::number(n) + (big     ? u" too large"_s
-                                             : whole ? QString()
-                                                     : u" torn"_s);
-            });
+        // After a message too large, the next answer starts clean.
+        const auto retrieved = [&](int n, const QByteArray &a, bool big) {
+            const bool torn = !a.startsWith("+OK 100 octets\r\n") || !a.endsWith("\r\n.\r\n");
+            log << QString::number(n) + (big ? u" too large"_s : torn ? u" torn"_s : QString());
+        };
+        connect(&check, &Pop3Check::messageRetrieved, this, retrieved);
         connect(&check, &Pop3Check::checkFinished, this,
                 [&](bool empty) { log << (empty ? u"empty"_s : u"finished"_s); });
         connect(&check, &Pop3Job::failed, this, [&](const QString &e) { log << e; });
@@ -199,10 +199,8 @@ private Q_SLOTS:
     void errorText()
     {
         // The first and the last row of the table, and numbers without a row.
-        QCOMPARE(WSAErrorText(10004), u"呼び出しが取り消された。"_s);
-        QCOMPARE(WSAErrorText(11004), u"データレコードの型が要求されていない。"_s);
-        QCOMPARE(WSAErrorText(10062), u"(10062)"_s);
-        QCOMPARE(WSAErrorText(0), u"(0)"_s);
+        QCOMPARE(WSAErrorText(10004) + WSAErrorText(11004) + WSAErrorText(10062) + WSAErrorText(0),
+                 u"呼び出しが取り消された。データレコードの型が要求されていない。(10062)(0)"_s);
     }
 
     void send_data()
@@ -221,33 +219,27 @@ private Q_SLOTS:
                                    from + ">|<250 ok|>RCPT TO:<a@b>|<250 ok|>DATA|<354 go|>x|>|>.|";
             return all.left(all.indexOf(QByteArray(">" + line + "|")) + line.size() + 2) + answer;
         };
+        const auto row = [](const char *name, const QByteArray &script, const QString &outcome,
+                            const QString &from = u"user1@host1"_s,
+                            const QString &to = u" a@b "_s) {
+            QTest::newRow(name) << script << from << to << outcome;
+        };
         const QByteArray sent = "<250 ok|>QUIT|<221 bye";
-        const QString a = u" a@b "_s, u1 = u"user1@host1"_s;
-        QTest::newRow("multi-line greeting in one read") << upTo(".", sent) << u1 << a << u"sent"_s;
-        QTest::newRow("multi-line greeting in two reads")
-            << upTo(".", sent).replace("\r\n220 ready", "|<220 ready") << u1 << a << u"sent"_s;
-        QTest::newRow("commands in code page 932")
-            << upTo(".", sent, Cp932::Encode(u"営業@host1"_s)) << u"営業@host1"_s << a << u"sent"_s;
+        // clang-format off
+        row("multi-line greeting in one read", upTo(".", sent), u"sent"_s);
+        row("multi-line greeting in two reads", upTo(".", sent).replace("\r\n220 ready", "|<220 ready"), u"sent"_s);
+        row("commands in code page 932", upTo(".", sent, Cp932::Encode(u"営業@host1"_s)), u"sent"_s, u"営業@host1"_s);
         // A refused recipient is named.
-        QTest::newRow("251 to RCPT TO") << upTo("RCPT TO:<a@b>", "<251 User not local") << u1 << a
-                                        << u"recv:251 User not local\r\n宛先: a@b"_s;
-        QTest::newRow("550 to RCPT TO") << upTo("RCPT TO:<a@b>", "<550 5.1.1 no such user") << u1
-                                        << a << u"recv:550 5.1.1 no such user\r\n宛先: a@b"_s;
-        QTest::newRow("554 after the data") << upTo(".", "<554 5.7.1 rejected: spam") << u1 << a
-                                            << u"recv:554 5.7.1 rejected: spam"_s;
-        QTest::newRow("silence after the end of data")
-            << upTo(".", {}) << u1 << a
-            << timeout + u"\r\nメッセージは既に配送されている可能性があります。"
-                         u"再送信すると重複することがあります。"_s;
-        QTest::newRow("refused port")
-            << QByteArray("refused") << u1 << a << u"connect:接続が拒否された。"_s;
-        QTest::newRow("silent server") << QByteArray() << u1 << a << timeout;
-        QTest::newRow("greeting 554, then close")
-            << QByteArray("<554 go away|C") << u1 << a << u"recv:554 go away"_s;
-        QTest::newRow("line break in a recipient") << QByteArray() << u1 << u"a@b\nRCPT TO:<x@y>"_s
-                                                   << "RCPT TO:" + unsafe + "a@b?RCPT TO:<x@y>";
-        QTest::newRow("NUL in the sender") << QByteArray() << u"me"_s + QChar(0) + u"@host1"_s << a
-                                           << "MAIL FROM:" + unsafe + "me?@host1";
+        row("251 to RCPT TO", upTo("RCPT TO:<a@b>", "<251 User not local"), u"recv:251 User not local\r\n宛先: a@b"_s);
+        row("550 to RCPT TO", upTo("RCPT TO:<a@b>", "<550 5.1.1 no such user"), u"recv:550 5.1.1 no such user\r\n宛先: a@b"_s);
+        row("554 after the data", upTo(".", "<554 5.7.1 rejected: spam"), u"recv:554 5.7.1 rejected: spam"_s);
+        row("silence after the end of data", upTo(".", {}), timeout + u"\r\nメッセージは既に配送されている可能性があります。再送信すると重複することがあります。"_s);
+        row("refused port", "refused", u"connect:接続が拒否された。"_s);
+        row("silent server", {}, timeout);
+        row("greeting 554, then close", "<554 go away|C", u"recv:554 go away"_s);
+        row("line break in a recipient", {}, "RCPT TO:" + unsafe + "a@b?RCPT TO:<x@y>", u"user1@host1"_s, u"a@b\nRCPT TO:<x@y>"_s);
+        row("NUL in the sender", {}, "MAIL FROM:" + unsafe + "me?@host1", u"me"_s + QChar(0) + u"@host1"_s);
+        // clang-format on
     }
     void send()
     {
@@ -279,8 +271,7 @@ private Q_SLOTS:
             QCOMPARE(server.connections(), 0);
     }
 
-    // A configuration without the keys of encryption and authentication
-    // speaks exactly the plain dialogues.
+    // Without the keys of encryption and authentication, exactly the plain dialogues.
     void withoutTheNewKeysTheDialoguesStayPlain()
     {
         QTemporaryDir folder;
@@ -303,10 +294,8 @@ private Q_SLOTS:
         QVERIFY(closed.wait(5000));
         QCOMPARE(pop3.wire(), QByteArray("USER user1\r\nPASS pass\r\nSTAT\r\nQUIT\r\n"));
 
-        smtp.send("220 hi").expect("*").send("250 ok").expect("*").send("250 ok");
-        smtp.expect("*").send("250 ok").expect("DATA").send("354 go").expect("x").expect("");
-        smtp.expect(".").send("250 ok");
-        smtp.expect("QUIT").send("221 bye");
+        smtp.script("<220 hi|>*|<250 ok|>*|<250 ok|>*|<250 ok|>DATA|<354 go|>x|>|>.|<250 ok|>QUIT|"
+                    "<221 bye");
         SmtpSend job(SmtpSettingsFrom(values, folder.path()));
         QSignalSpy done(&job, &SmtpSend::closed);
         job.sendMail(u"me@host1"_s, {u"a@b"_s}, "x");
@@ -380,8 +369,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, script);
         const bool implicit = mode == u"tls"_s || mode == u"smtps"_s;
         FakeServer server;
-        server.useCertificate(m_certs.filePath(cert + u".pem"_s),
-                              m_certs.filePath(cert + u".key"_s), implicit);
+        server.useCertificate(m_certs.filePath(cert), implicit);
         server.script(script);
         const TlsSettings tls{
             implicit ? TlsMode::Implicit : TlsMode::Upgrade, m_certs.filePath(u"ca.pem"_s), {}};
@@ -401,15 +389,9 @@ private Q_SLOTS:
             record(check, &Pop3Check::checkFinished, &Pop3Job::failed, &Pop3Job::statusText);
             check->start();
         } else {
-            SmtpSend::Settings s{u"localhost"_s,
-                                 QString::number(server.port()),
-                                 u"host1"_s,
-                                 {},
-                                 tls,
-                                 true,
-                                 u"user1"_s,
-                                 u"pass"_s};
-            auto *send = new SmtpSend(s);
+            const QString port = QString::number(server.port());
+            auto *send = new SmtpSend(
+                {u"localhost"_s, port, u"host1"_s, {}, tls, true, u"user1"_s, u"pass"_s});
             job.reset(send);
             record(send, &SmtpSend::sent, &SmtpSend::failed, &SmtpSend::statusText);
             send->sendMail(u"user1@host1"_s, {u"a@b"_s}, "x");
@@ -436,10 +418,169 @@ private Q_SLOTS:
         QCOMPARE(SmtpDataBlock("a\r\n"), QByteArray("a\r\n\r\n.\r\n"));
     }
 
+    void schedule()
+    {
+        // The timer's intervals, in milliseconds, from the start up to the check.
+        const QList<std::pair<QString, QList<int>>> rows{
+            {"300", {60000, 60000, 60000, 60000, 60000, 1000}},
+            {"100", {60000, 40000}},
+            {"60", {60000, 1000}},
+            {"59", {59000}},
+            {"0", {1000}},
+            {"abc", {1000}}};
+        for (const auto &[interval, ticks] : rows) {
+            FakeServer server;
+            MailCheck check(Pop3At(server.port()), interval);
+            check.ScheduleNextCheck();
+            QSignalSpy status(&check, &MailCheck::statusText);
+            for (int tick : ticks) {
+                QVERIFY(!check.isChecking());
+                QCOMPARE(QStringList({interval, QString::number(check.timer().interval())}),
+                         QStringList({interval, QString::number(tick)}));
+                check.tmrCheckMail_Timer();
+            }
+            QVERIFY(check.isChecking());
+            QCOMPARE(status.first().first().toString(), u"Socket Closed."_s);
+        }
+    }
+
+    void memosAnnouncedOnce_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<QString>("error");
+        const QStringList all{"one", "two", "three", "four"};
+        QTest::newRow("two mails without Message-ID") << 0 << all << QString();
+        // The failed check is retried on schedule; no memo pops up twice.
+        QTest::newRow("wrong password between checks")
+            << 1 << all << u"recv:-ERR [AUTH] Authentication failed."_s;
+        QTest::newRow("dropped in the middle of RETR 3")
+            << 2 << all << u"recv:リモートホストから切断された。"_s;
+        QTest::newRow("one too large, the rest announced")
+            << 3 << QStringList{"two", "three", "four"} << QString();
+    }
+    void memosAnnouncedOnce()
+    {
+        QFETCH(int, kind);
+        QList<QByteArray> all;
+        for (const QByteArray text : {"one", "two", "three", "four"})
+            all << RetrMemo(kind == 0 && all.size() >= 2 ? QByteArray() : "<" + text + ">", text);
+        if (kind == 3)
+            all[0] = RetrMemo("<big>", QByteArray(3000, 'b'));
+        FakeServer server;
+        server.pop3Listing(all.mid(0, 3)).expect("QUIT").send("+OK").close();
+        if (kind == 1)
+            server.pop3Login({}).close();
+        if (kind == 2)
+            server.pop3Listing(all.mid(0, 2), 4)
+                .expect("RETR 3")
+                .send(all[2].left(20), false)
+                .close();
+        server.pop3Listing(all);
+        Pop3Settings s = Pop3At(server.port());
+        s.limits.maxAnswer = 1000;
+        MailCheck check(s, "0");
+        QStringList shown, errors, status;
+        connect(&check, &MailCheck::showMemo, this, [&](const MemoValues &m) {
+            shown << ViewOfMemo(m).text.trimmed();
+            check.viewerClosed();
+        });
+        connect(&check, &MailCheck::errorMessage, this, [&](const QString &t) { errors << t; });
+        connect(&check, &MailCheck::statusText, this, [&](const QString &t) { status << t; });
+        QSignalSpy ended(&check, &MailCheck::checkEnded);
+        check.start();
+        QTRY_VERIFY2_WITH_TIMEOUT(server.done(), qPrintable(server.failure()), 10000);
+        QCOMPARE(ended.first().first().toBool(), true); // too large is no failure
+        QCOMPARE(check.currentBox().size(), 4);
+        QTRY_COMPARE(shown.size(), 4 - int(kind == 3));
+        QTEST(shown, "shown");
+        QTEST(errors.join('\n'), "error");
+        QCOMPARE(status.contains(u"メッセージ 1 は大きすぎるため読み飛ばしました。"_s), kind == 3);
+        VERIFY_SCRIPT(server);
+    }
+
+    void failuresToldOncePerEpisode()
+    {
+        FakeServer server; // fails, fails alike, fails otherwise, succeeds, fails
+        server.pop3Login({}).close().pop3Login({}).close();
+        server.send("+OK").expect("USER user1").send("-ERR other").close();
+        server.pop3Login("+OK 0 0").expect("QUIT").send("+OK").close().pop3Login({});
+        MailCheck check(Pop3At(server.port()), "300");
+        QStringList told;
+        connect(&check, &MailCheck::errorMessage, this, [&](const QString &t) { told << t; });
+        connect(&check, &MailCheck::failureRepeated, this, [&] { told << u"again"_s; });
+        connect(&check, &MailCheck::failureEnded, this, [&] { told << u"ended"_s; });
+        QSignalSpy ended(&check, &MailCheck::checkEnded);
+        for (int i = 0; i < 5; ++i) {
+            check.checkNow();
+            QVERIFY(ended.wait(5000));
+        }
+        QCOMPARE(told,
+                 (QStringList{"recv:-ERR [AUTH] Authentication failed.", "again", "recv:-ERR other",
+                              "ended", "recv:-ERR [AUTH] Authentication failed."}));
+        QVERIFY(check.lastGoodCheck().isValid() && !check.failureText().isEmpty());
+    }
+
+    void deleteAndShutdown_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<Result>("result");
+        QTest::newRow("same Message-ID twice: the one shown") << 0 << Result::Deleted;
+        QTest::newRow("waits for the running check") << 1 << Result::Deleted;
+        QTest::newRow("after the server closed the session") << 2 << Result::Deleted;
+        QTest::newRow("no longer listed") << 3 << Result::NotFound;
+        QTest::newRow("the session stays busy") << 4 << Result::TimedOut;
+    }
+    void deleteAndShutdown()
+    {
+        QFETCH(int, kind);
+        const QList<QByteArray> memos{RetrMemo(kind ? "<a>" : "<same>", "first"),
+                                      RetrMemo(kind ? "<b>" : "<same>", "second")};
+        FakeServer server{kind == 1}; // kind 1: byte by byte
+        if (kind == 2)
+            server.pop3Listing(memos).close();
+        if (kind < 4)
+            server.pop3Listing(memos); // kind 4: never greets
+        if (kind < 3)
+            server.expect("DELE 2").send("+OK");
+        if (kind < 4)
+            server.expect("QUIT").send("+OK");
+        MailCheck check(Pop3At(server.port()), "300");
+        check.setDeleteTimeoutMs(kind == 4 ? 200 : 10000);
+        QSignalSpy ended(&check, &MailCheck::checkEnded);
+        QSignalSpy errors(&check, &MailCheck::errorMessage);
+        QSignalSpy shown(&check, &MailCheck::showMemo);
+        check.start();
+        if (kind != 1 && kind != 4) {
+            QVERIFY(ended.wait(5000));
+            QTRY_COMPARE_WITH_TIMEOUT(check.Pop3State(), 0, 5000);
+            QTest::qWait(100); // the server's close arrives
+        }
+        QList<Result> results;
+        check.requestDelete(kind == 3 ? u"<gone>"_s : MemoKeyOf(memos[1]), nullptr,
+                            [&results](Result r, const QString &) { results << r; });
+        if (kind != 3) // no check may end the session under a deletion
+            check.checkNow();
+        if (kind != 3) // held while the deletion waits or runs
+            QVERIFY(!check.timer().isActive());
+        QFETCH(Result, result);
+        QTRY_COMPARE_WITH_TIMEOUT(results, QList{result}, 10000);
+        QTRY_COMPARE(check.Pop3State(), 0); // not left waiting for a DELE reply
+        QCOMPARE(check.timer().isActive(), kind != 4);
+        QCOMPARE(errors.count(), 0);
+        QCOMPARE(shown.count(), kind == 4 ? 0 : 2); // a deleting session announces nothing
+
+        // Every session ends with QUIT, without waiting here.
+        QSignalSpy down(&check, &MailCheck::shutDown);
+        check.shutdown();
+        QVERIFY(down.isEmpty() || kind == 4); // kind 4: no session logged in
+        QVERIFY(!down.isEmpty() || down.wait(5000));
+        VERIFY_SCRIPT(server);
+    }
+
 private:
-    // The certificates of the mail office in its TLS mode: "server" is trusted
-    // through ca.pem, "rogue" is signed by another authority, "otherhost"
-    // names another host.
+    // The TLS office's certificates: "server" is trusted through ca.pem, "rogue" is
+    // signed by another authority, "otherhost" names another host.
     const QDir m_certs{qEnvironmentVariable("TAV_MAILOFFICE_TLS_DIR") + u"/tls"_s};
 };
 

@@ -16,10 +16,8 @@ class TestE2eDesks : public QObject
 {
     Q_OBJECT
 
-    // The local mail office: its folder, and the ports it listens on.
-    const QString m_office = qEnvironmentVariable("TAV_MAILOFFICE_DIR");
-    const QSettings m_ports{m_office + u"/ports.env"_s, QSettings::IniFormat};
-    const QString m_domain = m_ports.value("MAIL_DOMAIN").toString();
+    const MailOffice m_office{qEnvironmentVariable("TAV_MAILOFFICE_DIR")};
+    const QString m_domain = m_office.domain;
     FakeComponents m_components;
     // Desk B has the real components, from a folder of its own holding its
     // configuration, which the reply component reads.
@@ -28,18 +26,10 @@ class TestE2eDesks : public QObject
     BoxCatcher m_boxes;
     std::unique_ptr<Desk> m_a, m_b;
 
-    /// The files of a user's mails: delivered, and not yet expunged by a QUIT.
-    QFileInfoList mailsOf(int user) const
-    {
-        const QString box = m_office + u"/mail/%1/user%2/"_s.arg(m_domain).arg(user);
-        return QDir(box + u"new"_s).entryInfoList(QDir::Files) +
-               QDir(box + u"cur"_s).entryInfoList(QDir::Files);
-    }
-
     std::unique_ptr<Desk> openDesk(int user)
     {
-        auto desk = std::make_unique<Desk>(m_ports.value("POP3_PORT").toUInt(),
-                                           m_ports.value("SMTP_PORT").toUInt());
+        auto desk = std::make_unique<Desk>(m_office.port("POP3_PORT").toUShort(),
+                                           m_office.port("SMTP_PORT").toUShort());
         desk->settings.UserID = u"user%1"_s.arg(user);
         desk->settings.Password = u"pass%1"_s.arg(user);
         desk->settings.Domain = m_domain;
@@ -55,7 +45,7 @@ class TestE2eDesks : public QObject
     /// Delivers a mail to user2 through the office's SMTP server, as any mailer would.
     void deliver(const QByteArray &text)
     {
-        SmtpSend job({u"127.0.0.1"_s, m_ports.value("SMTP_PORT").toString(), u"localhost"_s, {}});
+        SmtpSend job({u"127.0.0.1"_s, m_office.port("SMTP_PORT"), u"localhost"_s, {}});
         QSignalSpy sent(&job, &SmtpSend::sent);
         job.sendMail("user1@" + m_domain, {"user2@" + m_domain}, "Subject: memo\r\n\r\n" + text);
         QVERIFY(sent.wait(10000));
@@ -70,9 +60,9 @@ private Q_SLOTS:
             WriteFile(m_folderOfB.filePath(u"Tavrino.ini"_s),
                       Cp932::Encode(u"[Tavrino]\r\nUserName=鈴木\r\nUserID=user2\r\nDomain=%1\r\n"
                                     u"SmtpServer=127.0.0.1\r\nSmtpPort=%2\r\n"_s.arg(
-                                        m_domain, m_ports.value("SMTP_PORT").toString()))));
+                                        m_domain, m_office.port("SMTP_PORT")))));
         for (int user : {1, 2, 3})
-            for (const QFileInfo &mail : mailsOf(user))
+            for (const QFileInfo &mail : m_office.mailsOf(user))
                 QVERIFY(QFile::remove(mail.filePath()));
         m_a = openDesk(1);
         m_b = openDesk(2);
@@ -82,15 +72,6 @@ private Q_SLOTS:
     {
         m_b.reset();
         m_a.reset();
-    }
-
-    /// The reply windows open on the desktop.
-    static QList<QWidget *> replyWindows()
-    {
-        QList<QWidget *> found = QApplication::topLevelWidgets();
-        found.removeIf(
-            [](QWidget *w) { return !w->isVisible() || w->windowTitle() != u"返信 - Tavrino"_s; });
-        return found;
     }
 
     void aMemoArrivesAndRepliesOpenAtOnceReachTheirOwnAddresses()
@@ -109,22 +90,22 @@ private Q_SLOTS:
         // B answers from the viewer, sealed, with the quote.
         QTest::mouseClick(Child<QToolButton>(m_b->window->viewers()[0], "cmdButton1"),
                           Qt::LeftButton);
-        QTRY_COMPARE(replyWindows().size(), 1);
-        auto *text = Child<QPlainTextEdit>(replyWindows().first(), "txtMessage");
+        QTRY_COMPARE(ReplyWindows().size(), 1);
+        auto *text = Child<QPlainTextEdit>(ReplyWindows().first(), "txtMessage");
         text->setPlainText(u"承知しました。"_s + text->toPlainText());
-        Child<QCheckBox>(replyWindows().first(), "chkCover")->setChecked(true);
+        Child<QCheckBox>(ReplyWindows().first(), "chkCover")->setChecked(true);
         // A second window of the component, sent at the same time, keeps its
         // own recipient and text.
         QString error;
         ITavReply *component = m_componentsOfB.reply(&error);
         QVERIFY2(component, qPrintable(error));
         QCOMPARE(component->ShowReply("user3@" + m_domain, u"名前"_s, u"user3@"_s), 0);
-        QCOMPARE(replyWindows().size(), 2);
-        for (QWidget *w : replyWindows())
+        QCOMPARE(ReplyWindows().size(), 2);
+        for (QWidget *w : ReplyWindows())
             QTest::mouseClick(Child<QToolButton>(w, "cmdButton0"), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(replyWindows().size(), 0, 10000); // closed once accepted
-        QTRY_COMPARE_WITH_TIMEOUT(mailsOf(3).size(), 1, 10000);
-        const QByteArray mail = ReadFile(mailsOf(3)[0].filePath());
+        QTRY_COMPARE_WITH_TIMEOUT(ReplyWindows().size(), 0, 10000); // closed once accepted
+        QTRY_COMPARE_WITH_TIMEOUT(m_office.mailsOf(3).size(), 1, 10000);
+        const QByteArray mail = ReadFile(m_office.mailsOf(3)[0].filePath());
         QVERIFY(mail.contains("\nTo:user3@") && mail.trimmed().endsWith("user3@"));
 
         // A's desk shows its own covered, then the answer over the quote, from B.
@@ -158,16 +139,16 @@ private Q_SLOTS:
         QTRY_COMPARE(m_b->window->viewers().size(), 50);
         QCOMPARE(Text(m_b->window->viewers().last(), "txtMessage").trimmed(), "52");
 
-        const qsizetype stored = mailsOf(2).size();
+        const qsizetype stored = m_office.mailsOf(2).size();
         QPointer<frmMessage> viewer = m_b->window->viewers()[0];
         auto *del = Child<QToolButton>(viewer.data(), "cmdButton0");
         // The button follows the session: usable once B's check is idle.
         QTRY_VERIFY_WITH_TIMEOUT((viewer->RefreshDeleteButton(), del->isEnabled()), 15000);
         QTest::mouseClick(del, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!viewer, 15000);
-        QCOMPARE(mailsOf(2).size(), stored); // marked in B's session alone
+        QCOMPARE(m_office.mailsOf(2).size(), stored); // marked in B's session alone
         m_b->window->close();
-        QTRY_COMPARE_WITH_TIMEOUT(mailsOf(2).size(), stored - 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_office.mailsOf(2).size(), stored - 1, 10000);
         QVERIFY2(m_boxes.boxes.isEmpty(), qPrintable(m_boxes.boxes.join('\n')));
     }
 };

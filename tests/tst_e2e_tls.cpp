@@ -13,24 +13,16 @@ class TestE2eTls : public QObject
 {
     Q_OBJECT
 
-    const QString m_office = qEnvironmentVariable("TAV_MAILOFFICE_TLS_DIR");
-    const QSettings m_ports{m_office + u"/ports.env"_s, QSettings::IniFormat};
-    const QString m_domain = m_ports.value("MAIL_DOMAIN").toString();
+    const MailOffice m_office{qEnvironmentVariable("TAV_MAILOFFICE_TLS_DIR")};
+    const QString m_domain = m_office.domain;
     FakeComponents m_components;
     BoxCatcher m_boxes;
 
-    QString port(const char *key) const { return m_ports.value(key).toString(); }
-    QFileInfoList mailsOf(int user) const
-    {
-        const QString box = m_office + u"/mail/%1/user%2/"_s.arg(m_domain).arg(user);
-        return QDir(box + u"new"_s).entryInfoList(QDir::Files) +
-               QDir(box + u"cur"_s).entryInfoList(QDir::Files);
-    }
     /// The configuration keys of a secured desk, as lines of Tavrino.ini.
     QString secured(const QString &pop3, const QString &smtp) const
     {
         return u"Pop3Security=%1\r\nSmtpSecurity=%2\r\nSmtpAuth=1\r\nCAFile=%3\r\n"_s.arg(
-            pop3, smtp, port("CA_FILE"));
+            pop3, smtp, m_office.port("CA_FILE"));
     }
     /// A desk of user with the given security; its ports follow the choice.
     std::unique_ptr<Desk> openDesk(int user, const QString &pop3, const QString &smtp,
@@ -42,8 +34,8 @@ class TestE2eTls : public QObject
                   u"Pop3Server=localhost\r\nPop3Port=%4\r\nSmtpServer=localhost\r\nSmtpPort=%5\r\n"
                   u"List=m.lst\r\nInterval=%6\r\nSleep=0\r\n"_s.arg(user)
                           .arg(password.isEmpty() ? u"pass%1"_s.arg(user) : password, m_domain,
-                               port(pop3 == u"tls"_s ? "POP3S_PORT" : "POP3_PORT"),
-                               port(smtp == u"tls"_s ? "SMTPS_PORT" : "SMTP_PORT"))
+                               m_office.port(pop3 == u"tls"_s ? "POP3S_PORT" : "POP3_PORT"),
+                               m_office.port(smtp == u"tls"_s ? "SMTPS_PORT" : "SMTP_PORT"))
                           .arg(interval)
                           .toLatin1() +
                       secured(pop3, smtp).toLatin1());
@@ -54,23 +46,16 @@ class TestE2eTls : public QObject
         desk->window->show();
         return desk;
     }
-    static bool check(Desk &desk)
-    {
-        QSignalSpy ended(desk.check.get(), &MailCheck::checkEnded);
-        for (int i = 0; i < 10 && !desk.check->isChecking(); ++i)
-            desk.check->tmrCheckMail_Timer();
-        return ended.wait(15000) && ended.first().first().toBool();
-    }
 
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY2(m_ports.value("TLS").toInt() == 1, "the mail office in TLS mode is not running");
+        QVERIFY2(m_office.port("TLS") == u"1"_s, "the mail office in TLS mode is not running");
     }
     void init()
     {
         for (int user : {1, 2})
-            for (const QFileInfo &mail : mailsOf(user))
+            for (const QFileInfo &mail : m_office.mailsOf(user))
                 QVERIFY(QFile::remove(mail.filePath()));
     }
 
@@ -91,7 +76,7 @@ private Q_SLOTS:
         FillMemo(a->window.get(), {0}, 0, false, u"商事"_s, u"髙橋"_s, smtp);
         QTest::mouseClick(send, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(Text(a->window.get(), "sbrMsgPanel2"), Msg::MessageSent, 15000);
-        QTRY_VERIFY_WITH_TIMEOUT((check(*b), b->window->viewers().size() == 1), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT((b->checkNow(), b->window->viewers().size() == 1), 30000);
         QCOMPARE(Text(b->window->viewers()[0], "txtMessage").trimmed(), smtp);
         QVERIFY2(m_boxes.boxes.isEmpty(), qPrintable(m_boxes.boxes.join('\n')));
     }
@@ -100,26 +85,23 @@ private Q_SLOTS:
     {
         QTemporaryDir folder;
         QVERIFY(CopyComponents(folder.path()));
-        QVERIFY(WriteFile(folder.filePath(u"Tavrino.ini"_s),
-                          Cp932::Encode(u"[Tavrino]\r\nUserName=鈴木\r\nUserID=user2\r\n"
-                                        u"Password=pass2\r\nDomain=%1\r\nSmtpServer=localhost\r\n"
-                                        u"SmtpPort=%2\r\n"_s.arg(m_domain, port("SMTP_PORT")) +
-                                        secured(u"none"_s, u"starttls"_s))));
+        QVERIFY(
+            WriteFile(folder.filePath(u"Tavrino.ini"_s),
+                      Cp932::Encode(u"[Tavrino]\r\nUserName=鈴木\r\nUserID=user2\r\n"
+                                    u"Password=pass2\r\nDomain=%1\r\nSmtpServer=localhost\r\n"
+                                    u"SmtpPort=%2\r\n"_s.arg(m_domain, m_office.port("SMTP_PORT")) +
+                                    secured(u"none"_s, u"starttls"_s))));
         PluginComponents components(folder.path());
         QString error;
         ITavReply *reply = components.reply(&error);
         QVERIFY2(reply, qPrintable(error));
-        const qsizetype before = mailsOf(1).size();
+        const qsizetype before = m_office.mailsOf(1).size();
         QCOMPARE(reply->ShowReply(u"user1@"_s + m_domain, u"佐藤"_s, u"返信"_s), 0);
-        QWidget *window = nullptr;
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (w->isVisible() && w->windowTitle() == u"返信 - Tavrino"_s)
-                window = w;
+        QPointer<QWidget> window = ReplyWindows().value(0);
         QVERIFY(window);
-        QPointer<QWidget> open(window);
         QTest::mouseClick(Child<QToolButton>(window, "cmdButton0"), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(!open, 15000); // closed once the mail was accepted
-        QTRY_COMPARE_WITH_TIMEOUT(mailsOf(1).size(), before + 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!window, 15000); // closed once the mail was accepted
+        QTRY_COMPARE_WITH_TIMEOUT(m_office.mailsOf(1).size(), before + 1, 10000);
         QVERIFY2(m_boxes.boxes.isEmpty(), qPrintable(m_boxes.boxes.join('\n')));
     }
 
@@ -127,7 +109,7 @@ private Q_SLOTS:
     // not in a loop.
     void aWrongPasswordIsToldOnce()
     {
-        QFile log(m_office + u"/log/dovecot.log"_s);
+        QFile log(m_office.folder + u"/log/dovecot.log"_s);
         QVERIFY(log.open(QIODevice::ReadOnly));
         log.seek(log.size());
         auto b = openDesk(2, u"stls"_s, u"none"_s, u"wrong"_s, 1);

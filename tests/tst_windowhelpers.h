@@ -1,6 +1,5 @@
 #pragma once
-// Helpers for the window tests: controls by name, desks, a catcher for message
-// boxes and components that record calls.
+// Helpers for the window tests: controls, desks, message boxes, fake components.
 
 #include "Components.h"
 #include "Cp932.h"
@@ -69,9 +68,8 @@ inline QByteArray ReadFile(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-/// A desk of user1 (password "pass") at example.jp: a program folder holding
-/// a member list of sato, a separator, suzuki (his address in blanks) and
-/// tanaka; the settings; once opened, its mail check and main window.
+/// A desk of user1 (password "pass") at example.jp: a folder with members sato, a separator,
+/// suzuki (address in blanks), tanaka, and settings; once opened, its check and window.
 struct Desk
 {
     QTemporaryDir folder;
@@ -102,8 +100,7 @@ struct Desk
         return window->Load();
     }
 
-    /// Checks now, the minutes counted down at once: 1 if the check went well,
-    /// 0 if it failed, -1 if it did not end.
+    /// Checks at once: 1 if the check went well, 0 if it failed, -1 if it did not end.
     int checkNow()
     {
         QSignalSpy ended(check.get(), &MailCheck::checkEnded);
@@ -169,8 +166,7 @@ inline QString Warning(const QString &text)
     return u"warning Tavrino: "_s + text;
 }
 
-/// Components that count calls instead of opening windows; unavailable, they
-/// fail as a missing plugin does.
+/// Components that record calls; unavailable, they fail as a missing plugin does.
 class FakeComponents : public ComponentHost, public ITavOptions, public ITavReply
 {
 public:
@@ -197,16 +193,11 @@ public:
     QString LastError() const override { return u"window refused"_s; }
 
 private:
-    bool get(QString *error)
-    {
-        *error = available ? QString() : u"plugin missing"_s;
-        return available;
-    }
+    bool get(QString *e) { return (*e = available ? QString() : u"plugin missing"_s).isEmpty(); }
 };
 
-/// The controls of a shown window whose text does not show whole: labels,
-/// frame captions (also where a control stands on one) and buttons, by name;
-/// also labels named otherwise than by their text.
+/// The controls of a shown window whose text does not show whole (labels, frame captions,
+/// also under a control, buttons), and labels named otherwise than by their text.
 inline QStringList Clipped(QWidget *window)
 {
     QStringList clipped;
@@ -232,11 +223,37 @@ inline QStringList Clipped(QWidget *window)
     return clipped;
 }
 
-/// The help window, if one is open.
+/// The shown top-level windows of that object name or title.
+inline QList<QWidget *> OpenWindows(const QString &name)
+{
+    QList<QWidget *> found = QApplication::topLevelWidgets();
+    found.removeIf([&](QWidget *w) {
+        return !w->isVisible() || (w->objectName() != name && w->windowTitle() != name);
+    });
+    return found;
+}
 inline QWidget *HelpWindow()
 {
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (w->objectName() == u"TavrinoHelp"_s && w->isVisible())
-            return w;
-    return nullptr;
+    return OpenWindows(u"TavrinoHelp"_s).value(0);
 }
+inline QList<QWidget *> ReplyWindows()
+{
+    return OpenWindows(u"返信 - Tavrino"_s);
+}
+
+/// A local mail office, as its start script leaves it in folder.
+struct MailOffice
+{
+    const QString folder;
+    const QSettings ports{folder + u"/ports.env"_s, QSettings::IniFormat};
+    const QString domain = ports.value("MAIL_DOMAIN").toString();
+
+    QString port(const char *key) const { return ports.value(key).toString(); }
+    /// The files of a user's mails: delivered, and not yet expunged by a QUIT.
+    QFileInfoList mailsOf(int user) const
+    {
+        const QString box = folder + u"/mail/%1/user%2/"_s.arg(domain).arg(user);
+        return QDir(box + u"new"_s).entryInfoList(QDir::Files) +
+               QDir(box + u"cur"_s).entryInfoList(QDir::Files);
+    }
+};

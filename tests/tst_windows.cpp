@@ -1,4 +1,5 @@
-// The main window, the memo viewer, the status bar and start-up.
+// The main window, the memo viewer, the status bar and start-up; what the memo form
+// and its send button do around the SMTP dialogue (tst_dialogues).
 
 #include "AppMessages.h"
 #include "FakeServer.h"
@@ -26,8 +27,44 @@ class TestWindows : public QObject
                          .MemoBody.toLatin1() +
                      "\r\n.\r\n");
 
+    std::unique_ptr<FakeServer> m_pop3;
+    std::unique_ptr<Desk> m_desk;
+    frmTavrino *m_window = nullptr;
+
+    template <class T> T *child(const char *name) const { return Child<T>(m_window, name); }
+
+    /// A shown desk whose first mail check (of an empty mailbox) has ended.
+    void openDesk(const FakeServer &smtp)
+    {
+        m_pop3 = std::make_unique<FakeServer>();
+        m_pop3->pop3Login("+OK 0 0");
+        m_desk = std::make_unique<Desk>(m_pop3->port(), smtp.port());
+        QVERIFY(m_desk->open(&m_components));
+        m_window = m_desk->window.get();
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_window));
+        QTRY_VERIFY_WITH_TIMEOUT(child<QToolButton>("cmdButton0")->isEnabled(), 10000);
+    }
+
+    /// While a memo is on its way, both buttons are off and no check can start.
+    void verifyBusy(bool busy)
+    {
+        QCOMPARE(child<QToolButton>("cmdButton0")->isEnabled(), !busy);
+        QCOMPARE(child<QToolButton>("cmdButton1")->isEnabled(), !busy);
+        QCOMPARE(m_desk->check->timer().isActive(), !busy);
+    }
+
+    void send(const QList<int> &rows, int kind, bool sealed, const QString &org,
+              const QString &caller, const QString &text)
+    {
+        FillMemo(m_window, rows, kind, sealed, org, caller, text);
+        QTest::mouseClick(child<QToolButton>("cmdButton0"), Qt::LeftButton);
+        verifyBusy(true);
+    }
+
 private Q_SLOTS:
     void init() { m_components = FakeComponents(); }
+    void cleanup() { m_desk.reset(); }
 
     void layoutAndLoadWithABadFifthLine()
     {
@@ -40,11 +77,10 @@ private Q_SLOTS:
         // No option clipped; every control the user can reach has a name.
         desk.window->show();
         QCOMPARE(Clipped(desk.window.get()), QStringList());
-        for (QWidget *w : desk.window->findChildren<QWidget *>()) {
+        for (QWidget *w : desk.window->findChildren<QWidget *>())
             QVERIFY2(w->focusPolicy() == Qt::NoFocus || w->objectName().isEmpty() ||
                          !w->accessibleName().isEmpty(),
                      qPrintable(w->objectName()));
-        }
         QCOMPARE(Child<QListWidget>(desk.window.get(), "lstMemberName")->count(), 4);
         QCOMPARE(boxes.boxes, QStringList(Warning(Msg::AppError + "\r\n" + Msg::ErrBadArgument)));
         QVERIFY(!desk.check->isChecking() && !desk.check->timer().isActive());
@@ -111,8 +147,7 @@ private Q_SLOTS:
         QCOMPARE(key().left(3), u"<2>"_s); // newest first; Enter on the second opens <1>
         QCOMPARE(list->topLevelItem(0)->text(2) + list->topLevelItem(0)->text(1),
                  u"ACMEお電話ください。"_s);
-        // Enter on a memo whose viewer is open brings that viewer forward;
-        // once it is closed, it opens a new one.
+        // Enter brings the memo's open viewer forward; once it is closed, opens a new one.
         frmMessage *one = desk.window->viewers().value(0);
         list->setCurrentItem(list->topLevelItem(1));
         QTest::keyClick(list, Qt::Key_Return);
@@ -156,8 +191,7 @@ private Q_SLOTS:
         QTRY_VERIFY(!window->isMinimized());
         QVERIFY(window->isVisible() && (!window->trayIcon() || !window->trayIcon()->isVisible()));
 
-        // Help from the icon's menu and the memo list; exit closes them,
-        // stores the position in twips and ends after the QUIT.
+        // Exit closes help and the memo list, stores the position in twips, ends after QUIT.
         window->findChild<QAction *>("mnuHelp")->trigger();
         window->ShowMemoList();
         QVERIFY(HelpWindow());
@@ -252,16 +286,15 @@ private Q_SLOTS:
     {
         // A copy of the program in a folder of its own, whose check fails at once.
         Desk desk(FakeServer::closedPort());
-        const QTemporaryDir &folder = desk.folder;
         for (const char *file : {"Tavrino", "libmailtext.so", "libtavui.so"})
-            QVERIFY(QFile::copy(m_programDir + '/' + file, folder.filePath(file)));
+            QVERIFY(QFile::copy(m_programDir + '/' + file, desk.folder.filePath(file)));
         QProcess program; // offscreen, as the test; it finds its files from anywhere
         program.setWorkingDirectory(QDir::tempPath());
-        program.start(folder.filePath("Tavrino"));
+        program.start(desk.folder.filePath("Tavrino"));
         QVERIFY(program.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(SingleInstance(folder.path()).askFirstToRestore(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(SingleInstance(desk.folder.path()).askFirstToRestore(), 10000);
 
-        SingleInstance second(folder.path() + QLatin1Char('/'));
+        SingleInstance second(desk.folder.path() + QLatin1Char('/'));
         QVERIFY(!second.claim());
         BoxCatcher boxes;
         RefuseSecondCopy(second);
@@ -270,7 +303,7 @@ private Q_SLOTS:
         // Killed, it leaves its name behind for the next copy to take over.
         program.kill();
         QVERIFY(program.waitForFinished());
-        SingleInstance next(folder.path());
+        SingleInstance next(desk.folder.path());
         QVERIFY(next.claim());
         QSignalSpy restore(&next, &SingleInstance::restoreRequested);
         QVERIFY(second.askFirstToRestore());
@@ -279,34 +312,101 @@ private Q_SLOTS:
         QVERIFY(SingleInstance(other.path()).claim());
     }
 
-    void componentsLoadFromTheProgramFolder()
+    void memoFormNoRecipientAndWindowGone()
     {
-        QString error;
-        QTemporaryDir empty;
-        PluginComponents missing(empty.path());
-        QVERIFY(!missing.options(&error));
-        QCOMPARE(error, Msg::ErrPluginMissing);
-        QVERIFY(WriteFile(empty.filePath("libTavReply.so"), "not a library"));
-        QVERIFY(!missing.reply(&error) && error != Msg::ErrPluginMissing);
-
-        // The real settings dialog, saved as a user would, writes the file of
-        // the components' folder; a reply loads end to end.
-        QTemporaryDir folder;
-        QVERIFY(CopyComponents(folder.path()));
-        PluginComponents components(folder.path());
-        ITavOptions *options = components.options(&error);
-        QVERIFY(options && components.options(&error) == options); // one for the run
-        QTimer::singleShot(0, [] {
-            QWidget *dialog = QApplication::activeModalWidget();
-            for (const char *box : {"UserName", "UserID", "Pop3Server", "Pop3Port", "SmtpServer",
-                                    "SmtpPort", "List", "Interval", "Sleep"})
-                Child<QLineEdit>(dialog, u"txt"_s + QLatin1String(box))->setText(u"B"_s);
-            Child<QPushButton>(dialog, "cmdButton0")->click();
-        });
+        FakeServer server; // greets, then never answers HELO
+        server.send("220 fake").expect("HELO example.jp");
+        openDesk(server);
         BoxCatcher boxes;
-        options->ShowSetting();
-        QCOMPARE(Settings::Read(folder.path()).UserName, u"B"_s);
-        QCOMPARE(boxes.boxes.size(), 1); // restart to take effect
+        // The separator takes itself back; select all leaves it out.
+        auto *list = child<QListWidget>("lstMemberName");
+        auto *none = child<QPushButton>("cmdAll1");
+        for (int row : {2, 1})
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                              list->visualItemRect(list->item(row)).center());
+        QVERIFY(list->item(2)->isSelected() && !list->item(1)->isSelected() && !none->isVisible());
+        QTest::mouseClick(child<QPushButton>("cmdAll0"), Qt::LeftButton);
+        QCOMPARE(list->selectedItems().size(), 3);
+        QVERIFY(!list->item(1)->isSelected() && none->isVisible());
+        QCOMPARE(QApplication::focusWidget(), child<QWidget>("txtMessage"));
+        QTest::mouseClick(none, Qt::LeftButton);
+        QVERIFY(list->selectedItems().isEmpty() && !none->isVisible());
+
+        QTest::mouseClick(child<QToolButton>("cmdButton0"), Qt::LeftButton);
+        QTRY_COMPARE(boxes.boxes, QStringList(Warning(Msg::NoRecipient)));
+        QTRY_COMPARE(m_window->focusWidget(), list);
+        verifyBusy(false);
+
+        // Gone while a memo is on its way, the window takes the send along, silently.
+        send({0}, 0, false, "a", "b", "c");
+        QTRY_VERIFY_WITH_TIMEOUT(server.done(), 10000);
+        m_desk->window.reset();
+        QCoreApplication::processEvents();
+        QCOMPARE(boxes.boxes.size(), 1); // the missing recipient's alone
+    }
+
+    void theFormReachesTheWireAndResets()
+    {
+        FakeServer server;
+        server.send("220 fake").expect("*").send("250 ok").expect("*");
+        // Chosen as fourth, first, third: sent in list order.
+        for (const char *rcpt : {"sato", "suzuki", "tanaka"})
+            server.send("250 ok").expect("RCPT TO:<"_ba + rcpt + "@example.jp>");
+        server.send("250 ok").expect("DATA").send("354 go");
+        for (int line = 0; line < 11; ++line) // the mail (its subject folded), then "."
+            server.expect("*");
+        server.send("250 ok").expect("QUIT").send("250 ok");
+        openDesk(server);
+        BoxCatcher boxes;
+        const QString before = QDateTime::currentDateTime().toString(u"MM/dd HH:mm");
+        // An emoji cannot travel: the user is told, and it arrives as "?"; 髙 travels.
+        send({3, 0, 2}, 2, true, "ACME", u"髙橋"_s, u".\n.abc😀\nend."_s);
+        QTRY_COMPARE_WITH_TIMEOUT(Text(m_window, "sbrMsgPanel2"), Msg::MessageSent, 10000);
+        QTRY_VERIFY2(server.ok(), qPrintable(server.failure()));
+        const QList<QByteArray> wire = server.received();
+        const MemoView memo = ViewOfMemo(
+            ReadMemoMail("+OK\r\n" + wire.mid(wire.indexOf("DATA") + 1, 11).join("\r\n") + "\r\n"));
+        QCOMPARE(memo.kind + QString::number(memo.sealed) + memo.department + '|' + memo.caller +
+                     '|' + memo.text,
+                 u"21ACME|髙橋|.\r\n.abc?\r\nend.\r\n"_s);
+        QVERIFY(memo.time == before ||
+                memo.time == QDateTime::currentDateTime().toString(u"MM/dd HH:mm"));
+
+        // The form is ready for the next memo.
+        QCOMPARE(boxes.boxes,
+                 QStringList(Warning(u"次の文字は送信できないため「?」になります: 😀"_s)));
+        const MemoDraft draft = m_window->CurrentDraft();
+        QVERIFY(draft.recipients.isEmpty() && draft.department.isEmpty() &&
+                draft.caller.isEmpty() && draft.text.isEmpty() && !draft.sealed &&
+                draft.kind == u'*');
+        QCOMPARE(m_window->focusWidget(), child<QListWidget>("lstMemberName"));
+        verifyBusy(false);
+    }
+
+    void aFailedSendKeepsTheFormAndOffersItOnce()
+    {
+        // The box once opened inside the job's signal; the closing server deleted the job under it.
+        FakeServer server;
+        server.send("220 fake").expect("HELO example.jp").pause(1500).send("250 fake");
+        server.expect("MAIL FROM:<user1@example.jp>").send("421 closing").close();
+        openDesk(server);
+        BoxCatcher boxes;
+        boxes.holdMs = 300; // pressed only once the server has gone
+        send({0, 3}, 1, false, "営業部", "担当者", "本文");
+        // A check that fails meanwhile must not offer the same memo again.
+        m_pop3.reset();
+        QCOMPARE(m_desk->checkNow(), 0);
+        QVERIFY(!child<QToolButton>("cmdButton0")->isEnabled());
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes.size(), 2, 10000); // the check's and the send's
+        QCOMPARE(boxes.boxes[1],
+                 Warning(u"recv:421 closing\r\n送信 (SMTP 127.0.0.1:%1)"_s.arg(server.port())));
+        QTRY_VERIFY(BoxCatcher::openBoxes().isEmpty());
+        // The form is kept for another try.
+        QVERIFY(Text(m_window, "sbrMsgPanel2") != Msg::MessageSent);
+        const MemoDraft draft = m_window->CurrentDraft();
+        QVERIFY(draft.recipients.size() == 2 && draft.text == u"本文"_s && draft.kind == u'1');
+        verifyBusy(false);
+        VERIFY_SCRIPT(server);
     }
 };
 
