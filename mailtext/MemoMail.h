@@ -61,7 +61,7 @@ struct MailBoxRow
 QByteArray UndoDotStuffing(const QByteArray &retrAnswer);
 
 /// The key of a retrieved message (a whole RETR answer): its Message-ID, "#"
-/// and the hex SHA-1 of everything after the status line with dot-stuffing
+/// and a hex 128-bit digest of everything after the status line with dot-stuffing
 /// undone; "#" and the digest alone without a Message-ID. Two messages under
 /// one Message-ID get different keys. Reads only the header lines and hashes
 /// the rest, so it is cheaper than ParseRetrAnswer, which gives the same key.

@@ -1,5 +1,7 @@
 #include "ReplyFramer.h"
 
+#include "FindText.h"
+
 bool IsPositive(const QByteArray &buffer)
 {
     return buffer.left(4).toUpper().contains("+OK");
@@ -74,7 +76,7 @@ ReplyFramer::Status ReplyFramer::next(LineReply &reply)
 
 qsizetype ReplyFramer::statusLine()
 {
-    const qsizetype end = m_buffer.indexOf("\r\n", m_scan);
+    const qsizetype end = FindText(m_buffer, "\r\n", m_scan);
     if (end >= 0)
         return end + 2;
     if (m_buffer.size() > m_limits.maxLine)
@@ -92,7 +94,7 @@ qsizetype ReplyFramer::frame()
     case ReplyForm::Smtp:
         while (true) {
             const qsizetype lineStart = m_scan;
-            const qsizetype end = m_buffer.indexOf("\r\n", lineStart);
+            const qsizetype end = FindText(m_buffer, "\r\n", lineStart);
             if (end < 0)
                 return size - lineStart > m_limits.maxLine || size > m_limits.maxReply ? -1 : 0;
             m_scan = end + 2;
@@ -113,7 +115,7 @@ qsizetype ReplyFramer::frame()
         // An empty message: the terminating line follows the status line.
         m_scan = end - 2;
     }
-    const qsizetype terminator = m_buffer.indexOf("\r\n.\r\n", m_scan);
+    const qsizetype terminator = FindText(m_buffer, "\r\n.\r\n", m_scan);
     if (terminator >= 0) {
         if (!m_discarding && terminator + 5 > m_limits.maxAnswer) {
             // Whole, but over the bound all the same: treated as read through.

@@ -3,6 +3,7 @@
 
 #include "Base64Mime.h"
 #include "Cp932.h"
+#include "FindText.h"
 #include "HeaderLines.h"
 #include "IniFile.h"
 #include "JisConvert.h"
@@ -402,6 +403,8 @@ private Q_SLOTS:
         row("folded Message-ID, other texts", folded + "1", folded + "2", false);
         row("no Message-ID, other texts", "Subject:x\r\n\r\n1", "Subject:x\r\n\r\n2", false);
         row("dot lines, other texts", id + "..a", id + "..b", false);
+        row("texts differing in their last byte", id + QByteArray(40, 'a') + "1",
+            id + QByteArray(40, 'a') + "2", false);
         row("one message", id + "..a", id + "..a", true);
     }
     void keys()
@@ -413,6 +416,28 @@ private Q_SLOTS:
         for (const auto &[answer, read] : {std::pair{first, a}, std::pair{second, b}})
             QVERIFY(read.row.Key.startsWith(read.row.MessageId + '#') &&
                     read.memo.MemoKey == read.row.Key && MemoKeyOf(answer) == read.row.Key);
+    }
+
+    void findText_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("needle");
+        QTest::addColumn<int>("from");
+        // clang-format off
+        QTest::newRow("terminator at the end") << QByteArray("+OK\r\nA\r\n.\r\n") << QByteArray("\r\n.\r\n") << 0;
+        QTest::newRow("false starts before it") << QByteArray("a\r\r\n.\rx\r\n.\r\n") << QByteArray("\r\n.\r\n") << 0;
+        QTest::newRow("cut by the end") << QByteArray("a\r\n.\r") << QByteArray("\r\n.\r\n") << 0;
+        QTest::newRow("from past a match") << QByteArray("\r\n..a\r\n..") << QByteArray("\r\n..") << 1;
+        QTest::newRow("from at the end") << QByteArray("ab\r\n") << QByteArray("\r\n") << 4;
+        QTest::newRow("from beyond the end") << QByteArray("ab") << QByteArray("\r\n") << 9;
+        // clang-format on
+    }
+    void findText()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, needle);
+        QFETCH(int, from);
+        QCOMPARE(FindText(text, needle, from), text.indexOf(needle, from));
     }
 
     void readRulesAndTwips()
