@@ -7,7 +7,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QString block = QString::fromLatin1(reinterpret_cast<const char *>(data), qsizetype(size));
+    const QString block =
+        QString::fromLatin1(reinterpret_cast<const char *>(data), qsizetype(size));
     qsizetype total = 0;
     for (const HeaderLine &line : ScanHeaderLines(block)) {
         total += line.line.size();
