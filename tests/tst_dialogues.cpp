@@ -271,6 +271,26 @@ private Q_SLOTS:
             QCOMPARE(server.connections(), 0);
     }
 
+    void aMailLargerThanOneWriteGoesWholeAndInOrder()
+    {
+        // 16 MB: more than the connection takes at once; the rest follows queued.
+        QList<QByteArray> lines;
+        for (char c = 'a'; c < 'q'; ++c)
+            lines << QByteArray(1 << 20, c);
+        const QByteArray mail = lines.join("\r\n");
+        FakeServer server;
+        server.script("<220 ok|>HELO host1|<250 ok|>MAIL FROM:<a@b>|<250 ok|>RCPT TO:<c@d>|<250 ok"
+                      "|>DATA|<354 go");
+        for (int line = 0; line <= 17; ++line)
+            server.expect("*");
+        server.script("<250 ok|>QUIT|<221 bye");
+        SmtpSend job({u"127.0.0.1"_s, QString::number(server.port()), u"host1"_s, {}});
+        QSignalSpy sent(&job, &SmtpSend::sent);
+        job.sendMail(u"a@b"_s, {u"c@d"_s}, mail);
+        QVERIFY(sent.wait(30000));
+        QCOMPARE(server.received().mid(4, 18), lines << "" << ".");
+    }
+
     // Without the keys of encryption and authentication, exactly the plain dialogues.
     void withoutTheNewKeysTheDialoguesStayPlain()
     {
