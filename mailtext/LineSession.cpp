@@ -6,13 +6,11 @@
 #include <QPointer>
 #include <QSslSocket>
 
-#include <cerrno>
-#include <sys/socket.h>
-
 namespace {
 constexpr int TimedOutNumber = 10060;
 constexpr int TooLargeNumber = 10040;
 constexpr int ClosedNumber = 10054;
+constexpr qsizetype ReadChunk = 64 * 1024;
 } // namespace
 
 LineSession::TraceHook LineSession::s_traceHook = nullptr;
@@ -82,6 +80,7 @@ void LineSession::open(const QString &server, const QString &port, ReplyForm gre
         m_handshaking = tls.mode == TlsMode::Implicit;
     } else {
         m_socket = new QTcpSocket(this);
+        m_unbuffered = true;
     }
     connect(m_socket, &QTcpSocket::connected, this, &LineSession::onConnected);
     connect(m_socket, &QTcpSocket::readyRead, this, &LineSession::onReadyRead);
@@ -173,11 +172,50 @@ void LineSession::processBuffer()
 {
     if (m_closed || !m_socket)
         return;
-    const QByteArray bytes = m_socket->readAll();
+    const bool open = readSocket();
     if (s_traceHook)
         s_traceHook(false);
-    m_windowBytes += bytes.size();
-    m_framer.append(bytes);
+    QPointer<LineSession> self(this);
+    handleReplies();
+    if (!self || m_closed || open)
+        return;
+    // What came with the close was handled; now the close itself.
+    const QAbstractSocket::SocketError error = m_socket->error();
+    if (m_awaiting && error != QAbstractSocket::RemoteHostClosedError)
+        fail(SocketErrorMessage(QStringLiteral("recv"), error));
+    else if (m_awaiting)
+        fail(QStringLiteral("recv:") + WSAErrorText(ClosedNumber));
+    else
+        finishClose();
+}
+
+bool LineSession::readSocket()
+{
+    if (!m_unbuffered) {
+        const QByteArray bytes = m_socket->readAll();
+        m_windowBytes += bytes.size();
+        m_framer.append(bytes);
+        return true;
+    }
+    // Read as it comes, with no query of the size first; a full chunk may
+    // have more behind it.
+    if (m_chunk.isEmpty())
+        m_chunk.resize(ReadChunk);
+    qint64 n;
+    do {
+        n = m_socket->read(m_chunk.data(), m_chunk.size());
+        if (n > 0) {
+            m_windowBytes += n;
+            m_framer.append(QByteArrayView(m_chunk.constData(), n));
+        }
+    } while (n == m_chunk.size());
+    // The connection ended (the server closed it, or it failed): Qt reports
+    // that on a direct read by its return only.
+    return n >= 0;
+}
+
+void LineSession::handleReplies()
+{
     QPointer<LineSession> self(this);
     while (self && !m_closed && !m_framer.isEmpty()) {
         if (!m_awaiting) {
@@ -227,21 +265,9 @@ void LineSession::write(const QByteArray &bytes)
 {
     if (s_traceHook)
         s_traceHook(true);
-    qsizetype sent = 0;
-    if (m_socket && !m_tls && m_socket->bytesToWrite() == 0 && m_socket->socketDescriptor() >= 0) {
-        // A plain command straight to the connection: Qt's own write would
-        // arm and disarm a write notifier, each a wake-up of the event loop,
-        // for every command. Whatever is not taken goes Qt's way, which also
-        // reports the failures.
-        ssize_t n;
-        do
-            n = ::send(int(m_socket->socketDescriptor()), bytes.constData(), size_t(bytes.size()),
-                       MSG_NOSIGNAL);
-        while (n < 0 && errno == EINTR);
-        sent = qMax<qsizetype>(0, n);
-    }
-    const qsizetype rest = bytes.size() - sent;
-    if (!m_socket || (rest > 0 && m_socket->write(bytes.constData() + sent, rest) != rest)) {
+    // A plain connection writes straight to the socket; what it does not
+    // take waits in Qt's buffer, behind which anything later queues.
+    if (!m_socket || m_socket->write(bytes) != bytes.size()) {
         fail(SocketErrorMessage(QStringLiteral("send"), m_socket
                                                             ? m_socket->error()
                                                             : QAbstractSocket::UnknownSocketError));

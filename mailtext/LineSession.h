@@ -35,8 +35,7 @@ struct TlsSettings
     QString configError;
 };
 
-/// True when text can travel as a command argument: no CR, LF or NUL. text can travel as a command
-/// argument: no CR, LF or NUL.
+/// True when text can travel as a command argument: no CR, LF or NUL.
 bool IsSafeArgument(const QString &text);
 
 class LineSession : public QObject
@@ -113,6 +112,8 @@ private:
     void onDisconnected();
     void onWatchdog();
     void processBuffer();
+    bool readSocket();
+    void handleReplies();
     void deliver(const LineReply &reply);
     void write(const QByteArray &bytes);
     void arm(Watch watch, int ms);
@@ -133,6 +134,8 @@ private:
     bool m_closed = false;
     bool m_dropNext = false;    ///< the reply awaited when quit() came
     bool m_tls = false;         ///< a TLS socket, for either mode
+    bool m_unbuffered = false;  ///< a plain socket, read and written directly
+    QByteArray m_chunk;         ///< what one direct read fills
     bool m_handshaking = false; ///< between startTls() (or connect) and encrypted
     bool m_upgrading = false;   ///< the handshake was begun by startTls()
     bool m_encrypted = false;

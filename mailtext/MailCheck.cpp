@@ -126,9 +126,11 @@ void MailCheck::connectNewCheck()
     check->start();
 }
 
-void MailCheck::onListStarted()
+void MailCheck::onListStarted(int count)
 {
     m_box.clear();
+    m_box.reserve(count);
+    m_knownListed = 0;
     m_tooLarge.clear();
     m_listingKeys = ListingKeys();
 }
@@ -146,6 +148,7 @@ void MailCheck::onRetrieved(int number, const QByteArray &answer, bool tooLarge)
     const auto known = m_known.constFind(key);
     if (known != m_known.constEnd()) {
         m_box.append(*known);
+        ++m_knownListed;
     } else {
         ReadMail read = ParseRetrAnswer(answer);
         read.row.Key = key;
@@ -159,15 +162,19 @@ void MailCheck::onRetrieved(int number, const QByteArray &answer, bool tooLarge)
 
 void MailCheck::onCheckFinished()
 {
-    // A whole listing: what is no longer on the server is forgotten.
-    QHash<QString, MailBoxRow> known;
-    known.reserve(m_box.size());
-    for (const MailBoxRow &row : std::as_const(m_box)) {
-        if (!row.Key.isEmpty())
-            known.insert(row.Key, row);
+    // A whole listing: what is no longer on the server is forgotten. Keys are
+    // distinct within a listing, so when every row was known and there are
+    // as many rows as known memos, nothing is gone.
+    if (m_knownListed != m_box.size() || m_knownListed != m_known.size()) {
+        QHash<QString, MailBoxRow> known;
+        known.reserve(m_box.size());
+        for (const MailBoxRow &row : std::as_const(m_box)) {
+            if (!row.Key.isEmpty())
+                known.insert(row.Key, row);
+        }
+        m_known.swap(known);
+        m_memos.removeIf([this](const auto &memo) { return !m_known.contains(memo.key()); });
     }
-    m_known.swap(known);
-    m_memos.removeIf([this](const auto &memo) { return !m_known.contains(memo.key()); });
     m_lastGood = QDateTime::currentDateTime();
     if (!m_failureText.isEmpty()) {
         m_failureText.clear();

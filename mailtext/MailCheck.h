@@ -128,7 +128,7 @@ private:
 
     void startCheck();
     void connectNewCheck();
-    void onListStarted();
+    void onListStarted(int count);
     void onRetrieved(int number, const QByteArray &answer, bool tooLarge);
     void onCheckFinished();
     void onCheckFailed(const QString &text);
@@ -160,6 +160,7 @@ private:
     QHash<QString, MailBoxRow> m_known;
     QHash<QString, MemoValues> m_memos; ///< the known memos themselves, for the memo list
     QList<MailBoxRow> m_box;            ///< the last listing (complete or not)
+    qsizetype m_knownListed = 0;        ///< rows of it found in m_known
     ListingKeys m_listingKeys;
     QStringList m_tooLarge; ///< numbers of the messages read through, not kept
 

@@ -335,7 +335,6 @@ QString ListingKeys::next(const QByteArray &answer, bool tooLarge)
     if (tooLarge)
         return {};
     const QString key = MemoKeyOf(answer);
-    const int seen = m_seen.value(key);
-    m_seen.insert(key, seen + 1);
-    return seen == 0 ? key : key + QLatin1Char('#') + QString::number(seen + 1);
+    const int seen = ++m_seen[key];
+    return seen == 1 ? key : key + QLatin1Char('#') + QString::number(seen);
 }

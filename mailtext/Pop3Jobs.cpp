@@ -164,14 +164,16 @@ void Pop3Check::positive(const LineReply &reply)
         retrieveNext();
         return;
     case Pop3State::Retr: {
-        const QPointer<Pop3Check> self(this);
-        Q_EMIT messageRetrieved(m_index, reply.bytes, reply.tooLarge);
-        if (!self || m_line.isClosed() || m_line.isEnding())
-            return;
-        if (m_index < m_count) {
+        // The next command goes out before this answer is looked at: the
+        // server works on it meanwhile. Still one command at a time.
+        const int number = m_index;
+        const bool last = m_index >= m_count;
+        if (!last)
             retrieveNext();
+        const QPointer<Pop3Check> self(this);
+        Q_EMIT messageRetrieved(number, reply.bytes, reply.tooLarge);
+        if (!self || !last || m_line.isClosed() || m_line.isEnding())
             return;
-        }
         m_finished = true;
         m_state = Pop3State::Idle;
         Q_EMIT statusText(QString());

@@ -2,16 +2,31 @@
 
 #include "FindText.h"
 
+namespace {
+/// Whether word (upper case) begins at or after the reply's first byte and
+/// ends within its first four, in any case.
+bool InFirstFour(const QByteArray &buffer, QByteArrayView word)
+{
+    const qsizetype last = qMin<qsizetype>(4, buffer.size()) - word.size();
+    for (qsizetype at = 0; at <= last; ++at) {
+        if (QByteArrayView(buffer).sliced(at, word.size()).compare(word, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool IsNegative(const QByteArray &buffer)
+{
+    return InFirstFour(buffer, "-ERR");
+}
+} // namespace
+
 bool IsPositive(const QByteArray &buffer)
 {
-    return buffer.left(4).toUpper().contains("+OK");
+    return InFirstFour(buffer, "+OK");
 }
 
 namespace {
-bool IsNegative(const QByteArray &buffer)
-{
-    return buffer.left(4).toUpper().contains("-ERR");
-}
 
 /// The size a "+OK 1234 octets" line announces, or 0.
 qsizetype AnnouncedSize(const QByteArray &statusLine)
@@ -40,6 +55,11 @@ void ReplyFramer::expect(ReplyForm form)
 void ReplyFramer::append(const QByteArray &bytes)
 {
     m_buffer += bytes;
+}
+
+void ReplyFramer::append(QByteArrayView bytes)
+{
+    m_buffer.append(bytes);
 }
 
 ReplyFramer::Status ReplyFramer::next(LineReply &reply)

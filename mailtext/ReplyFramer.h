@@ -49,6 +49,7 @@ public:
     /// The form of the next reply.
     void expect(ReplyForm form);
     void append(const QByteArray &bytes);
+    void append(QByteArrayView bytes);
     bool isEmpty() const { return m_buffer.isEmpty(); }
 
     /// Takes the whole reply at the front, if there is one. In the POP3

@@ -105,7 +105,12 @@ bool StartConnect(QTcpSocket *socket, const QString &server, const QString &port
                                     QAbstractSocket::IPv4Protocol);
         return true;
     }
-    socket->connectToHost(server.trimmed(), quint16(number), QIODevice::ReadWrite,
-                          QAbstractSocket::IPv4Protocol);
+    // A plain socket is unbuffered: its reads and writes go straight to the
+    // connection, with no size query before each read and no write notifier
+    // armed for each command.
+    const QIODevice::OpenMode mode = qobject_cast<QSslSocket *>(socket)
+                                         ? QIODevice::ReadWrite
+                                         : QIODevice::ReadWrite | QIODevice::Unbuffered;
+    socket->connectToHost(server.trimmed(), quint16(number), mode, QAbstractSocket::IPv4Protocol);
     return true;
 }

@@ -18,8 +18,9 @@ class QTcpSocket;
 
 /// Starts a non-blocking connect to server (a name is resolved without
 /// blocking) on port, given as configured text; with encrypted (socket is
-/// then a QSslSocket), the TLS handshake follows at once. False, with nothing
-/// started, when the port is not a number from 1 to 65535.
+/// then a QSslSocket), the TLS handshake follows at once. A socket other than
+/// a QSslSocket is opened unbuffered: its owner reads it directly. False,
+/// with nothing started, when the port is not a number from 1 to 65535.
 bool StartConnect(QTcpSocket *socket, const QString &server, const QString &port,
                   bool encrypted = false);
 
