@@ -284,7 +284,9 @@ private Q_SLOTS:
         for (int line = 0; line <= 17; ++line)
             server.expect("*");
         server.script("<250 ok|>QUIT|<221 bye");
-        SmtpSend job({u"127.0.0.1"_s, QString::number(server.port()), u"host1"_s, {}});
+        SmtpSend job({.server = u"127.0.0.1"_s,
+                      .port = QString::number(server.port()),
+                      .heloName = u"host1"_s});
         QSignalSpy sent(&job, &SmtpSend::sent);
         job.sendMail(u"a@b"_s, {u"c@d"_s}, mail);
         QVERIFY(sent.wait(30000));

@@ -45,7 +45,9 @@ class TestE2eDesks : public QObject
     /// Delivers a mail to user2 through the office's SMTP server, as any mailer would.
     void deliver(const QByteArray &text)
     {
-        SmtpSend job({u"127.0.0.1"_s, m_office.port("SMTP_PORT"), u"localhost"_s, {}});
+        SmtpSend job({.server = u"127.0.0.1"_s,
+                      .port = m_office.port("SMTP_PORT"),
+                      .heloName = u"localhost"_s});
         QSignalSpy sent(&job, &SmtpSend::sent);
         job.sendMail("user1@" + m_domain, {"user2@" + m_domain}, "Subject: memo\r\n\r\n" + text);
         QVERIFY(sent.wait(10000));
