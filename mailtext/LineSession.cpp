@@ -11,6 +11,7 @@ constexpr int TimedOutNumber = 10060;
 constexpr int TooLargeNumber = 10040;
 constexpr int ClosedNumber = 10054;
 constexpr qsizetype ReadChunk = 64 * 1024;
+constexpr int ChunksPerTurn = 16;
 } // namespace
 
 LineSession::TraceHook LineSession::s_traceHook = nullptr;
@@ -197,18 +198,22 @@ bool LineSession::readSocket()
         m_framer.append(bytes);
         return true;
     }
-    // Read as it comes, with no query of the size first; a full chunk may
-    // have more behind it.
+    // Read as it comes, with no query of the size first. A full chunk may
+    // have more behind it, but only so much is taken per turn: the window
+    // keeps answering and the framer's bounds hold during a long answer. The
+    // rest is announced again at once.
     if (m_chunk.isEmpty())
         m_chunk.resize(ReadChunk);
-    qint64 n;
-    do {
+    qint64 n = 0;
+    for (int i = 0; i < ChunksPerTurn; ++i) {
         n = m_socket->read(m_chunk.data(), m_chunk.size());
         if (n > 0) {
             m_windowBytes += n;
             m_framer.append(QByteArrayView(m_chunk.constData(), n));
         }
-    } while (n == m_chunk.size());
+        if (n != m_chunk.size())
+            break;
+    }
     // The connection ended (the server closed it, or it failed): Qt reports
     // that on a direct read by its return only.
     return n >= 0;
