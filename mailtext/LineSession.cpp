@@ -81,7 +81,6 @@ void LineSession::open(const QString &server, const QString &port, ReplyForm gre
         m_handshaking = tls.mode == TlsMode::Implicit;
     } else {
         m_socket = new QTcpSocket(this);
-        m_unbuffered = true;
     }
     connect(m_socket, &QTcpSocket::connected, this, &LineSession::onConnected);
     connect(m_socket, &QTcpSocket::readyRead, this, &LineSession::onReadyRead);
@@ -178,27 +177,21 @@ void LineSession::processBuffer()
         s_traceHook(false);
     QPointer<LineSession> self(this);
     handleReplies();
-    if (!self || m_closed || open)
-        return;
     // What came with the close was handled; now the close itself.
-    const QAbstractSocket::SocketError error = m_socket->error();
-    if (m_awaiting && error != QAbstractSocket::RemoteHostClosedError)
-        fail(SocketErrorMessage(QStringLiteral("recv"), error));
-    else if (m_awaiting)
-        fail(QStringLiteral("recv:") + WSAErrorText(ClosedNumber));
-    else
-        finishClose();
+    if (self && !m_closed && !open)
+        connectionEnded(m_socket->error());
 }
 
 bool LineSession::readSocket()
 {
-    if (!m_unbuffered) {
+    if (m_tls) {
         const QByteArray bytes = m_socket->readAll();
         m_windowBytes += bytes.size();
         m_framer.append(bytes);
         return true;
     }
-    // Read as it comes, with no query of the size first. A full chunk may
+    // A plain socket is unbuffered (see StartConnect): read as it comes,
+    // with no query of the size first. A full chunk may
     // have more behind it, but only so much is taken per turn: the window
     // keeps answering and the framer's bounds hold during a long answer. The
     // rest is announced again at once.
@@ -336,10 +329,8 @@ void LineSession::onSocketError()
         fail(SocketErrorMessage(QStringLiteral("connect"), error));
     else if (error == QAbstractSocket::RemoteHostClosedError)
         onDisconnected();
-    else if (m_awaiting)
-        fail(SocketErrorMessage(QStringLiteral("recv"), error));
     else
-        finishClose();
+        connectionEnded(error);
 }
 
 void LineSession::onDisconnected()
@@ -354,12 +345,19 @@ void LineSession::onDisconnected()
         if (!self || m_closed)
             return;
     }
+    connectionEnded(QAbstractSocket::RemoteHostClosedError);
+}
+
+void LineSession::connectionEnded(QAbstractSocket::SocketError error)
+{
     if (m_handshaking)
         fail(tlsFailureText());
-    else if (m_awaiting)
+    else if (!m_awaiting)
+        finishClose();
+    else if (error == QAbstractSocket::RemoteHostClosedError)
         fail(QStringLiteral("recv:") + WSAErrorText(ClosedNumber));
     else
-        finishClose();
+        fail(SocketErrorMessage(QStringLiteral("recv"), error));
 }
 
 void LineSession::fail(const QString &errorText)

@@ -3,6 +3,7 @@
 // replies, keeps one watchdog per reply, maps failures to the system's texts
 // and closes politely. A job says what to send and what each reply means.
 
+#include <QAbstractSocket>
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QList>
@@ -110,6 +111,8 @@ private:
     void onSslErrors(const QList<QSslError> &errors);
     QString tlsFailureText() const;
     void onDisconnected();
+    /// The connection is gone: a failure if a reply was awaited, else the end.
+    void connectionEnded(QAbstractSocket::SocketError error);
     void onWatchdog();
     void processBuffer();
     bool readSocket();
@@ -134,7 +137,6 @@ private:
     bool m_closed = false;
     bool m_dropNext = false;    ///< the reply awaited when quit() came
     bool m_tls = false;         ///< a TLS socket, for either mode
-    bool m_unbuffered = false;  ///< a plain socket, read and written directly
     QByteArray m_chunk;         ///< what one direct read fills
     bool m_handshaking = false; ///< between startTls() (or connect) and encrypted
     bool m_upgrading = false;   ///< the handshake was begun by startTls()

@@ -248,7 +248,7 @@ QString MemoKeyOf(const QByteArray &retrAnswer)
 
 QByteArray UndoDotStuffing(const QByteArray &retrAnswer)
 {
-    if (!retrAnswer.contains("\r\n.."))
+    if (FindText(retrAnswer, "\r\n..") < 0)
         return retrAnswer;
     QByteArray out;
     out.reserve(retrAnswer.size());

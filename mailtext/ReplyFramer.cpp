@@ -19,14 +19,6 @@ bool IsNegative(const QByteArray &buffer)
 {
     return InFirstFour(buffer, "-ERR");
 }
-} // namespace
-
-bool IsPositive(const QByteArray &buffer)
-{
-    return InFirstFour(buffer, "+OK");
-}
-
-namespace {
 
 /// The size a "+OK 1234 octets" line announces, or 0.
 qsizetype AnnouncedSize(const QByteArray &statusLine)
@@ -42,6 +34,11 @@ qsizetype AnnouncedSize(const QByteArray &statusLine)
     return ok && n > 0 ? qsizetype(n) : 0;
 }
 } // namespace
+
+bool IsPositive(const QByteArray &buffer)
+{
+    return InFirstFour(buffer, "+OK");
+}
 
 void ReplyFramer::expect(ReplyForm form)
 {
