@@ -263,14 +263,17 @@ void frmMessage::onDeleteDone(MailCheck::DeleteResult result, const QString &err
 {
     m_deleteWait.reset();
     m_deletePending = false;
-    if (result == MailCheck::DeleteResult::TimedOut) {
+    if (result == MailCheck::DeleteResult::TimedOut || result == MailCheck::DeleteResult::Failed) {
         // The memo is still on the server: the viewer stays for another try.
+        // The box is a window of its own, since this runs inside the
+        // deletion's session signals.
         RefreshDeleteButton();
-        OpenBox(QMessageBox::Warning, errorText);
+        OpenBox(QMessageBox::Warning, result == MailCheck::DeleteResult::Failed
+                                          ? Msg::DeleteFailed + QStringLiteral("\r\n") + errorText
+                                          : errorText);
         return;
     }
-    // Deleted, or gone already, or the dialogue failed: the main window has
-    // reported a failure itself.
+    // Deleted, or gone from the server already.
     close();
 }
 

@@ -98,18 +98,16 @@ void frmTavrino::connectMailCheck()
         m_sbrMsg->setPanelText(2, text.isEmpty() && waiting > 0 ? Msg::MemosWaiting.arg(waiting)
                                                                 : text);
     });
-    connect(m_mailCheck, &MailCheck::checkStarted, this, [this] {
-        m_checkRunning = true;
-        updateButtons();
-    });
     connect(m_mailCheck, &MailCheck::greeted, this, [this] {
         m_loggingIn = true;
         updateButtons();
     });
     connect(m_mailCheck, &MailCheck::checkEnded, this, [this] {
-        // Sending does not depend on receiving: a mail server that refuses
-        // the check must not keep the user from sending memos.
-        m_checkRunning = false;
+        // Sending shares nothing with receiving: once the first check has
+        // ended, the send button stays available during every later check,
+        // and a mail server that refuses the check never keeps the user
+        // from sending memos.
+        m_firstCheckEnded = true;
         m_loggingIn = false;
         updateButtons();
     });
@@ -138,7 +136,7 @@ void frmTavrino::connectMailCheck()
 
 void frmTavrino::updateButtons()
 {
-    m_cmdButton[0]->setEnabled(!m_sending && !m_checkRunning);
+    m_cmdButton[0]->setEnabled(!m_sending && m_firstCheckEnded);
     m_cmdButton[1]->setEnabled(!m_sending && !m_loggingIn);
 }
 

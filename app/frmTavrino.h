@@ -119,7 +119,7 @@ private:
     bool m_bulkSelecting = false;
     bool m_unloaded = false;
     bool m_sending = false;
-    bool m_checkRunning = false;
+    bool m_firstCheckEnded = false;
     bool m_loggingIn = false;
 
     QGroupBox *m_frameTitle[2] = {};

@@ -3,6 +3,8 @@
 #include "IniFile.h"
 #include "Messages.h"
 
+#include <QSet>
+
 namespace {
 constexpr int ShutdownBoundMs = 6000;
 } // namespace
@@ -60,67 +62,49 @@ void MailCheck::tmrCheckMail_Timer()
 
 void MailCheck::checkNow()
 {
-    if (!m_deleteRunning && m_deletes.isEmpty())
-        startCheck();
+    startCheck();
 }
 
 void MailCheck::startCheck()
 {
     if (m_checking || m_shuttingDown)
         return;
+    if (m_deleteRunning || !m_deletes.isEmpty()) {
+        // The mailbox is the deletion's first; the check follows it.
+        m_checkWaiting = true;
+        return;
+    }
     m_checking = true;
     // The next check is scheduled from the end of this one, so a slow check
     // is never cut short by the following tick.
     m_timer.stop();
     Q_EMIT checkStarted();
-    if (m_check && !m_check->isClosed()) {
-        // The previous connection ends with QUIT first, so that its deletions
-        // take effect before the mailbox is listed again. Nothing it says
-        // now concerns the new check.
-        disconnect(m_check, nullptr, this, nullptr);
-        connect(
-            m_check, &Pop3Job::closed, this,
-            [this] {
-                if (!m_shuttingDown) {
-                    Q_EMIT statusText(Msg::SocketClosed);
-                    connectNewCheck();
-                }
-            },
-            Qt::QueuedConnection);
-        m_check->quit();
-        return;
-    }
     Q_EMIT statusText(Msg::SocketClosed);
     connectNewCheck();
 }
 
 void MailCheck::connectNewCheck()
 {
-    if (m_check)
-        m_check->deleteLater();
-    auto *check = new Pop3Check(m_settings, this);
+    auto *check = new Pop3Check(
+        m_settings, [this](const QList<QByteArray> &uids) { return wanted(uids); }, this);
     m_check = check;
+    m_byUid = false;
+    m_nextKeys.clear();
+    m_readNow.clear();
+    m_tooLarge.clear();
+    m_listingKeys = ListingKeys();
     connect(check, &Pop3Job::statusText, this, &MailCheck::statusText);
-    connect(check, &Pop3Check::greeted, this, &MailCheck::greeted);
+    connect(check, &Pop3Job::greeted, this, &MailCheck::greeted);
     connect(check, &Pop3Check::listStarted, this, &MailCheck::onListStarted);
     connect(check, &Pop3Check::messageRetrieved, this, &MailCheck::onRetrieved);
     connect(check, &Pop3Check::checkFinished, this, &MailCheck::onCheckFinished);
-    connect(check, &Pop3Check::messageDeleted, this, [this](int number) {
-        if (!m_deleteRunning || number != m_deleteNumber)
-            return;
-        // Marked deleted on this connection: never asked for again.
-        m_box[number - 1].Key.clear();
-        finishDelete(DeleteResult::Deleted, QString());
-    });
     connect(check, &Pop3Job::failed, this, &MailCheck::onCheckFailed);
     connect(check, &Pop3Job::closed, this, [this, check] {
-        if (m_check != check)
-            return;
+        if (m_check == check)
+            m_check = nullptr;
+        check->deleteLater();
         if (m_checking) // closed without a word: the check is over all the same
             endCheck(false);
-        if (m_deleteRunning && !m_deleteJob)
-            finishDelete(DeleteResult::Failed, QString());
-        QTimer::singleShot(0, this, &MailCheck::runPendingDelete);
         checkShutDown();
     });
     check->start();
@@ -128,52 +112,89 @@ void MailCheck::connectNewCheck()
 
 void MailCheck::onListStarted(int count)
 {
-    m_box.clear();
-    m_box.reserve(count);
-    m_knownListed = 0;
-    m_tooLarge.clear();
-    m_listingKeys = ListingKeys();
+    m_nextKeys.reserve(count);
+    ++m_listing;
+}
+
+QList<int> MailCheck::wanted(const QList<QByteArray> &uids)
+{
+    m_byUid = true;
+    QList<int> fetch;
+    QSet<QByteArray> newUids; // only to tell apart unknown ones a server repeats
+    for (qsizetype i = 0; i < uids.size(); ++i) {
+        QByteArray key = uids[i];
+        auto known = m_known.find(key);
+        // A unique-id met twice in one listing is a server's fault; each
+        // message still gets a key of its own.
+        for (int n = 2; (known != m_known.end() && known->listedIn == m_listing) ||
+                        (known == m_known.end() && newUids.contains(key));
+             ++n) {
+            key = uids[i] + '#' + QByteArray::number(n);
+            known = m_known.find(key);
+        }
+        m_nextKeys.append(key);
+        if (known == m_known.end()) {
+            newUids.insert(key);
+            fetch.append(int(i + 1));
+            continue;
+        }
+        known->listedIn = m_listing;
+        if (known->tooLarge)
+            m_tooLarge.append(QString::number(i + 1));
+    }
+    return fetch;
 }
 
 void MailCheck::onRetrieved(int number, const QByteArray &answer, bool tooLarge)
 {
+    QByteArray key;
+    if (m_byUid) {
+        key = m_nextKeys.value(number - 1);
+    } else {
+        key = m_listingKeys.next(answer, tooLarge).toUtf8();
+        m_nextKeys.append(key);
+    }
     if (tooLarge) {
-        // Not kept and not shown; its place in the numbering stays taken.
-        m_box.append(MailBoxRow());
+        // Not kept and not shown; its place in the numbering stays taken, and
+        // with a unique-id it is not read through again.
         m_tooLarge.append(QString::number(number));
+        if (m_byUid) {
+            Known entry;
+            entry.tooLarge = true;
+            entry.listedIn = m_listing;
+            m_known.insert(key, entry);
+        }
         Q_EMIT statusText(Msg::TooLargeSkipped.arg(number));
         return;
     }
-    const QString key = m_listingKeys.next(answer, false);
-    const auto known = m_known.constFind(key);
-    if (known != m_known.constEnd()) {
-        m_box.append(*known);
-        ++m_knownListed;
-    } else {
-        ReadMail read = ParseRetrAnswer(answer);
-        read.row.Key = key;
-        read.memo.MemoKey = key;
-        m_known.insert(key, read.row);
-        m_memos.insert(key, read.memo);
-        m_box.append(read.row);
-        announce(read.memo);
+    auto known = m_known.find(key);
+    if (known != m_known.end()) {
+        // Without unique-ids every message is read; the known ones are skipped here.
+        known->listedIn = m_listing;
+        return;
     }
+    ReadMail read = ParseRetrAnswer(answer);
+    const QString memoKey = (m_byUid ? QStringLiteral("uid:") : QString()) + QString::fromUtf8(key);
+    read.row.Key = memoKey;
+    read.memo.MemoKey = memoKey;
+    Known entry{read.row, read.memo, false, m_listing};
+    m_known.insert(key, entry);
+    m_readNow.append(key);
+    announce(read.memo);
 }
 
 void MailCheck::onCheckFinished()
 {
-    // A whole listing: what is no longer on the server is forgotten. Keys are
-    // distinct within a listing, so when every row was known and there are
-    // as many rows as known memos, nothing is gone.
-    if (m_knownListed != m_box.size() || m_knownListed != m_known.size()) {
-        QHash<QString, MailBoxRow> known;
-        known.reserve(m_box.size());
-        for (const MailBoxRow &row : std::as_const(m_box)) {
-            if (!row.Key.isEmpty())
-                known.insert(row.Key, row);
-        }
-        m_known.swap(known);
-        m_memos.removeIf([this](const auto &memo) { return !m_known.contains(memo.key()); });
+    // A whole listing: what is no longer on the server is forgotten.
+    if (m_known.size() != m_nextKeys.size()) {
+        m_known.removeIf([this](const auto &entry) { return entry.value().listedIn != m_listing; });
+    }
+    if (m_nextKeys != m_boxKeys) {
+        m_box.clear();
+        m_box.reserve(m_nextKeys.size());
+        for (const QByteArray &key : std::as_const(m_nextKeys))
+            m_box.append(m_known.value(key).row);
+        m_boxKeys.swap(m_nextKeys);
     }
     m_lastGood = QDateTime::currentDateTime();
     if (!m_failureText.isEmpty()) {
@@ -187,16 +208,18 @@ void MailCheck::onCheckFinished()
 
 void MailCheck::onCheckFailed(const QString &text)
 {
-    if (m_checking)
-        noteCheckFailure(text);
-    else
-        Q_EMIT errorMessage(text);
-    if (m_checking) {
-        // The memos announced so far stay known; so do those known before.
-        endCheck(false);
-    } else if (m_deleteRunning && !m_deleteJob) {
-        finishDelete(DeleteResult::Failed, text);
+    if (!m_checking)
+        return;
+    noteCheckFailure(text);
+    // The memos read so far are listed and stay known; so do those known
+    // before, until a whole listing says otherwise.
+    for (const QByteArray &key : std::as_const(m_readNow)) {
+        if (!m_boxKeys.contains(key)) {
+            m_boxKeys.append(key);
+            m_box.append(m_known.value(key).row);
+        }
     }
+    endCheck(false);
 }
 
 void MailCheck::noteCheckFailure(const QString &text)
@@ -216,10 +239,10 @@ QList<MemoValues> MailCheck::listedMemos() const
 {
     QList<MemoValues> memos;
     memos.reserve(m_box.size());
-    for (const MailBoxRow &row : m_box) {
-        const auto memo = m_memos.constFind(row.Key);
-        if (!row.Key.isEmpty() && memo != m_memos.constEnd())
-            memos.append(*memo);
+    for (const QByteArray &key : m_boxKeys) {
+        const auto known = m_known.constFind(key);
+        if (known != m_known.constEnd() && !known->tooLarge)
+            memos.append(known->memo);
     }
     return memos;
 }
@@ -295,7 +318,7 @@ int MailCheck::Pop3State() const
 {
     if (m_deleteJob && !m_deleteJob->isClosed())
         return int(m_deleteJob->state());
-    if (m_check && !m_check->isClosed() && !m_check->isIdle())
+    if (m_check && !m_check->isClosed())
         return int(m_check->state());
     return 0;
 }

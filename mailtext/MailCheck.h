@@ -1,7 +1,8 @@
 #pragma once
-// The receiving desk's background work: the mail-check schedule, one POP3
-// check per tick, the memos already announced, the memos waiting for a
-// viewer, and deletions asked for by memo viewers. It reports what happened;
+// The receiving desk's background work: the mail-check schedule, one short
+// POP3 session per check, the memos already read (by unique-id), the memos
+// waiting for a viewer, and deletions asked for by memo viewers, each a
+// session of its own. It reports what happened;
 // the windows decide what their buttons do.
 
 #include "MemoMail.h"
@@ -24,10 +25,10 @@ class MailCheck : public QObject
 
 public:
     enum class DeleteResult {
-        Deleted,  ///< the server confirmed the deletion
+        Deleted,  ///< the server committed the deletion (QUIT answered "+OK")
         NotFound, ///< no message has that key any more
-        Failed,   ///< the dialogue failed; the text says why
-        TimedOut, ///< the session did not become free in time
+        Failed,   ///< the memo is still on the server; the text says why
+        TimedOut, ///< the mailbox did not become free in time
     };
     using DeleteCallback = std::function<void(DeleteResult, const QString &errorText)>;
 
@@ -58,14 +59,15 @@ public:
     int Pop3State() const;
     bool isChecking() const { return m_checking; }
 
-    /// The rows of the last listing, row n - 1 for message n.
+    /// The rows of the last complete listing (row n - 1 for message n), with
+    /// the memos read since added and those deleted left out.
     const QList<MailBoxRow> &currentBox() const { return m_box; }
     /// The memos of the last listing, in the server's order (oldest first),
     /// each with its key; those deleted since are left out.
     QList<MemoValues> listedMemos() const;
 
-    /// Starts a check at once, unless one is running or a deletion waits for
-    /// the session (a new check would end the session under it).
+    /// Starts a check at once, unless one is running; after the deletions
+    /// under way or waiting, if any (they never share a session).
     void checkNow();
 
     /// The failure the checks meet since failureSince(); empty while they
@@ -76,8 +78,9 @@ public:
     /// When the last check that listed the whole mailbox ended; null before.
     const QDateTime &lastGoodCheck() const { return m_lastGood; }
 
-    /// Deletes the message with key on the server, once a session is free.
-    /// done is called once, unless context is destroyed first.
+    /// Deletes the message with key on the server, in a session of its own
+    /// once no check runs. done is called once, unless context is destroyed
+    /// first.
     void requestDelete(const QString &key, QObject *context, DeleteCallback done);
     /// Bound on the wait for a free session before a deletion.
     void setDeleteTimeoutMs(int ms) { m_deleteTimeoutMs = ms; }
@@ -125,9 +128,19 @@ private:
         DeleteCallback done;
         QTimer *bound = nullptr;
     };
+    /// A message the desk has read: its row and memo from the first time,
+    /// or only the fact that it is too large to keep.
+    struct Known
+    {
+        MailBoxRow row;
+        MemoValues memo;
+        bool tooLarge = false;
+        quint32 listedIn = 0; ///< the listing that last named it
+    };
 
     void startCheck();
     void connectNewCheck();
+    QList<int> wanted(const QList<QByteArray> &uids);
     void onListStarted(int count);
     void onRetrieved(int number, const QByteArray &answer, bool tooLarge);
     void onCheckFinished();
@@ -137,8 +150,9 @@ private:
     void announce(const MemoValues &memo);
     void pumpViewers();
     void runPendingDelete();
-    void startOwnDelete(const QString &key);
+    void startDelete(const QString &key);
     void finishDelete(DeleteResult result, const QString &errorText);
+    void forget(const QByteArray &key);
     void restartTimerIfFree();
     void checkShutDown();
 
@@ -149,20 +163,25 @@ private:
     qint16 m_lastSeconds = 1;
     int m_holds = 0;
     bool m_checking = false;
+    bool m_checkWaiting = false; ///< a check asked for while a deletion ran
     bool m_shuttingDown = false;
     bool m_shutDownSent = false;
     QTimer m_shutdownBound;
     Pop3Check *m_check = nullptr;
     Pop3Delete *m_deleteJob = nullptr;
 
-    /// Memos announced and still on the server as far as is known: a memo
-    /// in here never pops up again, whatever fails in between.
-    QHash<QString, MailBoxRow> m_known;
-    QHash<QString, MemoValues> m_memos; ///< the known memos themselves, for the memo list
-    QList<MailBoxRow> m_box;            ///< the last listing (complete or not)
-    qsizetype m_knownListed = 0;        ///< rows of it found in m_known
-    ListingKeys m_listingKeys;
-    QStringList m_tooLarge; ///< numbers of the messages read through, not kept
+    /// What the desk has read and the server still lists as far as is known,
+    /// by unique-id (or, from a server without UIDL, by memo key): a message
+    /// in here is never retrieved or announced again, whatever fails.
+    QHash<QByteArray, Known> m_known;
+    quint32 m_listing = 0;        ///< number of the running listing
+    QList<QByteArray> m_boxKeys;  ///< keys of m_box's rows (empty for unread ones)
+    QList<MailBoxRow> m_box;      ///< the last complete listing, with memos read since
+    QList<QByteArray> m_nextKeys; ///< keys of the running listing, message n at n - 1
+    QList<QByteArray> m_readNow;  ///< keys read by the running check
+    bool m_byUid = true;          ///< the running listing came from UIDL
+    ListingKeys m_listingKeys;    ///< keys of a listing without UIDL
+    QStringList m_tooLarge;       ///< numbers of the messages read through, not kept
 
     QQueue<MemoValues> m_waiting;
     int m_openViewers = 0;
@@ -175,6 +194,5 @@ private:
 
     QList<PendingDelete> m_deletes;
     bool m_deleteRunning = false;
-    int m_deleteNumber = 0;
     int m_deleteTimeoutMs = 30000;
 };

@@ -1,10 +1,11 @@
-// A memo deleted on the server at a viewer's request: in the check's own
-// session when it is idle, otherwise over a connection of its own, one
-// request at a time, each within its bound.
+// A memo deleted on the server at a viewer's request: a session of its own
+// for each, one at a time and never beside a check, each within its bound.
+// Only the server's "+OK" to QUIT makes a deletion done.
 
 #include "MailCheck.h"
 
 #include "Messages.h"
+#include "WSock.h"
 
 void MailCheck::requestDelete(const QString &key, QObject *context, DeleteCallback done)
 {
@@ -29,6 +30,7 @@ void MailCheck::requestDelete(const QString &key, QObject *context, DeleteCallba
             releaseTimer();
             if (!p.hasContext || p.context)
                 p.done(DeleteResult::TimedOut, Msg::DeleteTimedOut);
+            QTimer::singleShot(0, this, &MailCheck::runPendingDelete); // a check may wait
             return;
         }
     });
@@ -48,35 +50,22 @@ void MailCheck::runPendingDelete()
             releaseTimer();
             continue;
         }
-        if (m_check && m_check->isIdle()) {
-            // Row n is message n of the kept connection.
-            qsizetype row = 0;
-            while (row < m_box.size() && m_box[row].Key != p.key)
-                ++row;
-            if (row == m_box.size()) {
-                finishDelete(DeleteResult::NotFound, QString());
-                continue;
-            }
-            m_deleteRunning = true;
-            m_deleteNumber = int(row + 1);
-            m_check->deleteMessage(m_deleteNumber);
-            return;
-        }
-        if (m_check && !m_check->isClosed())
-            return; // busy: tried again when the connection is free or closed
-        startOwnDelete(p.key);
+        startDelete(p.key);
         return;
+    }
+    if (!m_deleteRunning && m_deletes.isEmpty() && m_checkWaiting) {
+        m_checkWaiting = false;
+        startCheck();
     }
 }
 
-void MailCheck::startOwnDelete(const QString &key)
+void MailCheck::startDelete(const QString &key)
 {
-    // The server closed the kept connection: a connection of its own finds
-    // the memo by its key, deletes it and ends with QUIT.
     m_deleteRunning = true;
+    const bool byUid = key.startsWith(QLatin1String("uid:"));
     auto keys = std::make_shared<ListingKeys>();
     auto *job = new Pop3Delete(
-        m_settings, key,
+        m_settings, byUid ? key.mid(4).toUtf8() : QByteArray(), key,
         [keys](const QByteArray &answer, bool tooLarge) { return keys->next(answer, tooLarge); },
         this);
     m_deleteJob = job;
@@ -86,7 +75,6 @@ void MailCheck::startOwnDelete(const QString &key)
     connect(job, &Pop3Delete::notFound, this,
             [this] { finishDelete(DeleteResult::NotFound, QString()); });
     connect(job, &Pop3Job::failed, this, [this](const QString &text) {
-        Q_EMIT errorMessage(text);
         if (m_deleteRunning)
             finishDelete(DeleteResult::Failed, text);
     });
@@ -94,8 +82,8 @@ void MailCheck::startOwnDelete(const QString &key)
         if (m_deleteJob == job)
             m_deleteJob = nullptr;
         job->deleteLater();
-        if (m_deleteRunning)
-            finishDelete(DeleteResult::Failed, QString());
+        if (m_deleteRunning) // ended without a word: nothing says it was committed
+            finishDelete(DeleteResult::Failed, QStringLiteral("recv:") + WSAErrorText(10054));
         QTimer::singleShot(0, this, &MailCheck::runPendingDelete);
         checkShutDown();
     });
@@ -108,9 +96,9 @@ void MailCheck::finishDelete(DeleteResult result, const QString &errorText)
         return;
     PendingDelete p = m_deletes.takeFirst();
     m_deleteRunning = false;
-    if (result == DeleteResult::Deleted) {
+    if (result == DeleteResult::Deleted || result == DeleteResult::NotFound) {
         // Gone from the server: out of the memo list at once.
-        m_memos.remove(p.key);
+        forget(p.key.startsWith(QLatin1String("uid:")) ? p.key.mid(4).toUtf8() : p.key.toUtf8());
         Q_EMIT boxChanged();
     }
     p.bound->deleteLater();
@@ -119,4 +107,14 @@ void MailCheck::finishDelete(DeleteResult result, const QString &errorText)
     if (!p.hasContext || p.context)
         p.done(result, errorText);
     QTimer::singleShot(0, this, &MailCheck::runPendingDelete);
+}
+
+void MailCheck::forget(const QByteArray &key)
+{
+    m_known.remove(key);
+    const qsizetype at = m_boxKeys.indexOf(key);
+    if (at >= 0) {
+        m_boxKeys.removeAt(at);
+        m_box.removeAt(at);
+    }
 }

@@ -37,6 +37,8 @@ inline const QString MessageSent = QStringLiteral("Message Sent!");
 inline const QString TooLargeSkipped =
     QStringLiteral("メッセージ %1 は大きすぎるため読み飛ばしました。");
 inline const QString MemosWaiting = QStringLiteral("表示待ちのメッセージ: %1 件");
+// A listing the desk cannot rely on; the step and the line follow.
+inline const QString UnreadableAnswer = QStringLiteral("メールサーバーの応答を読み取れません。");
 
 // A command argument that could smuggle in a command of its own.
 inline const QString UnsafeArgument =
@@ -76,6 +78,9 @@ inline const QString Kind3 = QStringLiteral("来訪されました。");
 // Viewer
 inline const QString DeleteTimedOut =
     QStringLiteral("メールサーバーが応答しないため、メッセージを削除できませんでした。");
+// The server did not commit a deletion; the reason follows on the next line.
+inline const QString DeleteFailed =
+    QStringLiteral("メッセージを削除できませんでした。メッセージはサーバーに残っています。");
 
 /// The summary sentence for a memo kind character; empty for any other.
 QString KindSentence(QChar kind);

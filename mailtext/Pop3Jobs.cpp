@@ -2,23 +2,41 @@
 
 #include "Cp932.h"
 #include "Messages.h"
+#include "WSock.h"
 
 #include <QPointer>
-#include <QTimer>
 
 namespace {
-QString FirstLine(const QByteArray &reply)
+constexpr int TimedOutNumber = 10060;
+
+QByteArray FirstLineBytes(const QByteArray &reply)
 {
     const qsizetype end = reply.indexOf("\r\n");
-    return Cp932::Decode(end < 0 ? reply : reply.left(end));
+    return end < 0 ? reply : reply.left(end);
+}
+
+QString FirstLine(const QByteArray &reply)
+{
+    return Cp932::Decode(FirstLineBytes(reply));
+}
+
+/// A listing's line as shown in a failure: printable and short.
+QString ShownLine(const QByteArray &line)
+{
+    constexpr qsizetype MaxShown = 80;
+    QString shown = Cp932::Decode(line.left(MaxShown));
+    for (QChar &c : shown) {
+        if (c.unicode() < 0x20)
+            c = QLatin1Char('?');
+    }
+    return line.size() > MaxShown ? shown + QStringLiteral("...") : shown;
 }
 
 } // namespace
 
 int StatMessageCount(const QByteArray &reply)
 {
-    const qsizetype lineEnd = reply.indexOf("\r\n");
-    const QByteArray line = lineEnd < 0 ? reply : reply.left(lineEnd);
+    const QByteArray line = FirstLineBytes(reply);
     const qsizetype blank = line.indexOf(' ');
     if (blank < 0)
         return -1;
@@ -29,14 +47,57 @@ int StatMessageCount(const QByteArray &reply)
     return ok && count >= 0 ? count : -1;
 }
 
+bool ReadListing(const QByteArray &answer, int count, QList<QByteArray> *fields,
+                 QByteArray *badLine)
+{
+    fields->clear();
+    fields->reserve(count);
+    const char *data = answer.constData();
+    const qsizetype size = answer.size();
+    qsizetype pos = answer.indexOf("\r\n");
+    pos = pos < 0 ? size : pos + 2;
+    while (pos < size) {
+        qsizetype end = answer.indexOf("\r\n", pos);
+        if (end < 0)
+            end = size;
+        QByteArrayView line(data + pos, end - pos);
+        pos = end + 2;
+        if (line == ".")
+            break;
+        if (line.startsWith(".")) // dot-stuffed
+            line = line.sliced(1);
+        const qsizetype blank = line.indexOf(' ');
+        bool ok = blank > 0;
+        const int number = ok ? line.first(blank).toInt(&ok) : 0;
+        QByteArrayView field = ok ? line.sliced(blank + 1).trimmed() : QByteArrayView();
+        if (const qsizetype more = field.indexOf(' '); more >= 0) // LIST may add more
+            field = field.first(more);
+        if (!ok || number != fields->size() + 1 || field.isEmpty() || fields->size() >= count) {
+            *badLine = line.toByteArray();
+            return false;
+        }
+        fields->append(field.toByteArray());
+    }
+    if (fields->size() != count) {
+        *badLine = FirstLineBytes(answer);
+        return false;
+    }
+    return true;
+}
+
 Pop3Job::Pop3Job(const Pop3Settings &settings, QObject *parent)
     : QObject(parent), m_settings(settings), m_line(settings.limits)
 {
     connect(&m_line, &LineSession::statusText, this, &Pop3Job::statusText);
     connect(&m_line, &LineSession::replied, this, &Pop3Job::onReply);
     connect(&m_line, &LineSession::failed, this, &Pop3Job::failed);
-    connect(&m_line, &LineSession::closed, this, &Pop3Job::closed);
+    connect(&m_line, &LineSession::closed, this, [this] {
+        m_deadline.stop();
+        Q_EMIT closed();
+    });
     connect(&m_line, &LineSession::secured, this, &Pop3Job::sendUser);
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, &Pop3Job::onDeadline);
 }
 
 void Pop3Job::sendUser()
@@ -44,9 +105,11 @@ void Pop3Job::sendUser()
     command(Pop3State::User, QStringLiteral("USER ") + m_settings.userId);
 }
 
-void Pop3Job::begin()
+void Pop3Job::start()
 {
     m_state = Pop3State::Idle;
+    m_due.setRemainingTime(m_settings.bounds.allowanceMs);
+    m_deadline.start(m_settings.bounds.allowanceMs);
     for (const QString &argument : {m_settings.userId, m_settings.password}) {
         if (!IsSafeArgument(argument)) {
             // Never sent: it would end the command early and start another.
@@ -62,13 +125,33 @@ void Pop3Job::begin()
     m_line.open(m_settings.server, m_settings.port, ReplyForm::Pop3Line, m_settings.tls);
 }
 
+void Pop3Job::extendDeadline(qint64 bytes)
+{
+    const qint64 rate = qMax<qint64>(1, m_settings.bounds.minBytesPerSecond);
+    const qint64 ms = bytes / rate * 1000 + bytes % rate * 1000 / rate;
+    m_due += ms;
+    m_deadline.start(int(qBound<qint64>(0, m_due.remainingTime(), qint64(INT_MAX))));
+}
+
+void Pop3Job::onDeadline()
+{
+    if (m_line.isClosed())
+        return;
+    // Whatever the server is doing, the session is over: nothing of the desk
+    // waits on it any longer.
+    QPointer<Pop3Job> self(this);
+    Q_EMIT failed(QStringLiteral("recv:") + WSAErrorText(TimedOutNumber));
+    if (self)
+        m_line.abort();
+}
+
 void Pop3Job::command(Pop3State next, const QString &text, ReplyForm form, const QString &shown)
 {
     m_state = next;
     m_line.send(Cp932::Encode(text), form, shown.isEmpty() ? text : shown);
 }
 
-void Pop3Job::quit()
+void Pop3Job::quit(bool shown)
 {
     if (m_line.isClosed())
         return;
@@ -77,18 +160,27 @@ void Pop3Job::quit()
         return;
     }
     m_state = Pop3State::Quit;
-    if (m_line.isIdle())
+    if (shown && m_line.isIdle())
         Q_EMIT statusText(QStringLiteral("QUIT"));
     m_line.quit("QUIT");
 }
 
 void Pop3Job::fail(const QString &errorText)
 {
+    QPointer<Pop3Job> self(this);
     Q_EMIT failed(errorText);
+    if (!self)
+        return;
     if (m_loggedIn)
         quit();
     else
         m_line.abort();
+}
+
+void Pop3Job::failUnreadable(const QString &step, const QByteArray &line)
+{
+    fail(step + QLatin1Char(':') + Msg::UnreadableAnswer + QStringLiteral("\r\n") +
+         ShownLine(line));
 }
 
 void Pop3Job::negative(const QString &line)
@@ -114,6 +206,7 @@ void Pop3Job::onReply(const LineReply &reply)
         Q_EMIT statusText(line);
     switch (m_state) {
     case Pop3State::Idle:
+        Q_EMIT greeted();
         if (m_settings.tls.mode == TlsMode::Upgrade)
             command(Pop3State::Stls, QStringLiteral("STLS"));
         else
@@ -128,7 +221,17 @@ void Pop3Job::onReply(const LineReply &reply)
         return;
     case Pop3State::Pass:
         m_loggedIn = true;
-        loggedIn();
+        command(Pop3State::Stat, QStringLiteral("STAT"));
+        return;
+    case Pop3State::Stat:
+        m_count = StatMessageCount(reply.bytes);
+        if (m_count < 0) {
+            // Read as an empty mailbox, it would make every memo new again.
+            failUnreadable(QStringLiteral("STAT"), FirstLineBytes(reply.bytes));
+            return;
+        }
+        extendDeadline(qint64(m_count) * m_settings.bounds.listingLineBytes * 2);
+        listed(m_count);
         return;
     default:
         positive(reply);
@@ -136,54 +239,87 @@ void Pop3Job::onReply(const LineReply &reply)
     }
 }
 
-bool Pop3Check::isIdle() const
+Pop3Check::Pop3Check(const Pop3Settings &settings, Wanted wanted, QObject *parent)
+    : Pop3Job(settings, parent), m_wanted(std::move(wanted))
 {
-    return m_finished && m_line.isIdle() &&
-           (m_state == Pop3State::Idle || m_state == Pop3State::Empty);
+    connect(this, &Pop3Job::closed, this, [this] {
+        if (m_complete)
+            Q_EMIT checkFinished(m_count == 0);
+    });
 }
 
-void Pop3Check::loggedIn()
+void Pop3Check::listed(int count)
 {
-    command(Pop3State::Stat, QStringLiteral("STAT"));
+    Q_EMIT listStarted(count);
+    if (count == 0) {
+        m_state = Pop3State::Empty;
+        Q_EMIT statusText(Msg::NoMessage);
+        m_complete = true;
+        quit(false);
+        return;
+    }
+    command(Pop3State::Uidl, QStringLiteral("UIDL"), ReplyForm::Pop3MultiLine);
 }
 
 void Pop3Check::positive(const LineReply &reply)
 {
     switch (m_state) {
-    case Pop3State::Stat:
-        m_count = qMax(0, StatMessageCount(reply.bytes));
-        Q_EMIT listStarted(m_count);
-        if (m_count == 0) {
-            m_finished = true;
-            m_state = Pop3State::Empty;
-            Q_EMIT statusText(Msg::NoMessage);
-            Q_EMIT checkFinished(true);
+    case Pop3State::Uidl: {
+        QList<QByteArray> uids;
+        QByteArray bad;
+        if (reply.tooLarge || !ReadListing(reply.bytes, m_count, &uids, &bad)) {
+            failUnreadable(QStringLiteral("UIDL"), reply.tooLarge ? reply.bytes : bad);
             return;
         }
-        m_index = 0;
+        m_hasUids = true;
+        if (m_wanted) {
+            m_fetch = m_wanted(uids);
+        } else {
+            for (int n = 1; n <= m_count; ++n)
+                m_fetch.append(n);
+        }
+        if (m_fetch.isEmpty()) {
+            finish();
+            return;
+        }
+        command(Pop3State::List, QStringLiteral("LIST"), ReplyForm::Pop3MultiLine);
+        return;
+    }
+    case Pop3State::List: {
+        QList<QByteArray> sizes;
+        QByteArray bad;
+        if (reply.tooLarge || !ReadListing(reply.bytes, m_count, &sizes, &bad)) {
+            failUnreadable(QStringLiteral("LIST"), reply.tooLarge ? reply.bytes : bad);
+            return;
+        }
+        qint64 bytes = 0;
+        for (const int number : std::as_const(m_fetch)) {
+            bool ok = false;
+            const qint64 size = sizes.value(number - 1).toLongLong(&ok);
+            if (!ok || size < 0) {
+                failUnreadable(QStringLiteral("LIST"), sizes.value(number - 1));
+                return;
+            }
+            bytes += size;
+        }
+        extendDeadline(bytes);
+        m_next = 0;
         retrieveNext();
         return;
+    }
     case Pop3State::Retr: {
         // The next command goes out before this answer is looked at: the
         // server works on it meanwhile. Still one command at a time.
-        const int number = m_index;
-        const bool last = m_index >= m_count;
+        const int number = m_fetch.at(m_next - 1);
+        const bool last = m_next >= m_fetch.size();
         if (!last)
             retrieveNext();
         const QPointer<Pop3Check> self(this);
         Q_EMIT messageRetrieved(number, reply.bytes, reply.tooLarge);
-        if (!self || !last || m_line.isClosed() || m_line.isEnding())
-            return;
-        m_finished = true;
-        m_state = Pop3State::Idle;
-        Q_EMIT statusText(QString());
-        Q_EMIT checkFinished(false);
+        if (self && last)
+            finish();
         return;
     }
-    case Pop3State::Dele:
-        m_state = Pop3State::Idle;
-        Q_EMIT messageDeleted(m_deleting);
-        return;
     default:
         return;
     }
@@ -191,10 +327,13 @@ void Pop3Check::positive(const LineReply &reply)
 
 void Pop3Check::negative(const QString &line)
 {
-    if (m_state == Pop3State::Dele) {
-        // The message stays; the connection is still good for more.
-        m_state = Pop3State::Idle;
-        Q_EMIT failed(QStringLiteral("recv:") + line);
+    if (m_state == Pop3State::Uidl) {
+        // No unique-ids on this server: every message is read, as the only
+        // way left to tell them apart.
+        m_fetch.clear();
+        for (int n = 1; n <= m_count; ++n)
+            m_fetch.append(n);
+        command(Pop3State::List, QStringLiteral("LIST"), ReplyForm::Pop3MultiLine);
         return;
     }
     Pop3Job::negative(line);
@@ -202,60 +341,102 @@ void Pop3Check::negative(const QString &line)
 
 void Pop3Check::retrieveNext()
 {
+    const int number = m_fetch.at(m_next++);
+    command(Pop3State::Retr, QStringLiteral("RETR ") + QString::number(number),
+            ReplyForm::Pop3MultiLine);
+}
+
+void Pop3Check::finish()
+{
+    if (m_line.isClosed() || m_line.isEnding())
+        return;
+    m_complete = true;
+    Q_EMIT statusText(QString());
+    quit(false);
+}
+
+Pop3Delete::Pop3Delete(const Pop3Settings &settings, const QByteArray &uid, const QString &key,
+                       KeyOf keyOf, QObject *parent)
+    : Pop3Job(settings, parent), m_uid(uid), m_key(key), m_keyOf(std::move(keyOf))
+{
+}
+
+void Pop3Delete::listed(int count)
+{
+    if (count == 0) {
+        Q_EMIT notFound();
+        quit();
+    } else if (!m_uid.isEmpty()) {
+        command(Pop3State::Uidl, QStringLiteral("UIDL"), ReplyForm::Pop3MultiLine);
+    } else {
+        retrieveNext();
+    }
+}
+
+void Pop3Delete::retrieveNext()
+{
+    if (m_index >= m_count) {
+        Q_EMIT notFound();
+        quit();
+        return;
+    }
     ++m_index;
     command(Pop3State::Retr, QStringLiteral("RETR ") + QString::number(m_index),
             ReplyForm::Pop3MultiLine);
 }
 
-bool Pop3Check::deleteMessage(int number)
+void Pop3Delete::deleteMessage(int number)
 {
-    if (!isIdle())
-        return false;
-    m_deleting = number;
     command(Pop3State::Dele, QStringLiteral("DELE ") + QString::number(number));
-    return true;
-}
-
-Pop3Delete::Pop3Delete(const Pop3Settings &settings, const QString &key, KeyOf keyOf,
-                       QObject *parent)
-    : Pop3Job(settings, parent), m_key(key), m_keyOf(std::move(keyOf))
-{
-}
-
-void Pop3Delete::loggedIn()
-{
-    command(Pop3State::Stat, QStringLiteral("STAT"));
 }
 
 void Pop3Delete::positive(const LineReply &reply)
 {
-    auto next = [this] {
-        if (m_index < m_count) {
-            ++m_index;
-            command(Pop3State::Retr, QStringLiteral("RETR ") + QString::number(m_index),
-                    ReplyForm::Pop3MultiLine);
-            return;
-        }
-        Q_EMIT notFound();
-        quit();
-    };
     switch (m_state) {
-    case Pop3State::Stat:
-        m_count = qMax(0, StatMessageCount(reply.bytes));
-        next();
-        return;
-    case Pop3State::Retr:
-        if (m_keyOf(reply.bytes, reply.tooLarge) == m_key) {
-            command(Pop3State::Dele, QStringLiteral("DELE ") + QString::number(m_index));
+    case Pop3State::Uidl: {
+        QList<QByteArray> uids;
+        QByteArray bad;
+        if (reply.tooLarge || !ReadListing(reply.bytes, m_count, &uids, &bad)) {
+            failUnreadable(QStringLiteral("UIDL"), reply.tooLarge ? reply.bytes : bad);
             return;
         }
-        next();
+        const qsizetype at = uids.indexOf(m_uid);
+        if (at < 0) {
+            Q_EMIT notFound();
+            quit();
+            return;
+        }
+        deleteMessage(int(at + 1));
+        return;
+    }
+    case Pop3State::Retr:
+        if (m_keyOf(reply.bytes, reply.tooLarge) == m_key)
+            deleteMessage(m_index);
+        else
+            retrieveNext();
         return;
     case Pop3State::Dele:
+        // Marked only: the server removes it when the session ends well.
+        command(Pop3State::Quit, QStringLiteral("QUIT"));
+        return;
+    case Pop3State::Quit:
         Q_EMIT deleted();
-        quit();
+        m_line.abort();
         return;
     default:
         return;
     }
+}
+
+void Pop3Delete::negative(const QString &line)
+{
+    if (m_state == Pop3State::Quit) {
+        // The server did not commit the session: the memo is still there.
+        QPointer<Pop3Delete> self(this);
+        Q_EMIT failed(QStringLiteral("recv:") + line);
+        if (self)
+            m_line.abort();
+        return;
+    }
+    Pop3Job::negative(line);
 }

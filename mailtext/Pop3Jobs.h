@@ -1,14 +1,30 @@
 #pragma once
-// The two POP3 jobs over one line session each: the mail check, which lists
-// every message and then keeps its connection open for deletions, and the
-// deletion by key over a connection of its own.
+// The two POP3 jobs, each one short session over a line session of its own
+// that ends with QUIT: the mail check, which lists the mailbox by unique-id
+// and retrieves only what the desk does not know yet, and the deletion of
+// one memo. Nothing is held between them.
 
 #include "LineSession.h"
 
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QList>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
+
+/// How long one POP3 session may take as a whole, whatever each reply's own
+/// watchdog allows: a fixed allowance, plus the bytes it must move at a
+/// minimum rate. The listings are counted at listingLineBytes per message
+/// (from STAT's count), the messages by their sizes in LIST.
+struct SessionBounds
+{
+    int allowanceMs = 60000;
+    qint64 minBytesPerSecond = 32 * 1024;
+    qint64 listingLineBytes = 100;
+};
 
 /// What a POP3 connection needs of the configuration.
 struct Pop3Settings
@@ -19,11 +35,12 @@ struct Pop3Settings
     QString password;
     LineLimits limits;
     TlsSettings tls; ///< Upgrade: STLS after the greeting
+    SessionBounds bounds;
 };
 
 /// The reply a POP3 job waits for; the numbers are the ones the windows follow.
 enum class Pop3State : qint16 {
-    Idle = 0,  ///< the greeting of a new connection; after a check: nothing
+    Idle = 0,  ///< the greeting of a new connection; after a session: nothing
     User = 1,  ///< reply to USER
     Pass = 3,  ///< reply to PASS
     Stat = 4,  ///< reply to STAT
@@ -32,10 +49,14 @@ enum class Pop3State : qint16 {
     Empty = 7, ///< nothing: the check found no message
     Dele = 8,  ///< reply to DELE
     Stls = 9,  ///< reply to STLS
+    Uidl = 10, ///< reply to UIDL
+    List = 11, ///< reply to LIST
 };
 
 /// Login shared by both jobs: greeting, STLS and the handshake when so
-/// configured, USER, PASS; then loggedIn().
+/// configured, USER, PASS, STAT; then listed(). The whole session runs
+/// against one deadline (see SessionBounds); past it the connection is
+/// dropped at once.
 class Pop3Job : public QObject
 {
     Q_OBJECT
@@ -43,27 +64,37 @@ class Pop3Job : public QObject
 public:
     explicit Pop3Job(const Pop3Settings &settings, QObject *parent = nullptr);
 
+    void start();
     Pop3State state() const { return m_state; }
     bool isClosed() const { return m_line.isClosed(); }
 
-    /// Ends the connection: QUIT once logged in (so that deletions take
-    /// effect), its reply awaited with a bound. closed() follows once.
-    void quit();
+    /// Ends the connection: QUIT once logged in, its reply awaited within
+    /// the quit bound and not reported. closed() follows once. shown: the
+    /// status bar says "QUIT" (not at the end of a check, whose last word
+    /// stays there until the next one).
+    void quit(bool shown = true);
 
 Q_SIGNALS:
     void statusText(const QString &text);
-    /// The job failed; the text is the one to show.
+    /// The greeting was answered.
+    void greeted();
+    /// The job failed; the text is the one to show. closed() follows.
     void failed(const QString &errorText);
     void closed();
 
 protected:
-    void begin();
     void command(Pop3State next, const QString &text, ReplyForm form = ReplyForm::Pop3Line,
                  const QString &shown = QString());
     /// Reports a failure; a logged-in connection still ends with QUIT.
     void fail(const QString &errorText);
-    virtual void loggedIn() = 0;
-    /// A positive reply after the login.
+    /// An answer that cannot be read: the session fails with the step and
+    /// the line that was wrong.
+    void failUnreadable(const QString &step, const QByteArray &line);
+    /// Moves the deadline on by the time bytes take at the minimum rate.
+    void extendDeadline(qint64 bytes);
+    /// STAT answered with a count.
+    virtual void listed(int count) = 0;
+    /// A positive reply after STAT.
     virtual void positive(const LineReply &reply) = 0;
     /// A negative reply after the login; the default fails the job.
     virtual void negative(const QString &line);
@@ -72,58 +103,68 @@ protected:
     LineSession m_line;
     Pop3State m_state = Pop3State::Idle;
     bool m_loggedIn = false;
+    int m_count = 0; ///< from STAT
 
 private:
     void onReply(const LineReply &reply);
     void sendUser();
+    void onDeadline();
+
+    QTimer m_deadline;
+    QDeadlineTimer m_due;
 };
 
-/// One mail check: STAT, then RETR 1 … RETR n, one at a time; afterwards the
-/// connection idles for deletions until quit().
+/// One mail check: STAT, UIDL, and only when the desk wants some of the
+/// messages, LIST and their RETR one at a time; then QUIT. A server without
+/// UIDL gets every message retrieved. checkFinished() comes once the session
+/// has ended.
 class Pop3Check : public Pop3Job
 {
     Q_OBJECT
 
 public:
-    using Pop3Job::Pop3Job;
+    /// Given the unique-ids of the listing (message n at n - 1), the numbers
+    /// of the messages to retrieve, in ascending order.
+    using Wanted = std::function<QList<int>(const QList<QByteArray> &uids)>;
 
-    void start() { begin(); }
+    /// Without wanted, every message is retrieved.
+    explicit Pop3Check(const Pop3Settings &settings, Wanted wanted = {}, QObject *parent = nullptr);
 
-    /// The check has finished and the connection is free.
-    bool isIdle() const;
-
-    /// Sends "DELE number" on the idle connection. False when it is not idle.
-    bool deleteMessage(int number);
+    /// Every message of the listing was accounted for.
+    bool isComplete() const { return m_complete; }
+    /// UIDL was answered: messages are known by their unique-ids.
+    bool hasUids() const { return m_hasUids; }
 
 Q_SIGNALS:
-    /// The greeting was answered.
-    void greeted();
     /// The STAT reply came.
     void listStarted(int count);
     /// One whole RETR answer; tooLarge when it was read through, not kept
     /// (answer then holds the status line only).
     void messageRetrieved(int number, const QByteArray &answer, bool tooLarge);
-    /// Every message was retrieved; empty when there was none.
+    /// The session has ended after a complete listing; empty when the
+    /// mailbox held nothing.
     void checkFinished(bool empty);
-    void messageDeleted(int number);
 
 protected:
-    void loggedIn() override;
+    void listed(int count) override;
     void positive(const LineReply &reply) override;
     void negative(const QString &line) override;
 
 private:
     void retrieveNext();
+    void finish();
 
-    int m_count = 0;
-    int m_index = 0;
-    int m_deleting = 0;
-    bool m_finished = false;
+    Wanted m_wanted;
+    QList<int> m_fetch;
+    qsizetype m_next = 0; ///< index into m_fetch of the next RETR
+    bool m_hasUids = false;
+    bool m_complete = false;
 };
 
-/// Deletes the message with a given key over a connection of its own: it
-/// retrieves the messages in order until one has the key, deletes it and
-/// ends with QUIT.
+/// Deletes one memo over a session of its own: UIDL finds the memo's
+/// unique-id (without a unique-id, the messages are retrieved in order until
+/// one has the memo's key), DELE, and QUIT, whose "+OK" is what commits the
+/// deletion on the server: only then deleted().
 class Pop3Delete : public Pop3Job
 {
     Q_OBJECT
@@ -133,25 +174,36 @@ public:
     /// as the mail check lists them); an empty key never matches.
     using KeyOf = std::function<QString(const QByteArray &answer, bool tooLarge)>;
 
-    Pop3Delete(const Pop3Settings &settings, const QString &key, KeyOf keyOf,
+    /// uid: the memo's unique-id; when empty, key and keyOf find it instead.
+    Pop3Delete(const Pop3Settings &settings, const QByteArray &uid, const QString &key, KeyOf keyOf,
                QObject *parent = nullptr);
 
-    void start() { begin(); }
-
 Q_SIGNALS:
+    /// The server committed the deletion.
     void deleted();
+    /// No message is the memo any more.
     void notFound();
 
 protected:
-    void loggedIn() override;
+    void listed(int count) override;
     void positive(const LineReply &reply) override;
+    void negative(const QString &line) override;
 
 private:
+    void retrieveNext();
+    void deleteMessage(int number);
+
+    QByteArray m_uid;
     QString m_key;
     KeyOf m_keyOf;
-    int m_count = 0;
     int m_index = 0;
 };
 
 /// The message count of a STAT reply ("+OK count size"), or -1 when it has none.
 int StatMessageCount(const QByteArray &reply);
+
+/// The second fields of a UIDL or LIST answer ("+OK" line, "n field" lines,
+/// "." line), message n at n - 1, when they number 1 to count in order; false
+/// with the offending line otherwise.
+bool ReadListing(const QByteArray &answer, int count, QList<QByteArray> *fields,
+                 QByteArray *badLine);

@@ -79,14 +79,56 @@ public:
             return send("-ERR [AUTH] Authentication failed.");
         return send("+OK").expect("STAT").send(stat);
     }
-    /// POP3: login, STAT listing that many messages, and answers retrieved in turn.
+    /// The unique-ids "u<from>", "u<from + 1>"… of count messages.
+    static QList<QByteArray> Uids(int count, int from = 1)
+    {
+        QList<QByteArray> uids;
+        for (int i = 0; i < count; ++i)
+            uids << "u" + QByteArray::number(from + i);
+        return uids;
+    }
+    /// POP3: UIDL answered with uids (message n at n - 1).
+    FakeServer &pop3Uidl(const QList<QByteArray> &uids)
+    {
+        QByteArray answer = "+OK\r\n";
+        for (qsizetype i = 0; i < uids.size(); ++i)
+            answer += QByteArray::number(i + 1) + ' ' + uids[i] + "\r\n";
+        return expect("UIDL").send(answer + ".\r\n", false);
+    }
+    /// POP3: LIST of count messages of 100 octets each.
+    FakeServer &pop3List(int count)
+    {
+        QByteArray answer = "+OK\r\n";
+        for (int i = 1; i <= count; ++i)
+            answer += QByteArray::number(i) + " 100\r\n";
+        return expect("LIST").send(answer + ".\r\n", false);
+    }
+    /// POP3: login, STAT listing that many messages, UIDL (u1…), LIST, and
+    /// every answer retrieved in turn.
     FakeServer &pop3Listing(const QList<QByteArray> &answers, qsizetype listed = -1)
     {
-        pop3Login("+OK " + QByteArray::number(listed < 0 ? answers.size() : listed) + " 900");
+        const int count = int(listed < 0 ? answers.size() : listed);
+        pop3Login("+OK " + QByteArray::number(count) + " 900").pop3Uidl(Uids(count));
+        pop3List(count);
         for (qsizetype i = 0; i < answers.size(); ++i)
             expect("RETR " + QByteArray::number(i + 1)).send(answers[i], false);
         return *this;
     }
+    /// POP3: one check: login, STAT and UIDL of uids, LIST and the RETR of
+    /// the answers by message number when there are any, QUIT.
+    FakeServer &pop3Check(const QList<QByteArray> &uids, const QMap<int, QByteArray> &answers = {})
+    {
+        pop3Login("+OK " + QByteArray::number(uids.size()) + " 900");
+        if (!uids.isEmpty())
+            pop3Uidl(uids);
+        if (!answers.isEmpty())
+            pop3List(int(uids.size()));
+        for (auto [n, answer] : answers.asKeyValueRange())
+            expect("RETR " + QByteArray::number(n)).send(answer, false);
+        return pop3Quit();
+    }
+    /// POP3: the end of a session.
+    FakeServer &pop3Quit() { return expect("QUIT").send("+OK").close(); }
 
     /// True when every step was played and checked.
     bool done() const { return m_index >= m_steps.size(); }
@@ -97,6 +139,8 @@ public:
     /// Everything the clients sent in the clear or inside TLS, as it came.
     QByteArray wire() const { return m_wire; }
     int connections() const { return m_connections; }
+    /// A client's connection is open.
+    bool isConnected() const { return m_socket != nullptr; }
 
 protected:
     /// TLS-capable sockets that start in plain text.
@@ -197,7 +241,7 @@ private:
 /// POP3 settings for user1 / pass on a loopback port, with short bounds.
 inline Pop3Settings Pop3At(quint16 port, int replyTimeoutMs = 5000)
 {
-    Pop3Settings s{u"127.0.0.1"_s, QString::number(port), u"user1"_s, u"pass"_s, {}, {}};
+    Pop3Settings s{u"127.0.0.1"_s, QString::number(port), u"user1"_s, u"pass"_s, {}, {}, {}};
     s.limits.replyTimeoutMs = replyTimeoutMs;
     s.limits.quitTimeoutMs = 2000;
     return s;
