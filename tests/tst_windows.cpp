@@ -37,7 +37,7 @@ class TestWindows : public QObject
     void openDesk(const FakeServer &smtp)
     {
         m_pop3 = std::make_unique<FakeServer>();
-        m_pop3->pop3Login("+OK 0 0");
+        m_pop3->pop3Login("+OK 0 0").pop3Quit();
         m_desk = std::make_unique<Desk>(m_pop3->port(), smtp.port());
         QVERIFY(m_desk->open(&m_components));
         m_window = m_desk->window.get();
@@ -51,7 +51,7 @@ class TestWindows : public QObject
     {
         QCOMPARE(child<QToolButton>("cmdButton0")->isEnabled(), !busy);
         QCOMPARE(child<QToolButton>("cmdButton1")->isEnabled(), !busy);
-        QCOMPARE(m_desk->check->timer().isActive(), !busy);
+        QCOMPARE(m_desk->check->timer().isActive(), !busy && !m_desk->check->isChecking());
     }
 
     void send(const QList<int> &rows, int kind, bool sealed, const QString &org,
@@ -103,7 +103,7 @@ private Q_SLOTS:
     void aFailureIsToldOnceUntilMended()
     {
         FakeServer server;
-        server.pop3Login({}).close().pop3Login({}).close().pop3Login("+OK 0 0");
+        server.pop3Login({}).close().pop3Login({}).close().pop3Login("+OK 0 0").pop3Quit();
         Desk desk(server.port());
         BoxCatcher boxes(false);
         QVERIFY(desk.open(&m_components));
@@ -136,15 +136,16 @@ private Q_SLOTS:
     void memoListFollowsTheMailbox()
     {
         FakeServer server;
-        server.pop3Listing({RetrMemo("<1>", "one"), RetrMemo("<2>", "two")});
-        server.expect("DELE 1").send("+OK").expect("QUIT").send("+OK").close();
+        server.pop3Listing({RetrMemo("<1>", "one"), RetrMemo("<2>", "two")}).pop3Quit();
+        server.pop3Login("+OK 2 900").pop3Uidl(FakeServer::Uids(2));
+        server.script(">DELE 1|<+OK|>QUIT|<+OK|C");
         Desk desk(server.port());
         QVERIFY(desk.open(&m_components));
         QTRY_COMPARE(desk.window->viewers().size(), 2);
         desk.window->findChild<QAction *>("mnuMemoList")->trigger();
         auto *list = Child<QTreeWidget>(desk.window.get(), "lstMemo");
         const auto key = [list] { return list->topLevelItem(0)->data(0, Qt::UserRole).toString(); };
-        QCOMPARE(key().left(3), u"<2>"_s); // newest first; Enter on the second opens <1>
+        QCOMPARE(key(), u"uid:u2"_s); // newest first; Enter on the second opens u1
         QCOMPARE(list->topLevelItem(0)->text(2) + list->topLevelItem(0)->text(1),
                  u"ACMEお電話ください。"_s);
         // Enter brings the memo's open viewer forward; once it is closed, opens a new one.
@@ -154,12 +155,12 @@ private Q_SLOTS:
         QCOMPARE(desk.window->viewers().size(), 2);
         delete one;
         QTest::keyClick(list, Qt::Key_Return);
-        QCOMPARE(desk.window->viewers().last()->memoKey().left(3), u"<1>"_s);
+        QCOMPARE(desk.window->viewers().last()->memoKey(), u"uid:u1"_s);
         // A memo deleted on the server leaves the list.
         desk.check->requestDelete(desk.window->viewers().last()->memoKey(), nullptr,
                                   [](MailCheck::DeleteResult, const QString &) {});
         QTRY_COMPARE(list->topLevelItemCount(), 1);
-        QCOMPARE(key().left(3), u"<2>"_s);
+        QCOMPARE(key(), u"uid:u2"_s);
         QSignalSpy started(desk.check.get(), &MailCheck::checkStarted);
         desk.window->findChild<QAction *>("mnuCheckNow")->trigger();
         QCOMPARE(started.size(), 1);
@@ -282,6 +283,28 @@ private Q_SLOTS:
         QVERIFY(!QApplication::overrideCursor() && viewer.isVisible() && del->isEnabled());
     }
 
+    void aDeletionTheServerDoesNotCommitLeavesTheViewer()
+    {
+        FakeServer server;
+        server.pop3Check({"u1"}, {{1, RetrMemo("<1>", "one")}});
+        server.pop3Login("+OK 1 900").pop3Uidl({"u1"});
+        server.script(">DELE 1|<+OK|>QUIT|<-ERR cannot update|C");
+        Desk desk(server.port());
+        BoxCatcher boxes;
+        QVERIFY(desk.open(&m_components));
+        QTRY_COMPARE(desk.window->viewers().size(), 1);
+        QPointer<frmMessage> viewer = desk.window->viewers()[0];
+        auto *del = Child<QToolButton>(viewer.data(), "cmdButton0");
+        QTRY_VERIFY((viewer->RefreshDeleteButton(), del->isEnabled()));
+        QTest::mouseClick(del, Qt::LeftButton);
+        QTRY_COMPARE(boxes.boxes,
+                     QStringList(Warning(u"メッセージを削除できませんでした。メッセージはサーバーに"
+                                         u"残っています。\r\nrecv:-ERR cannot update"_s)));
+        QVERIFY(viewer && viewer->isVisible() && !QApplication::overrideCursor());
+        QCOMPARE(desk.check->listedMemos().size(), 1); // still listed, and known
+        VERIFY_SCRIPT(server);
+    }
+
     void oneCopyPerProgramFolder()
     {
         // A copy of the program in a folder of its own, whose check fails at once.
@@ -357,6 +380,9 @@ private Q_SLOTS:
             server.expect("*");
         server.send("250 ok").expect("QUIT").send("250 ok");
         openDesk(server);
+        // A check under way, whose server says nothing, holds nothing of the send.
+        m_desk->check->checkNow();
+        QVERIFY(m_desk->check->isChecking());
         BoxCatcher boxes;
         const QString before = QDateTime::currentDateTime().toString(u"MM/dd HH:mm");
         // An emoji cannot travel: the user is told, and it arrives as "?"; 髙 travels.
@@ -381,6 +407,7 @@ private Q_SLOTS:
                 draft.kind == u'*');
         QCOMPARE(m_window->focusWidget(), child<QListWidget>("lstMemberName"));
         verifyBusy(false);
+        QVERIFY(m_desk->check->isChecking()); // sent while the check ran
     }
 
     void aFailedSendKeepsTheFormAndOffersItOnce()
