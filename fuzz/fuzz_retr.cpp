@@ -1,4 +1,5 @@
-// The reading of a whole RETR answer, and the framing of replies, on any input.
+// The reading of a whole RETR answer, of a UIDL or LIST listing, and the
+// framing of replies, on any input.
 #include "MemoMail.h"
 #include "Pop3Jobs.h"
 #include "ReplyFramer.h"
@@ -18,6 +19,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (view.time.size() > 11 || view.department.size() > 20 || view.caller.size() > 20)
         abort();
     (void)StatMessageCount(answer);
+
+    // A listing read back gives each field once, in order, as it stood; the
+    // same fields written as a listing read back the same.
+    QList<QByteArray> fields;
+    QByteArray bad;
+    const int count = qMax(0, StatMessageCount(answer));
+    if (ReadListing(answer, count, &fields, &bad)) {
+        QByteArray listing = "+OK\r\n";
+        for (qsizetype i = 0; i < fields.size(); ++i) {
+            if (fields[i].isEmpty() || fields[i].contains(' '))
+                abort();
+            listing += QByteArray::number(i + 1) + ' ' + fields[i] + "\r\n";
+        }
+        QList<QByteArray> again;
+        if (!ReadListing(listing + ".\r\n", count, &again, &bad) || again != fields)
+            abort();
+    }
 
     // The same bytes framed in each form, fed in pieces whose sizes the
     // input itself chooses; what comes out never exceeds what went in.

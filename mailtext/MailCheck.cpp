@@ -112,7 +112,7 @@ void MailCheck::connectNewCheck()
 
 void MailCheck::onListStarted(int count)
 {
-    m_nextKeys.reserve(count);
+    m_nextKeys.reserve(qMin(count, 1 << 16)); // as STAT says, within reason
     ++m_listing;
 }
 

@@ -51,7 +51,8 @@ bool ReadListing(const QByteArray &answer, int count, QList<QByteArray> *fields,
                  QByteArray *badLine)
 {
     fields->clear();
-    fields->reserve(count);
+    // Never more than the answer's lines, whatever STAT claimed.
+    fields->reserve(qMin<qsizetype>(count, answer.size() / 4));
     const char *data = answer.constData();
     const qsizetype size = answer.size();
     qsizetype pos = answer.indexOf("\r\n");
@@ -72,6 +73,9 @@ bool ReadListing(const QByteArray &answer, int count, QList<QByteArray> *fields,
         QByteArrayView field = ok ? line.sliced(blank + 1).trimmed() : QByteArrayView();
         if (const qsizetype more = field.indexOf(' '); more >= 0) // LIST may add more
             field = field.first(more);
+        // A unique-id (or a size) is printable ASCII without blanks.
+        for (const char c : field)
+            ok = ok && c > 0x20 && c < 0x7f;
         if (!ok || number != fields->size() + 1 || field.isEmpty() || fields->size() >= count) {
             *badLine = line.toByteArray();
             return false;
@@ -272,13 +276,10 @@ void Pop3Check::positive(const LineReply &reply)
             return;
         }
         m_hasUids = true;
-        if (m_wanted) {
+        m_fetchAll = !m_wanted;
+        if (m_wanted)
             m_fetch = m_wanted(uids);
-        } else {
-            for (int n = 1; n <= m_count; ++n)
-                m_fetch.append(n);
-        }
-        if (m_fetch.isEmpty()) {
+        if (m_fetch.isEmpty() && !m_fetchAll) {
             finish();
             return;
         }
@@ -292,6 +293,8 @@ void Pop3Check::positive(const LineReply &reply)
             failUnreadable(QStringLiteral("LIST"), reply.tooLarge ? reply.bytes : bad);
             return;
         }
+        for (int n = 1; m_fetchAll && n <= m_count; ++n)
+            m_fetch.append(n);
         qint64 bytes = 0;
         for (const int number : std::as_const(m_fetch)) {
             bool ok = false;
@@ -329,10 +332,8 @@ void Pop3Check::negative(const QString &line)
 {
     if (m_state == Pop3State::Uidl) {
         // No unique-ids on this server: every message is read, as the only
-        // way left to tell them apart.
-        m_fetch.clear();
-        for (int n = 1; n <= m_count; ++n)
-            m_fetch.append(n);
+        // way left to tell them apart (listed once LIST has shown them).
+        m_fetchAll = true;
         command(Pop3State::List, QStringLiteral("LIST"), ReplyForm::Pop3MultiLine);
         return;
     }

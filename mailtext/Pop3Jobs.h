@@ -158,6 +158,7 @@ private:
     QList<int> m_fetch;
     qsizetype m_next = 0; ///< index into m_fetch of the next RETR
     bool m_hasUids = false;
+    bool m_fetchAll = false; ///< every message, once LIST has listed them
     bool m_complete = false;
 };
 
