@@ -180,3 +180,37 @@ FloorResult RunFloorCheck(quint16 port, const char *user, const char *pass,
     r.ok = true;
     return r;
 }
+
+FloorUidlResult RunFloorUidl(quint16 port, const char *user, const char *pass)
+{
+    FloorUidlResult r;
+    Client c;
+    QByteArray status;
+    const auto fail = [&](const char *step) {
+        r.error = QStringLiteral("%1: %2").arg(QLatin1String(step),
+                                               status.isEmpty() ? QStringLiteral("no reply")
+                                                                : QString::fromLatin1(status));
+        return r;
+    };
+    const Clock::time_point start = Clock::now();
+    if (!c.connectTo(port)) {
+        r.error = QStringLiteral("connect: ") + QString::fromLocal8Bit(std::strerror(errno));
+        return r;
+    }
+    if (!c.reply(status, nullptr))
+        return fail("greeting");
+    if (!c.send(QByteArray("USER ") + user + "\r\n") || !c.reply(status, nullptr))
+        return fail("USER");
+    if (!c.send(QByteArray("PASS ") + pass + "\r\n") || !c.reply(status, nullptr))
+        return fail("PASS");
+    if (!c.send("STAT\r\n") || !c.reply(status, nullptr))
+        return fail("STAT");
+    r.messages = status.split(' ').value(1).toInt();
+    if (!c.send("UIDL\r\n") || !c.reply(status, &r.listing))
+        return fail("UIDL");
+    if (!c.send("QUIT\r\n") || !c.reply(status, nullptr))
+        return fail("QUIT");
+    r.seconds = std::chrono::duration<double>(c.lastRead() - start).count();
+    r.ok = true;
+    return r;
+}

@@ -34,3 +34,20 @@ struct FloorResult
 /// leave it null for timed runs).
 FloorResult RunFloorCheck(quint16 port, const char *user, const char *pass,
                           QList<QByteArray> *answers = nullptr);
+
+struct FloorUidlResult
+{
+    /// Connect to the QUIT reply read whole.
+    double seconds = 0;
+    /// The message count STAT gave.
+    int messages = 0;
+    /// UIDL's content as it came: one "n unique-id" line each, with CRLFs,
+    /// without the status line and the terminating "." line.
+    QByteArray listing;
+    bool ok = false;
+    QString error;
+};
+
+/// One check that only lists the mailbox, as a desk that knows every memo
+/// needs: greeting, USER, PASS, STAT, UIDL, QUIT.
+FloorUidlResult RunFloorUidl(quint16 port, const char *user, const char *pass);

@@ -19,6 +19,7 @@
 //              stdin; with CAFILE over STLS)
 //              --large PORT USER PASS
 
+#include "BenchFill.h"
 #include "BenchOffice.h"
 #include "LineSession.h"
 #include "MailCheck.h"
@@ -230,42 +231,6 @@ int RunLargeChild(char **argv)
 
 // ------------------------------------------------------------------ parent
 
-/// Sends the mails of a file of "LENGTH\n" + bytes records over one smtplib
-/// connection, then waits until the mailbox holds TOTAL messages; prints
-/// the count it saw.
-const char *FillScript = R"(
-import poplib, smtplib, ssl, sys, time
-smtp_port, pop_port, sender, to, user, password, path, total = sys.argv[1:9]
-ca = sys.argv[9] if len(sys.argv) > 9 else None
-context = ssl.create_default_context(cafile=ca) if ca else None
-data = open(path, 'rb').read()
-mails, pos = [], 0
-while pos < len(data):
-    nl = data.index(b'\n', pos)
-    size = int(data[pos:nl])
-    mails.append(data[nl + 1:nl + 1 + size])
-    pos = nl + 1 + size
-s = smtplib.SMTP('127.0.0.1', int(smtp_port), local_hostname='localhost')
-if ca:
-    s.starttls(context=context)
-    s.login('user1', 'pass1')
-for m in mails:
-    s.sendmail(sender, [to], m)
-s.quit()
-deadline = time.time() + 240
-while True:
-    p = poplib.POP3('127.0.0.1', int(pop_port))
-    if ca:
-        p.stls(context=context)
-    p.user(user); p.pass_(password)
-    n = p.stat()[0]
-    p.quit()
-    if n >= int(total) or time.time() > deadline:
-        break
-    time.sleep(0.5)
-print(n)
-)";
-
 /// One check per line on stdin: connect to the last RETR answer timed;
 /// replies "SECONDS COUNT SHA1" with the SHA-1 over the contents as the
 /// floor computes it (after the timing). With a CA file, over STLS, and the
@@ -298,48 +263,6 @@ for line in sys.stdin:
                 out.write(b'%d\n' % len(a) + a)
     print('%.6f %d %s' % (t1 - t0, n, h.hexdigest()), flush=True)
 )";
-
-bool Fill(const BenchOffice &office, int user, const QList<QByteArray> &mails, int total)
-{
-    QTemporaryFile file;
-    if (!file.open())
-        return false;
-    for (const QByteArray &mail : mails)
-        file.write(QByteArray::number(mail.size()) + '\n' + mail);
-    file.flush();
-    const QString login = QStringLiteral("user%1").arg(user);
-    const QByteArray seen = BenchOffice::python(
-        QString::fromLatin1(FillScript),
-        {QString::number(office.smtpPort()), QString::number(office.pop3Port()),
-         office.sender().UserID + QLatin1Char('@') + office.domain(),
-         login + QLatin1Char('@') + office.domain(), login, QStringLiteral("pass%1").arg(user),
-         file.fileName(), QString::number(total)});
-    if (seen.trimmed().toInt() != total) {
-        std::fprintf(stderr, "mailbox %s holds %s messages, not %d\n", qPrintable(login),
-                     seen.trimmed().constData(), total);
-        return false;
-    }
-    return office.waitQueueEmpty(60000);
-}
-
-/// Distinct memos number from .. to - 1, as the program sends them.
-QList<QByteArray> KnownMemos(const BenchOffice &office, int from, int to)
-{
-    const QString address = QStringLiteral("user%1@").arg(KnownUser) + office.domain();
-    const QDateTime base(QDate(2024, 4, 1), QTime(9, 0));
-    QList<QByteArray> mails;
-    for (int i = from; i < to; ++i) {
-        const QString n = QString::number(i).rightJustified(5, QLatin1Char('0'));
-        const MemoValues memo =
-            BuildMemoMail(QChar(u'0' + i % 4), i % 3 == 0, QStringLiteral("ACME 商事 ") + n,
-                          QStringLiteral("担当者 ") + n,
-                          QStringLiteral("折り返しお願いします。\r\n内線") + n +
-                              QStringLiteral("まで\r\n") + QString(20, QChar(0x3042)),
-                          {address}, office.sender(), base.addSecs(60 * i));
-        mails.append(SmtpWireText(memo.MemoBody.toLatin1()));
-    }
-    return mails;
-}
 
 /// One memo of about `bytes` bytes: a short header and ASCII lines of 76
 /// characters, like an attachment's Base64.
@@ -608,7 +531,7 @@ int RunParent()
     std::vector<KnownFigures> known;
     int inBox = 0;
     for (int memos : {1000, 10000}) {
-        if (!Fill(office, KnownUser, KnownMemos(office, inBox, memos), memos)) {
+        if (!Fill(office, KnownUser, KnownMemos(office, KnownUser, inBox, memos), memos)) {
             std::fprintf(stderr, "could not fill the mailbox to %d memos\n", memos);
             return 1;
         }
@@ -667,7 +590,7 @@ int RunParent()
     if (!tlsOffice.ready())
         return 1;
     constexpr int TlsMemos = 1000;
-    const QList<QByteArray> tlsMemos = KnownMemos(tlsOffice, 0, TlsMemos);
+    const QList<QByteArray> tlsMemos = KnownMemos(tlsOffice, KnownUser, 0, TlsMemos);
     QTemporaryFile tlsFill;
     tlsFill.open();
     for (const QByteArray &mail : tlsMemos)

@@ -1,0 +1,1180 @@
+// The desk itself: the program Tavrino as built, with its windows, checking a
+// real Dovecot mailbox, timed on the wire against minimal references:
+//
+//  1. a check of 1,000 and of 10,000 memos the desk already knows, from the
+//     accept of its connection to the close after the reply to QUIT, against
+//     a minimal blocking client that logs in, sends STAT and UIDL and quits
+//     (RunFloorUidl). Goal: at most 1.2 times. A known check retrieves
+//     nothing: any RETR in it is a difference (reported only while the desk
+//     does not list with UIDL, as builds before the short sessions do not);
+//  2. the first check of a fresh desk on 1,000 new memos, against the floor
+//     retrieving all of them (RunFloorCheck). Goal: at most 1.5 times. The
+//     answers the desk retrieved must be the floor's, and its viewers open;
+//  3. connections the desk holds between checks: one left idle before its
+//     QUIT for longer than HoldMs, or still open when the desk's next
+//     connection is accepted. Goal: none;
+//  4. a deletion from a viewer in the mailbox of 10,000 memos: the session
+//     that carries the DELE (goal: one DELE, no RETR), and the server's
+//     message count once the viewer has closed (one less).
+//
+// How: a private mail office (BenchOffice). The desk runs from a copy of the
+// program folder with its own Tavrino.ini (Interval=1: a check about one
+// second after the end of the last), on a virtual X screen (Xvfb) of its own;
+// its viewers are found and driven with xdotool. Desk and references talk to
+// Dovecot through a TCP proxy in this program, one listening port per side,
+// so that what the proxy costs is in both figures alike. Per connection the
+// proxy records the accept, each command line and the end of each reply it
+// passes on, and the close (the first end seen from either side). The
+// reference runs while the desk is idle between its own checks; for the
+// first checks, desk and floor take turns going first. Medians; the proxy's
+// cost is shown as the reference's time through it less its time direct. It
+// is alike only for dialogues alike: each command's round trip passes the
+// proxy twice, so a desk sending many more commands than its reference pays
+// more of it, and a cost both pay brings their ratio nearer to 1.
+// Ratios above their goal are reported, not failures; the exit code is
+// non-zero when an output differs or a run fails.
+//
+// Usage (as root; starts a private mail office and an X server, needs Xvfb
+// and xdotool): bench_desk [PROGRAM_FOLDER]   (default: the build's folder)
+
+#include "BenchFill.h"
+#include "BenchOffice.h"
+#include "Cp932.h"
+#include "Pop3Floor.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <optional>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int DeskUser = 7;
+constexpr int KnownRuns = 7;
+constexpr int FirstRuns = 5;
+constexpr int FirstMemos = 1000;
+constexpr int ManyMemos = 10000;
+constexpr int MaxViewers = 50; // the desk's bound on viewers open at once
+constexpr double KnownGoal = 1.2;
+constexpr double FirstGoal = 1.5;
+/// An idle connection longer than this before its QUIT is held between
+/// checks: with Interval=1 the next check comes about a second later.
+constexpr double HoldMs = 300;
+/// Quiet on the desk's side before the reference runs beside it.
+constexpr int QuietMs = 150;
+
+double Ms(Clock::duration d)
+{
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// ------------------------------------------------------------------ proxy
+
+enum class Side { Desk = 0, Reference = 1 };
+
+/// One client connection as the proxy passed it on.
+struct WireSession
+{
+    Side side = Side::Desk;
+    bool open = true;
+    Clock::time_point accepted, closed, quitReplied, lastTraffic, lastReply;
+    /// Commands and the greeting not yet answered whole.
+    int pending = 0;
+    int retr = 0, dele = 0, uidl = 0, list = 0;
+    /// Those sent since WireProxy::mark().
+    int retrSinceMark = 0, deleSinceMark = 0;
+    /// From the end of the last reply to the QUIT command; 0 when QUIT went
+    /// out with an answer still due, negative without QUIT.
+    double idleBeforeQuitMs = -1;
+    /// Still open when the next connection of its side was accepted.
+    bool openAtNextAccept = false;
+    /// The verbs in order, each with how often it came in a row.
+    std::vector<std::pair<QByteArray, int>> verbs;
+    /// SHA-1 (hex) of the last UIDL listing: its lines with their CRLFs,
+    /// without the status line and the terminating "." line.
+    QByteArray uidlDigest;
+    /// With hashing on: an order-free sum over the RETR answers (each hashed
+    /// with its message number), and how many there were.
+    quint64 retrSum = 0;
+    int retrHashed = 0;
+
+    double ms() const { return Ms(closed - accepted); }
+    /// The session less the time it lay idle before QUIT.
+    double busyMs() const { return ms() - qMax(0.0, idleBeforeQuitMs); }
+    QByteArray verbText() const
+    {
+        QByteArray text;
+        for (const auto &[verb, count] : verbs) {
+            text += (text.isEmpty() ? "" : " ") + verb;
+            if (count > 1)
+                text += "x" + QByteArray::number(count);
+        }
+        return text;
+    }
+};
+
+struct Command
+{
+    QByteArray verb;
+    QByteArray argument;
+    bool multiLine = false;
+};
+
+/// The POP3 dialogue of one connection followed from both directions: which
+/// reply belongs to which command, and where each ends.
+class Conversation
+{
+public:
+    Conversation() { m_pending.push_back({"greeting", {}, false}); }
+
+    void fromClient(WireSession &s, const char *data, size_t size, Clock::time_point now,
+                    Clock::time_point mark)
+    {
+        m_line.append(data, qsizetype(size));
+        qsizetype start = 0;
+        qsizetype end;
+        while ((end = m_line.indexOf('\n', start)) >= 0) {
+            const QByteArray line = m_line.mid(start, end - start).trimmed();
+            start = end + 1;
+            const qsizetype blank = line.indexOf(' ');
+            Command c;
+            c.verb = (blank < 0 ? line : line.left(blank)).toUpper();
+            c.argument = blank < 0 ? QByteArray() : line.mid(blank + 1).trimmed();
+            c.multiLine = c.verb == "RETR" || c.verb == "TOP" || c.verb == "CAPA" ||
+                          ((c.verb == "UIDL" || c.verb == "LIST") && c.argument.isEmpty());
+            const bool afterMark = now >= mark;
+            if (c.verb == "RETR") {
+                ++s.retr;
+                s.retrSinceMark += afterMark;
+            } else if (c.verb == "DELE") {
+                ++s.dele;
+                s.deleSinceMark += afterMark;
+            } else if (c.verb == "UIDL") {
+                ++s.uidl;
+            } else if (c.verb == "LIST") {
+                ++s.list;
+            } else if (c.verb == "QUIT") {
+                s.idleBeforeQuitMs = m_pending.empty() ? Ms(now - s.lastReply) : 0;
+            }
+            if (!s.verbs.empty() && s.verbs.back().first == c.verb)
+                ++s.verbs.back().second;
+            else
+                s.verbs.emplace_back(c.verb, 1);
+            m_pending.push_back(std::move(c));
+            ++s.pending;
+        }
+        m_line.remove(0, start);
+    }
+
+    void fromServer(WireSession &s, const char *data, size_t size, Clock::time_point now,
+                    bool hashRetr)
+    {
+        size_t at = 0;
+        while (at < size && !m_pending.empty()) {
+            const Command &c = m_pending.front();
+            if (m_replyStart) {
+                m_replyStart = false;
+                m_inBody = false;
+                m_capture.clear();
+                m_hash.reset();
+                if (hashRetr && c.verb == "RETR") {
+                    m_hash.emplace(QCryptographicHash::Sha1);
+                    m_hash->addData(QByteArray(c.argument + '\n'));
+                }
+            }
+            const auto *newline =
+                static_cast<const char *>(std::memchr(data + at, '\n', size - at));
+            const size_t end = newline ? size_t(newline - data) + 1 : size;
+            const size_t length = end - at;
+            if (m_lineLength < 3)
+                std::memcpy(m_head + m_lineLength, data + at,
+                            std::min(length, size_t(3 - m_lineLength)));
+            m_lineLength += length;
+            if (m_hash)
+                m_hash->addData(QByteArrayView(data + at, qsizetype(length)));
+            if (m_inBody && c.verb == "UIDL")
+                m_capture.append(data + at, qsizetype(length));
+            at = end;
+            if (!newline)
+                break;
+            const bool terminator =
+                m_inBody && m_lineLength == 3 && std::memcmp(m_head, ".\r\n", 3) == 0;
+            const bool positive = m_lineLength > 0 && m_head[0] == '+';
+            const bool statusLine = !m_inBody;
+            m_lineLength = 0;
+            if (statusLine && positive && c.multiLine)
+                m_inBody = true;
+            else if (statusLine || terminator)
+                replyEnded(s, now);
+        }
+    }
+
+private:
+    void replyEnded(WireSession &s, Clock::time_point now)
+    {
+        const Command c = m_pending.front();
+        m_pending.pop_front();
+        --s.pending;
+        s.lastReply = now;
+        m_replyStart = true;
+        if (c.verb == "QUIT")
+            s.quitReplied = now;
+        if (c.verb == "UIDL" && m_inBody) {
+            m_capture.chop(3); // the "." line
+            s.uidlDigest = QCryptographicHash::hash(m_capture, QCryptographicHash::Sha1).toHex();
+        }
+        if (m_hash) {
+            const QByteArray digest = m_hash->result();
+            quint64 value;
+            std::memcpy(&value, digest.constData(), sizeof value);
+            s.retrSum += value;
+            ++s.retrHashed;
+            m_hash.reset();
+        }
+        m_inBody = false;
+    }
+
+    QByteArray m_line;
+    std::deque<Command> m_pending;
+    bool m_replyStart = true;
+    bool m_inBody = false;
+    char m_head[3] = {};
+    size_t m_lineLength = 0;
+    QByteArray m_capture;
+    std::optional<QCryptographicHash> m_hash;
+};
+
+bool WriteAll(int fd, const char *data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+sockaddr_in Loopback(quint16 port)
+{
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return addr;
+}
+
+void NoDelay(int fd)
+{
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+/// A TCP proxy in front of the POP3 server: one listening port per side, a
+/// thread per connection, and a record of every connection.
+class WireProxy
+{
+public:
+    explicit WireProxy(quint16 upstream) : m_upstream(upstream)
+    {
+        for (int side = 0; side < 2; ++side) {
+            m_listen[side] = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in addr = Loopback(0);
+            socklen_t length = sizeof addr;
+            if (m_listen[side] < 0 ||
+                ::bind(m_listen[side], reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+                ::listen(m_listen[side], 64) != 0 ||
+                ::getsockname(m_listen[side], reinterpret_cast<sockaddr *>(&addr), &length) != 0)
+                return;
+            m_port[side] = ntohs(addr.sin_port);
+        }
+        m_acceptor = std::thread([this] { acceptLoop(); });
+    }
+    ~WireProxy()
+    {
+        m_stop = true;
+        if (m_acceptor.joinable())
+            m_acceptor.join();
+        for (std::thread &relay : m_relays)
+            relay.join();
+        for (int fd : m_listen) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    }
+    bool isUp() const { return m_port[0] && m_port[1]; }
+    quint16 port(Side side) const { return m_port[int(side)]; }
+
+    int count(Side side) const
+    {
+        const std::lock_guard lock(m_mutex);
+        return int(m_bySide[int(side)].size());
+    }
+    /// The index-th connection of the side, in the order of acceptance.
+    WireSession session(Side side, int index) const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_sessions[m_bySide[int(side)].at(size_t(index))];
+    }
+    std::vector<WireSession> sessions(Side side, int from = 0) const
+    {
+        const std::lock_guard lock(m_mutex);
+        std::vector<WireSession> out;
+        for (size_t i = size_t(from); i < m_bySide[int(side)].size(); ++i)
+            out.push_back(m_sessions[m_bySide[int(side)][i]]);
+        return out;
+    }
+    /// No connection of the side waits for an answer, and none has carried
+    /// a byte for quietMs.
+    bool idle(Side side, int quietMs) const
+    {
+        const std::lock_guard lock(m_mutex);
+        const Clock::time_point now = Clock::now();
+        for (size_t i : m_bySide[int(side)]) {
+            const WireSession &s = m_sessions[i];
+            if ((s.open && s.pending > 0) || Ms(now - s.lastTraffic) < quietMs)
+                return false;
+        }
+        return true;
+    }
+    int openCount(Side side) const
+    {
+        const std::lock_guard lock(m_mutex);
+        int open = 0;
+        for (size_t i : m_bySide[int(side)])
+            open += m_sessions[i].open;
+        return open;
+    }
+    /// Commands from now on count in the ...SinceMark figures too.
+    Clock::time_point mark()
+    {
+        const std::lock_guard lock(m_mutex);
+        m_mark = Clock::now();
+        return m_mark;
+    }
+    /// Whether RETR answers are hashed as they pass (for comparing contents).
+    void setHashRetr(bool on) { m_hashRetr = on; }
+
+private:
+    void acceptLoop()
+    {
+        pollfd fds[2] = {{m_listen[0], POLLIN, 0}, {m_listen[1], POLLIN, 0}};
+        while (!m_stop) {
+            if (::poll(fds, 2, 100) <= 0)
+                continue;
+            for (int side = 0; side < 2; ++side) {
+                if (!(fds[side].revents & POLLIN))
+                    continue;
+                const int client = ::accept(m_listen[side], nullptr, nullptr);
+                if (client < 0)
+                    continue;
+                const Clock::time_point accepted = Clock::now();
+                NoDelay(client);
+                const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+                const sockaddr_in addr = Loopback(m_upstream);
+                const bool connected =
+                    server >= 0 &&
+                    ::connect(server, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0;
+                if (connected)
+                    NoDelay(server);
+                size_t index;
+                {
+                    const std::lock_guard lock(m_mutex);
+                    for (size_t i : m_bySide[side])
+                        m_sessions[i].openAtNextAccept |= m_sessions[i].open;
+                    WireSession s;
+                    s.side = Side(side);
+                    s.accepted = s.lastTraffic = s.lastReply = accepted;
+                    s.pending = 1; // the greeting
+                    if (!connected) {
+                        s.open = false;
+                        s.closed = Clock::now();
+                    }
+                    index = m_sessions.size();
+                    m_sessions.push_back(std::move(s));
+                    m_bySide[side].push_back(index);
+                }
+                if (!connected) {
+                    ::close(client);
+                    if (server >= 0)
+                        ::close(server);
+                    continue;
+                }
+                m_relays.emplace_back(
+                    [this, index, client, server] { relay(index, client, server); });
+            }
+        }
+    }
+
+    void relay(size_t index, int client, int server)
+    {
+        Conversation conversation;
+        pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+        std::vector<char> buffer(1 << 16);
+        bool open = true;
+        while (open && !m_stop) {
+            if (::poll(fds, 2, 100) <= 0)
+                continue;
+            for (int from = 0; from < 2 && open; ++from) {
+                if (!(fds[from].revents & (POLLIN | POLLHUP | POLLERR)))
+                    continue;
+                ssize_t n;
+                do {
+                    n = ::read(fds[from].fd, buffer.data(), buffer.size());
+                } while (n < 0 && errno == EINTR);
+                if (n <= 0 || !WriteAll(fds[1 - from].fd, buffer.data(), size_t(n))) {
+                    open = false;
+                    break;
+                }
+                const Clock::time_point now = Clock::now();
+                const std::lock_guard lock(m_mutex);
+                WireSession &s = m_sessions[index];
+                s.lastTraffic = now;
+                if (from == 0)
+                    conversation.fromClient(s, buffer.data(), size_t(n), now, m_mark);
+                else
+                    conversation.fromServer(s, buffer.data(), size_t(n), now, m_hashRetr);
+            }
+        }
+        {
+            const std::lock_guard lock(m_mutex);
+            WireSession &s = m_sessions[index];
+            s.open = false;
+            s.closed = s.lastTraffic = Clock::now();
+        }
+        ::shutdown(client, SHUT_RDWR);
+        ::shutdown(server, SHUT_RDWR);
+        ::close(client);
+        ::close(server);
+    }
+
+    quint16 m_upstream;
+    int m_listen[2] = {-1, -1};
+    quint16 m_port[2] = {0, 0};
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_hashRetr{false};
+    std::thread m_acceptor;
+    std::vector<std::thread> m_relays; // touched by the acceptor only, until it ends
+    mutable std::mutex m_mutex;
+    std::vector<WireSession> m_sessions;
+    std::vector<size_t> m_bySide[2];
+    Clock::time_point m_mark = Clock::time_point::max();
+};
+
+// ------------------------------------------------------ screen and desk
+
+/// Runs a program to its end: its exit code, or -1 when it did not start or
+/// end within timeoutMs.
+int Run(const QString &program, const QStringList &args, QByteArray *out = nullptr,
+        int timeoutMs = 10000)
+{
+    QProcess p;
+    p.setStandardErrorFile(QProcess::nullDevice());
+    p.start(program, args);
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished(2000);
+        return -1;
+    }
+    if (out)
+        *out = p.readAllStandardOutput();
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+/// An X server of this run's own (Xvfb) on the first free display from :90;
+/// DISPLAY points at it for this process and its children.
+class VirtualScreen
+{
+public:
+    explicit VirtualScreen(const QString &logFile)
+    {
+        for (int n = 90; n < 190; ++n) {
+            if (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) ||
+                QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
+                continue;
+            const QString display = QStringLiteral(":%1").arg(n);
+            m_xvfb.setProcessChannelMode(QProcess::MergedChannels);
+            m_xvfb.setStandardOutputFile(logFile);
+            m_xvfb.start(QStringLiteral("Xvfb"),
+                         {display, QStringLiteral("-screen"), QStringLiteral("0"),
+                          QStringLiteral("1600x1200x24"), QStringLiteral("-nolisten"),
+                          QStringLiteral("tcp")});
+            if (!m_xvfb.waitForStarted(5000))
+                return;
+            const QDeadlineTimer deadline(10000);
+            while (!deadline.hasExpired() && m_xvfb.state() == QProcess::Running) {
+                if (Run(QStringLiteral("xdpyinfo"), {QStringLiteral("-display"), display}) == 0) {
+                    m_display = display;
+                    qputenv("DISPLAY", display.toLatin1());
+                    return;
+                }
+                QThread::msleep(50);
+            }
+            stop(); // another server took the display meanwhile: try the next
+        }
+    }
+    ~VirtualScreen() { stop(); }
+    bool isUp() const { return !m_display.isEmpty(); }
+    QString display() const { return m_display; }
+
+private:
+    void stop()
+    {
+        if (m_xvfb.state() == QProcess::NotRunning)
+            return;
+        m_xvfb.terminate();
+        if (!m_xvfb.waitForFinished(5000)) {
+            m_xvfb.kill();
+            m_xvfb.waitForFinished(5000);
+        }
+    }
+
+    QProcess m_xvfb;
+    QString m_display;
+};
+
+/// The visible memo viewers on the screen, by window id.
+QList<QByteArray> ViewerWindows()
+{
+    QByteArray out;
+    Run(QStringLiteral("xdotool"),
+        {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+         QStringLiteral("^メッセージ - Tavrino$")},
+        &out);
+    QList<QByteArray> ids;
+    for (const QByteArray &line : out.split('\n')) {
+        if (!line.trimmed().isEmpty())
+            ids.append(line.trimmed());
+    }
+    return ids;
+}
+
+/// A copy of the program folder, set up for one user through the proxy.
+bool PrepareDesk(const QString &programDir, const QString &folder, const BenchOffice &office,
+                 quint16 pop3Port, int user)
+{
+    QDir(folder).removeRecursively();
+    if (Run(QStringLiteral("cp"), {QStringLiteral("-a"), programDir, folder}) != 0)
+        return false;
+    const QString ini =
+        QStringLiteral("[Tavrino]\r\nUserName=営業部 鈴木\r\nUserID=user%1\r\nPassword=pass%1\r\n"
+                       "Domain=%2\r\nPop3Server=127.0.0.1\r\nPop3Port=%3\r\n"
+                       "SmtpServer=127.0.0.1\r\nSmtpPort=%4\r\nList=members.lst\r\n"
+                       "Interval=1\r\nSleep=0\r\n")
+            .arg(user)
+            .arg(office.domain())
+            .arg(pop3Port)
+            .arg(office.smtpPort());
+    const QString members =
+        QStringLiteral("総務部 佐藤;user1@") + office.domain() + QStringLiteral("\r\n");
+    QFile iniFile(folder + QStringLiteral("/Tavrino.ini"));
+    QFile memberFile(folder + QStringLiteral("/members.lst"));
+    return iniFile.open(QIODevice::WriteOnly) && iniFile.write(Cp932::Encode(ini)) > 0 &&
+           memberFile.open(QIODevice::WriteOnly) && memberFile.write(Cp932::Encode(members)) > 0;
+}
+
+/// The program running from a prepared folder on the virtual screen; ended
+/// with SIGTERM (it keeps nothing that a check would need afterwards).
+class Desk
+{
+public:
+    explicit Desk(const QString &folder)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        m_process.setProcessEnvironment(env);
+        m_process.setWorkingDirectory(folder);
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.setStandardOutputFile(folder + QStringLiteral("/desk.log"));
+        m_process.start(folder + QStringLiteral("/Tavrino"), {});
+        m_process.waitForStarted(10000);
+    }
+    ~Desk() { stop(); }
+    bool isRunning() const { return m_process.state() == QProcess::Running; }
+    void stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(10000)) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+private:
+    QProcess m_process;
+};
+
+/// Polls until condition holds; false when timeoutMs passed first.
+bool WaitUntil(const std::function<bool()> &condition, int timeoutMs, int stepMs = 5)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents();
+        QThread::msleep(stepMs);
+    }
+    return true;
+}
+
+// ------------------------------------------------------------ the figures
+
+struct Bench
+{
+    BenchOffice &office;
+    WireProxy &proxy;
+    QString programDir;
+    QString workDir;
+    QByteArray user = "user" + QByteArray::number(DeskUser);
+    QByteArray pass = "pass" + QByteArray::number(DeskUser);
+    bool good = true;
+    int folders = 0;
+
+    QString newDeskFolder() { return workDir + QStringLiteral("/desk%1").arg(++folders); }
+    FloorUidlResult referenceUidl(bool direct = false) const
+    {
+        return RunFloorUidl(direct ? office.pop3Port() : proxy.port(Side::Reference),
+                            user.constData(), pass.constData());
+    }
+    int serverCount() const { return referenceUidl(true).messages; }
+    void differs(const QString &text)
+    {
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+        good = false;
+    }
+};
+
+struct KnownFigures
+{
+    int memos = 0;
+    double desk = 0, reference = 0, direct = 0, deskIdle = 0, deskBusy = 0;
+    std::vector<double> deskRuns, referenceRuns;
+    int retr = 0; ///< the most RETR commands in one known check
+    bool usesUidl = false;
+    QByteArray verbs;                      ///< one known check's commands
+    std::vector<WireSession> deskSessions; ///< the first check and the known ones
+};
+
+/// The desk started on a full mailbox: its first check, then KnownRuns known
+/// checks, the reference run in the quiet after each. The desk is left
+/// running. False when a run failed.
+bool MeasureKnown(Bench &b, Desk &desk, int base, int memos, KnownFigures &k)
+{
+    WireProxy &proxy = b.proxy;
+    k.memos = memos;
+    // Done when it has ended its connection or, while it holds the
+    // connection, read every memo and gone quiet.
+    const auto firstDone = [&] {
+        if (proxy.count(Side::Desk) <= base || !proxy.idle(Side::Desk, QuietMs))
+            return false;
+        const WireSession s = proxy.session(Side::Desk, base);
+        return !s.open || s.retr >= memos;
+    };
+    if (!WaitUntil(firstDone, 300000) || !desk.isRunning()) {
+        std::fprintf(stderr, "the desk's first check of %d memos did not end\n", memos);
+        return false;
+    }
+    const WireSession first = proxy.session(Side::Desk, base);
+    if (first.retr != memos)
+        b.differs(QStringLiteral("the desk's first check retrieved %1 of %2 memos")
+                      .arg(first.retr)
+                      .arg(memos));
+    const int viewers = qMin(MaxViewers, memos);
+    if (!WaitUntil([viewers] { return ViewerWindows().size() == viewers; }, 60000, 100))
+        b.differs(QStringLiteral("the desk did not open %1 viewers").arg(viewers));
+
+    const int refBase = proxy.count(Side::Reference);
+    std::vector<double> directMs;
+    QByteArray listing;
+    for (int run = 0; run < KnownRuns; ++run) {
+        if (!WaitUntil(
+                [&] {
+                    return proxy.count(Side::Desk) >= base + 2 + run &&
+                           proxy.idle(Side::Desk, QuietMs);
+                },
+                120000)) {
+            std::fprintf(stderr, "the desk's known check %d of %d memos did not come\n", run + 1,
+                         memos);
+            return false;
+        }
+        const FloorUidlResult f = b.referenceUidl();
+        const FloorUidlResult d = b.referenceUidl(true);
+        if (!f.ok || !d.ok || f.messages != memos || d.listing != f.listing) {
+            std::fprintf(stderr, "reference check failed: %s %s (%d messages)\n",
+                         qPrintable(f.error), qPrintable(d.error), f.messages);
+            return false;
+        }
+        listing = f.listing;
+        directMs.push_back(d.seconds * 1e3);
+    }
+    // Before the short sessions a check's connection stays open until the next.
+    if (!WaitUntil(
+            [&] {
+                const auto s = proxy.sessions(Side::Desk, base);
+                return s.size() > size_t(KnownRuns) && !s[KnownRuns].open;
+            },
+            120000)) {
+        std::fprintf(stderr, "the desk's last known check did not end\n");
+        return false;
+    }
+    k.deskSessions = proxy.sessions(Side::Desk, base);
+    k.deskSessions.resize(size_t(KnownRuns) + 1);
+    const std::vector<WireSession> refs = proxy.sessions(Side::Reference, refBase);
+    const QByteArray listingDigest =
+        QCryptographicHash::hash(listing, QCryptographicHash::Sha1).toHex();
+    std::vector<double> &deskMs = k.deskRuns, &refMs = k.referenceRuns;
+    std::vector<double> idleMs, busyMs;
+    for (int run = 1; run <= KnownRuns; ++run) {
+        const WireSession &s = k.deskSessions[size_t(run)];
+        deskMs.push_back(s.ms());
+        idleMs.push_back(qMax(0.0, s.idleBeforeQuitMs));
+        busyMs.push_back(s.busyMs());
+        k.retr = qMax(k.retr, s.retr);
+        k.usesUidl |= s.uidl > 0;
+        k.verbs = s.verbText();
+        if (s.dele > 0)
+            b.differs(QStringLiteral("a known check sent %1 DELE").arg(s.dele));
+        if (s.uidl > 0 && s.uidlDigest != listingDigest)
+            b.differs(QStringLiteral("the desk's UIDL listing differs from the reference's"));
+    }
+    for (const WireSession &r : refs) {
+        refMs.push_back(r.ms());
+        if (r.uidlDigest != listingDigest)
+            b.differs(QStringLiteral("the proxy saw another listing than the reference read"));
+    }
+    // With the short sessions a known check reads nothing; before them each
+    // check read the whole mailbox, which is reported, not failed.
+    if (k.usesUidl && k.retr > 0)
+        b.differs(QStringLiteral("a known check retrieved %1 memos").arg(k.retr));
+    k.desk = Median(deskMs);
+    k.reference = Median(refMs);
+    k.direct = Median(directMs);
+    k.deskIdle = Median(idleMs);
+    k.deskBusy = Median(busyMs);
+    return true;
+}
+
+struct FirstFigures
+{
+    double desk = 0, reference = 0, deskBusy = 0;
+    /// The floor's own time (connect to the last RETR answer), through the
+    /// proxy and direct: what the proxy adds to a dialogue of many commands.
+    double floorProxied = 0, floorDirect = 0;
+    std::vector<double> deskRuns, referenceRuns;
+    int retr = 0;
+    QByteArray verbs;
+    std::vector<WireSession> deskSessions;
+};
+
+/// FirstRuns first checks of a fresh desk on the mailbox of
+/// FirstMemos new memos, in turn with the floor retrieving them all.
+bool MeasureFirst(Bench &b, FirstFigures &figures)
+{
+    WireProxy &proxy = b.proxy;
+    std::vector<double> &deskMs = figures.deskRuns, &refMs = figures.referenceRuns;
+    std::vector<double> busyMs, proxiedMs, directMs;
+    quint64 floorSum = 0;
+    const auto deskRun = [&]() -> bool {
+        const QString folder = b.newDeskFolder();
+        if (!PrepareDesk(b.programDir, folder, b.office, proxy.port(Side::Desk), DeskUser)) {
+            std::fprintf(stderr, "could not prepare %s\n", qPrintable(folder));
+            return false;
+        }
+        const int base = proxy.count(Side::Desk);
+        proxy.setHashRetr(true);
+        Desk desk(folder);
+        const bool ended = WaitUntil(
+            [&] { return proxy.count(Side::Desk) > base && !proxy.session(Side::Desk, base).open; },
+            120000);
+        proxy.setHashRetr(false);
+        if (!ended || !desk.isRunning()) {
+            std::fprintf(stderr, "a fresh desk's first check did not end (log: %s/desk.log)\n",
+                         qPrintable(folder));
+            return false;
+        }
+        const WireSession s = proxy.session(Side::Desk, base);
+        if (!WaitUntil([] { return ViewerWindows().size() == MaxViewers; }, 60000, 100))
+            b.differs(QStringLiteral("a fresh desk did not open %1 viewers").arg(MaxViewers));
+        desk.stop();
+        if (!WaitUntil([&] { return proxy.openCount(Side::Desk) == 0; }, 10000) ||
+            !WaitUntil([] { return ViewerWindows().isEmpty(); }, 10000, 50)) {
+            std::fprintf(stderr, "the desk did not end\n");
+            return false;
+        }
+        deskMs.push_back(s.ms());
+        busyMs.push_back(s.busyMs());
+        figures.deskSessions.push_back(s);
+        figures.retr = qMax(figures.retr, s.retr);
+        figures.verbs = s.verbText();
+        if (s.retr != FirstMemos || s.retrHashed != FirstMemos)
+            b.differs(QStringLiteral("a first check retrieved %1 of %2 new memos")
+                          .arg(s.retrHashed)
+                          .arg(FirstMemos));
+        return true;
+    };
+    const auto floorRun = [&]() -> bool {
+        proxy.setHashRetr(true);
+        const FloorResult f =
+            RunFloorCheck(proxy.port(Side::Reference), b.user.constData(), b.pass.constData());
+        proxy.setHashRetr(false);
+        const int last = proxy.count(Side::Reference) - 1;
+        if (!f.ok || f.messages != FirstMemos || last < 0 ||
+            !WaitUntil([&] { return !proxy.session(Side::Reference, last).open; }, 10000)) {
+            std::fprintf(stderr, "floor check failed: %s (%d messages)\n", qPrintable(f.error),
+                         f.messages);
+            return false;
+        }
+        const FloorResult d =
+            RunFloorCheck(b.office.pop3Port(), b.user.constData(), b.pass.constData());
+        if (!d.ok || d.messages != FirstMemos) {
+            std::fprintf(stderr, "direct floor check failed: %s\n", qPrintable(d.error));
+            return false;
+        }
+        proxiedMs.push_back(f.seconds * 1e3);
+        directMs.push_back(d.seconds * 1e3);
+        const WireSession s = proxy.session(Side::Reference, last);
+        refMs.push_back(s.ms());
+        if (floorSum && s.retrSum != floorSum)
+            b.differs(QStringLiteral("the floor retrieved other answers than before"));
+        floorSum = s.retrSum;
+        return true;
+    };
+    for (int run = 0; run < FirstRuns; ++run) {
+        // Floor first in odd runs: neither always follows the other.
+        if (run % 2 ? !(floorRun() && deskRun()) : !(deskRun() && floorRun()))
+            return false;
+    }
+    for (const WireSession &s : figures.deskSessions) {
+        if (s.retrSum != floorSum && s.retrHashed == FirstMemos)
+            b.differs(QStringLiteral("a first check retrieved other answers than the floor"));
+    }
+    figures.desk = Median(deskMs);
+    figures.reference = Median(refMs);
+    figures.deskBusy = Median(busyMs);
+    figures.floorProxied = Median(proxiedMs);
+    figures.floorDirect = Median(directMs);
+    return true;
+}
+
+struct DeleteFigures
+{
+    int dele = 0, retr = 0, retrSinceKey = 0;
+    bool ownSession = false;
+    QByteArray verbs;
+    double keyToClosedMs = 0, closedToDropMs = -1;
+    int countBefore = 0, countAtClose = 0, countAfter = 0;
+    int attempts = 0;
+};
+
+/// The delete key of one viewer, with the desk running on the mailbox of
+/// ManyMemos; the session that carries the DELE, and the server's count.
+bool MeasureDelete(Bench &b, DeleteFigures &d)
+{
+    WireProxy &proxy = b.proxy;
+    if (!WaitUntil([&] { return proxy.idle(Side::Desk, QuietMs); }, 60000)) {
+        std::fprintf(stderr, "the desk did not become idle\n");
+        return false;
+    }
+    d.countBefore = b.serverCount();
+    const QList<QByteArray> viewers = ViewerWindows();
+    QByteArray focus;
+    Run(QStringLiteral("xdotool"), {QStringLiteral("getwindowfocus")}, &focus);
+    focus = focus.trimmed();
+    QByteArray target, other;
+    for (const QByteArray &id : viewers) {
+        (target.isEmpty() && id != focus ? target : other) = id;
+        if (!target.isEmpty() && !other.isEmpty())
+            break;
+    }
+    if (target.isEmpty() || other.isEmpty()) {
+        std::fprintf(stderr, "no viewer to delete from (%lld open)\n", qlonglong(viewers.size()));
+        return false;
+    }
+    const QString targetId = QString::fromLatin1(target);
+    const QString otherId = QString::fromLatin1(other);
+    const Clock::time_point mark = proxy.mark();
+    const auto deleSent = [&] {
+        int dele = 0;
+        for (const WireSession &s : proxy.sessions(Side::Desk))
+            dele += s.deleSinceMark;
+        return dele;
+    };
+    const auto targetGone = [&] { return !ViewerWindows().contains(target); };
+    bool closed = false;
+    Clock::time_point closedAt;
+    // The delete button is enabled only while no check runs, as its window
+    // becomes active: the key goes in a quiet moment, to a window focused
+    // afresh; when it found a check under way after all, it goes again.
+    for (d.attempts = 1; d.attempts <= 6 && !closed; ++d.attempts) {
+        if (!WaitUntil([&] { return proxy.idle(Side::Desk, QuietMs); }, 60000))
+            break;
+        Run(QStringLiteral("xdotool"),
+            {QStringLiteral("windowfocus"), QStringLiteral("--sync"), otherId,
+             QStringLiteral("windowfocus"), QStringLiteral("--sync"), targetId,
+             QStringLiteral("key"), QStringLiteral("--clearmodifiers"), QStringLiteral("alt+d")});
+        closed =
+            WaitUntil(targetGone, 3000, 20) || (deleSent() > 0 && WaitUntil(targetGone, 40000, 20));
+        closedAt = Clock::now();
+    }
+    if (!closed) {
+        std::fprintf(stderr, "the viewer did not close after its delete key\n");
+        return false;
+    }
+    --d.attempts;
+    d.countAtClose = b.serverCount();
+    const bool dropped = WaitUntil(
+        [&] {
+            d.countAfter = b.serverCount();
+            return d.countAfter < d.countBefore;
+        },
+        15000, 20);
+    if (dropped)
+        d.closedToDropMs = Ms(Clock::now() - closedAt);
+    if (d.countAfter != d.countBefore - 1)
+        b.differs(QStringLiteral("the server holds %1 of %2 messages after one deletion")
+                      .arg(d.countAfter)
+                      .arg(d.countBefore));
+
+    const std::vector<WireSession> desk = proxy.sessions(Side::Desk);
+    const WireSession *carrier = nullptr;
+    int deles = 0;
+    for (const WireSession &s : desk) {
+        deles += s.deleSinceMark;
+        if (s.deleSinceMark > 0 && !carrier)
+            carrier = &s;
+    }
+    if (!carrier) {
+        std::fprintf(stderr, "the viewer closed, but no DELE went to the server\n");
+        return false;
+    }
+    if (deles != 1)
+        b.differs(QStringLiteral("one delete key sent %1 DELE commands").arg(deles));
+    d.dele = carrier->dele;
+    d.retr = carrier->retr;
+    d.retrSinceKey = carrier->retrSinceMark;
+    d.ownSession = carrier->accepted >= mark;
+    d.verbs = carrier->verbText();
+    d.keyToClosedMs = Ms(closedAt - mark);
+    return true;
+}
+
+/// Connections held between checks among the desk's sessions: left idle
+/// before QUIT for over HoldMs, or open at the accept of the next. A first
+/// check may still be taking apart what it read before its QUIT: it counts
+/// only when open at the next accept.
+int HeldConnections(const KnownFigures (&known)[2], int &sessions, double &maxIdleMs)
+{
+    int held = 0;
+    for (const KnownFigures &k : known) {
+        for (size_t i = 0; i < k.deskSessions.size(); ++i) {
+            const WireSession &s = k.deskSessions[i];
+            const bool idle = i > 0 && s.idleBeforeQuitMs > HoldMs;
+            held += idle || s.openAtNextAccept;
+            if (i > 0)
+                maxIdleMs = qMax(maxIdleMs, s.idleBeforeQuitMs);
+            ++sessions;
+        }
+    }
+    return held;
+}
+
+QByteArray RunList(const std::vector<double> &runs)
+{
+    QByteArray text;
+    for (double ms : runs)
+        text += (text.isEmpty() ? "" : " ") + QByteArray::number(ms, 'f', 1);
+    return text;
+}
+
+const char *Met(bool met)
+{
+    return met ? "yes" : "NO";
+}
+
+int RunBench(const QString &programDir)
+{
+    if (!QFile::exists(programDir + QStringLiteral("/Tavrino"))) {
+        std::fprintf(stderr, "no program in %s\n", qPrintable(programDir));
+        return 1;
+    }
+    BenchOffice office;
+    if (!office.ready())
+        return 1;
+    QTemporaryDir work(QStringLiteral("/tmp/tavdesk-XXXXXX"));
+    VirtualScreen screen(work.path() + QStringLiteral("/xvfb.log"));
+    if (!screen.isUp()) {
+        std::fprintf(stderr, "Xvfb did not start\n");
+        return 1;
+    }
+    WireProxy proxy(office.pop3Port());
+    if (!proxy.isUp()) {
+        std::fprintf(stderr, "the proxy could not listen\n");
+        return 1;
+    }
+    Bench b{office, proxy, programDir, work.path()};
+    std::printf("desk %s on %s; proxy: desk port %u, reference port %u, Dovecot %u\n",
+                qPrintable(programDir), qPrintable(screen.display()),
+                unsigned(proxy.port(Side::Desk)), unsigned(proxy.port(Side::Reference)),
+                unsigned(office.pop3Port()));
+
+    std::printf("filling user%d with %d memos\n", DeskUser, FirstMemos);
+    if (!Fill(office, DeskUser, KnownMemos(office, DeskUser, 0, FirstMemos), FirstMemos)) {
+        std::fprintf(stderr, "could not fill the mailbox\n");
+        return 1;
+    }
+
+    std::printf("2. first checks of a fresh desk on %d new memos, %d runs, in turn with the "
+                "floor\n",
+                FirstMemos, FirstRuns);
+    FirstFigures first;
+    if (!MeasureFirst(b, first))
+        return 1;
+
+    KnownFigures known[2];
+    DeleteFigures del;
+    for (int i = 0; i < 2; ++i) {
+        const int memos = i == 0 ? FirstMemos : ManyMemos;
+        if (i == 1) {
+            std::printf("filling user%d up to %d memos\n", DeskUser, ManyMemos);
+            if (!Fill(office, DeskUser, KnownMemos(office, DeskUser, FirstMemos, ManyMemos),
+                      ManyMemos)) {
+                std::fprintf(stderr, "could not fill the mailbox\n");
+                return 1;
+            }
+        }
+        std::printf("1. known checks of %d memos, %d runs, the reference between them\n", memos,
+                    KnownRuns);
+        const QString folder = b.newDeskFolder();
+        if (!PrepareDesk(programDir, folder, office, proxy.port(Side::Desk), DeskUser)) {
+            std::fprintf(stderr, "could not prepare %s\n", qPrintable(folder));
+            return 1;
+        }
+        const int base = proxy.count(Side::Desk);
+        Desk desk(folder);
+        if (!MeasureKnown(b, desk, base, memos, known[i])) {
+            std::fprintf(stderr, "(desk log: %s/desk.log)\n", qPrintable(folder));
+            work.setAutoRemove(false);
+            return 1;
+        }
+        if (i == 1) {
+            std::printf("4. a deletion from a viewer in the mailbox of %d memos\n", memos);
+            if (!MeasureDelete(b, del)) {
+                work.setAutoRemove(false);
+                return 1;
+            }
+        }
+    }
+    double maxIdleMs = 0;
+    int sessions = 0;
+    const int held = HeldConnections(known, sessions, maxIdleMs);
+
+    std::printf("\n%-44s %10s %10s %7s %6s %4s\n", "figure (medians; time on the wire)", "desk",
+                "reference", "ratio", "goal", "met");
+    for (const KnownFigures &k : known) {
+        const double ratio = k.desk / k.reference;
+        std::printf("%-44s %7.1f ms %7.1f ms %7.2f %6.1f %4s\n",
+                    qPrintable(QStringLiteral("1. known check, %1 memos").arg(k.memos)), k.desk,
+                    k.reference, ratio, KnownGoal, Met(ratio <= KnownGoal));
+    }
+    const double firstRatio = first.desk / first.reference;
+    std::printf("%-44s %7.1f ms %7.1f ms %7.2f %6.1f %4s\n",
+                qPrintable(QStringLiteral("2. first check, %1 new memos").arg(FirstMemos)),
+                first.desk, first.reference, firstRatio, FirstGoal, Met(firstRatio <= FirstGoal));
+    std::printf("%-44s %10d %10s %7s %6d %4s\n", "3. connections held between checks", held, "", "",
+                0, Met(held == 0));
+    std::printf("%-44s %10s %10s %7s %6s %4s\n",
+                qPrintable(QStringLiteral("4. deletion in %1: DELE %2, RETR %3")
+                               .arg(ManyMemos)
+                               .arg(del.dele)
+                               .arg(del.retr)),
+                "", "", "", "1/0", Met(del.dele == 1 && del.retr == 0));
+
+    std::printf("\n");
+    for (const KnownFigures &k : known) {
+        std::printf("1. %d known: desk %s UIDL; RETR per known check %d; a known check: %s\n"
+                    "   desk idle before QUIT %.1f ms, without it %.1f ms (ratio %.2f); "
+                    "reference direct %.1f ms, through the proxy %.1f ms (proxy +%.1f ms)\n"
+                    "   runs, desk: %s; reference: %s\n",
+                    k.memos, k.usesUidl ? "lists with" : "sends no", k.retr, k.verbs.constData(),
+                    k.deskIdle, k.deskBusy, k.deskBusy / k.reference, k.direct, k.reference,
+                    k.reference - k.direct, RunList(k.deskRuns).constData(),
+                    RunList(k.referenceRuns).constData());
+    }
+    std::printf("2. a first check: %s\n"
+                "   without the idle before QUIT %.1f ms (ratio %.2f)\n"
+                "   runs, desk: %s; floor: %s\n"
+                "   floor's own time direct %.1f ms, through the proxy %.1f ms: the proxy adds "
+                "about %.0f us per command\n",
+                first.verbs.constData(), first.deskBusy, first.deskBusy / first.reference,
+                RunList(first.deskRuns).constData(), RunList(first.referenceRuns).constData(),
+                first.floorDirect, first.floorProxied,
+                (first.floorProxied - first.floorDirect) * 1e3 / (FirstMemos + 3));
+    std::printf("3. of %d desk sessions of figure 1, %d held: idle before QUIT up to %.1f ms in "
+                "a known check (over %.0f ms counts as held), or open when the next was "
+                "accepted\n",
+                sessions, held, maxIdleMs, HoldMs);
+    std::printf("4. the DELE went %s: %s; RETR after the key %d; delete key sent %d time(s)\n"
+                "   key to viewer closed %.1f ms; server count %d before, %d at the close "
+                "(goal %d: %s), %d after",
+                del.ownSession ? "in a session of its own"
+                               : "on a connection accepted before the key",
+                del.verbs.constData(), del.retrSinceKey, del.attempts, del.keyToClosedMs,
+                del.countBefore, del.countAtClose, del.countBefore - 1,
+                Met(del.countAtClose == del.countBefore - 1), del.countAfter);
+    if (del.closedToDropMs >= 0)
+        std::printf(" (dropped %.1f ms after the close)\n", del.closedToDropMs);
+    else
+        std::printf(" (never dropped)\n");
+    std::printf("ratios: known 1000 %.2f (goal %.1f), known 10000 %.2f (goal %.1f), first 1000 "
+                "%.2f (goal %.1f); held connections %d (goal 0); deletion DELE %d RETR %d "
+                "(goal 1/0)\n",
+                known[0].desk / known[0].reference, KnownGoal, known[1].desk / known[1].reference,
+                KnownGoal, firstRatio, FirstGoal, held, del.dele, del.retr);
+    if (!b.good) {
+        std::fprintf(stderr, "outputs differed from the references' (kept: %s)\n",
+                     qPrintable(work.path()));
+        work.setAutoRemove(false);
+    }
+    return b.good ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QString programDir =
+        argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(TAV_PROGRAM_DIR);
+    return RunBench(QDir(programDir).absolutePath());
+}
