@@ -92,11 +92,12 @@ void frmTavrino::connectMailCheck()
 {
     if (!m_mailCheck)
         return;
+    m_statusDelay.setSingleShot(true);
+    connect(&m_statusDelay, &QTimer::timeout, this, [this] { setCommandText(m_statusPending); });
     connect(m_mailCheck, &MailCheck::statusText, this, [this](const QString &text) {
         // Between checks the panel keeps saying how many memos wait.
         const int waiting = m_mailCheck->waitingCount();
-        m_sbrMsg->setPanelText(2, text.isEmpty() && waiting > 0 ? Msg::MemosWaiting.arg(waiting)
-                                                                : text);
+        showCheckText(text.isEmpty() && waiting > 0 ? Msg::MemosWaiting.arg(waiting) : text);
     });
     connect(m_mailCheck, &MailCheck::greeted, this, [this] {
         m_loggingIn = true;
@@ -110,16 +111,18 @@ void frmTavrino::connectMailCheck()
         m_firstCheckEnded = true;
         m_loggingIn = false;
         updateButtons();
+        if (m_statusDelay.isActive()) // the check's last word shows at once
+            setCommandText(m_statusPending);
     });
     connect(m_mailCheck, &MailCheck::showMemo, this, &frmTavrino::onNewMemo);
     // The same failure at every check: said in the status bar and by the
     // icon, never in another box.
     connect(m_mailCheck, &MailCheck::failureRepeated, this, [this](const QString &text) {
-        m_sbrMsg->setPanelText(2, text);
+        setCommandText(text);
         updateTray();
     });
     connect(m_mailCheck, &MailCheck::failureEnded, this, [this] {
-        m_sbrMsg->setPanelText(2, AppMsg::ReceivingAgain);
+        setCommandText(AppMsg::ReceivingAgain);
         updateTray();
     });
     connect(m_mailCheck, &MailCheck::boxChanged, this, [this] {
@@ -145,10 +148,34 @@ void frmTavrino::onWaitingChanged(int count)
     // The count shows until the last waiting memo has its viewer.
     const QString waitingPrefix = Msg::MemosWaiting.section(QLatin1Char('%'), 0, 0);
     if (count > 0)
-        m_sbrMsg->setPanelText(2, Msg::MemosWaiting.arg(count));
-    else if (m_sbrMsg->panelText(2).startsWith(waitingPrefix))
-        m_sbrMsg->setPanelText(2, QString());
+        showCheckText(Msg::MemosWaiting.arg(count));
+    else if ((m_statusDelay.isActive() ? m_statusPending : m_sbrMsg->panelText(2))
+                 .startsWith(waitingPrefix))
+        setCommandText(QString());
     updateTray();
+}
+
+void frmTavrino::showCheckText(const QString &text)
+{
+    // A check says something at every command, hundreds of times a second
+    // in a large mailbox: the panel takes the latest text at most once a
+    // frame, so that painting it never slows the check down.
+    m_statusPending = text;
+    if (m_statusDelay.isActive())
+        return;
+    const qint64 since = m_statusShown.isValid() ? m_statusShown.elapsed() : StatusFrameMs;
+    if (since < StatusFrameMs) {
+        m_statusDelay.start(int(StatusFrameMs - since));
+        return;
+    }
+    setCommandText(text);
+}
+
+void frmTavrino::setCommandText(const QString &text)
+{
+    m_statusDelay.stop();
+    m_sbrMsg->setPanelText(2, text);
+    m_statusShown.start();
 }
 
 QString frmTavrino::trayTip() const
@@ -307,10 +334,10 @@ void frmTavrino::onSend()
 
     auto *job = new SmtpSend(m_settings.smtp(), this);
     connect(job, &SmtpSend::statusText, this,
-            [this](const QString &text) { m_sbrMsg->setPanelText(2, text); });
+            [this](const QString &text) { setCommandText(text); });
     connect(job, &SmtpSend::sent, this, [this] {
         m_sending = false;
-        m_sbrMsg->setPanelText(2, Msg::MessageSent);
+        setCommandText(Msg::MessageSent);
         ClearMemoForm();
         if (m_mailCheck)
             m_mailCheck->releaseTimer();
@@ -420,7 +447,7 @@ void frmTavrino::onMailCheckError(const QString &text)
     // A server that stays down fails every check the same way: one box is
     // enough, later failures only show in the status bar while it is open.
     if (m_errorBox || m_unloaded) {
-        m_sbrMsg->setPanelText(2, text);
+        setCommandText(text);
         return;
     }
     m_errorBox = OpenBox(QMessageBox::Warning,

@@ -9,8 +9,10 @@
 #include "MemoMail.h"
 #include "Settings.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 class ComponentHost;
@@ -108,6 +110,11 @@ private:
     void updateTray();
     void moveToTray();
     void storePosition();
+    /// Panel 2, for what the mail check says: at most once a frame.
+    void showCheckText(const QString &text);
+    /// Panel 2 at once; a text the check said earlier and not shown yet is dropped.
+    void setCommandText(const QString &text);
+    static constexpr qint64 StatusFrameMs = 40;
 
     Settings m_settings;
     MailCheck *m_mailCheck = nullptr;
@@ -121,6 +128,9 @@ private:
     bool m_sending = false;
     bool m_firstCheckEnded = false;
     bool m_loggingIn = false;
+    QTimer m_statusDelay;
+    QElapsedTimer m_statusShown;
+    QString m_statusPending;
 
     QGroupBox *m_frameTitle[2] = {};
     QListWidget *m_lstMemberName = nullptr;

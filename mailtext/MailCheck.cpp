@@ -88,6 +88,7 @@ void MailCheck::connectNewCheck()
     auto *check = new Pop3Check(
         m_settings, [this](const QList<QByteArray> &uids) { return wanted(uids); }, this);
     m_check = check;
+    check->setKnownListing(m_knownListing);
     m_byUid = false;
     m_nextKeys.clear();
     m_readNow.clear();
@@ -185,16 +186,12 @@ void MailCheck::onRetrieved(int number, const QByteArray &answer, bool tooLarge)
 
 void MailCheck::onCheckFinished()
 {
-    // A whole listing: what is no longer on the server is forgotten.
-    if (m_known.size() != m_nextKeys.size()) {
-        m_known.removeIf([this](const auto &entry) { return entry.value().listedIn != m_listing; });
-    }
-    if (m_nextKeys != m_boxKeys) {
-        m_box.clear();
-        m_box.reserve(m_nextKeys.size());
-        for (const QByteArray &key : std::as_const(m_nextKeys))
-            m_box.append(m_known.value(key).row);
-        m_boxKeys.swap(m_nextKeys);
+    if (m_check && m_check->listingUnchanged()) {
+        m_tooLarge = m_lastTooLarge; // what is known stays as it is
+    } else {
+        m_knownListing = m_check && m_check->hasUids() ? m_check->uidlAnswer() : QByteArray();
+        m_lastTooLarge = m_tooLarge;
+        takeListing();
     }
     m_lastGood = QDateTime::currentDateTime();
     if (!m_failureText.isEmpty()) {
@@ -204,6 +201,20 @@ void MailCheck::onCheckFinished()
     if (!m_tooLarge.isEmpty()) // said again, so that it stays until the next check
         Q_EMIT statusText(Msg::TooLargeSkipped.arg(m_tooLarge.join(QStringLiteral(", "))));
     endCheck(true);
+}
+
+void MailCheck::takeListing()
+{
+    // A whole listing: what is no longer on the server is forgotten.
+    if (m_known.size() != m_nextKeys.size())
+        m_known.removeIf([this](const auto &entry) { return entry.value().listedIn != m_listing; });
+    if (m_nextKeys != m_boxKeys) {
+        m_box.clear();
+        m_box.reserve(m_nextKeys.size());
+        for (const QByteArray &key : std::as_const(m_nextKeys))
+            m_box.append(m_known.value(key).row);
+        m_boxKeys.swap(m_nextKeys);
+    }
 }
 
 void MailCheck::onCheckFailed(const QString &text)
@@ -256,13 +267,19 @@ void MailCheck::endCheck(bool ok)
     ScheduleNextCheck();
     restartTimerIfFree();
     Q_EMIT checkEnded(ok);
+    if (!m_pumpQueued && !m_waiting.isEmpty()) {
+        m_pumpQueued = true;
+        QTimer::singleShot(0, this, &MailCheck::pumpViewers);
+    }
     runPendingDelete();
 }
 
 void MailCheck::announce(const MemoValues &memo)
 {
     m_waiting.enqueue(memo);
-    if (!m_pumpQueued) {
+    // Viewers open once the check's session has ended: a window costs far
+    // more than an answer, and the server would wait for each.
+    if (!m_pumpQueued && !m_checking) {
         m_pumpQueued = true;
         QTimer::singleShot(0, this, &MailCheck::pumpViewers);
     }
@@ -272,7 +289,7 @@ void MailCheck::announce(const MemoValues &memo)
 void MailCheck::pumpViewers()
 {
     m_pumpQueued = false;
-    if (m_shuttingDown || m_waiting.isEmpty() || m_openViewers >= m_maxViewers)
+    if (m_shuttingDown || m_checking || m_waiting.isEmpty() || m_openViewers >= m_maxViewers)
         return;
     // One viewer per turn of the event loop, so the window keeps answering.
     ++m_openViewers;

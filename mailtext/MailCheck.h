@@ -144,6 +144,7 @@ private:
     void onListStarted(int count);
     void onRetrieved(int number, const QByteArray &answer, bool tooLarge);
     void onCheckFinished();
+    void takeListing();
     void onCheckFailed(const QString &text);
     void noteCheckFailure(const QString &text);
     void endCheck(bool ok);
@@ -182,6 +183,9 @@ private:
     bool m_byUid = true;          ///< the running listing came from UIDL
     ListingKeys m_listingKeys;    ///< keys of a listing without UIDL
     QStringList m_tooLarge;       ///< numbers of the messages read through, not kept
+    QStringList m_lastTooLarge;   ///< the same, of the last complete listing
+    /// The UIDL answer of the last complete listing, every message of it read.
+    QByteArray m_knownListing;
 
     QQueue<MemoValues> m_waiting;
     int m_openViewers = 0;

@@ -111,6 +111,7 @@ void MailCheck::finishDelete(DeleteResult result, const QString &errorText)
 
 void MailCheck::forget(const QByteArray &key)
 {
+    m_knownListing.clear(); // the next listing is read line by line
     m_known.remove(key);
     const qsizetype at = m_boxKeys.indexOf(key);
     if (at >= 0) {

@@ -32,6 +32,14 @@ QString ShownLine(const QByteArray &line)
     return line.size() > MaxShown ? shown + QStringLiteral("...") : shown;
 }
 
+/// Two multi-line answers carry the same lines after their status lines.
+bool SameListing(const QByteArray &a, const QByteArray &b)
+{
+    const qsizetype aStart = a.indexOf("\r\n"), bStart = b.indexOf("\r\n");
+    return aStart >= 0 && bStart >= 0 &&
+           QByteArrayView(a).sliced(aStart) == QByteArrayView(b).sliced(bStart);
+}
+
 } // namespace
 
 int StatMessageCount(const QByteArray &reply)
@@ -269,6 +277,13 @@ void Pop3Check::positive(const LineReply &reply)
 {
     switch (m_state) {
     case Pop3State::Uidl: {
+        if (!reply.tooLarge && SameListing(reply.bytes, m_knownListing)) {
+            // Line for line the listing of the last check: nothing to look at.
+            m_hasUids = m_unchanged = true;
+            m_uidlAnswer = m_knownListing;
+            finish();
+            return;
+        }
         QList<QByteArray> uids;
         QByteArray bad;
         if (reply.tooLarge || !ReadListing(reply.bytes, m_count, &uids, &bad)) {
@@ -276,6 +291,7 @@ void Pop3Check::positive(const LineReply &reply)
             return;
         }
         m_hasUids = true;
+        m_uidlAnswer = reply.bytes;
         m_fetchAll = !m_wanted;
         if (m_wanted)
             m_fetch = m_wanted(uids);

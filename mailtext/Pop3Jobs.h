@@ -134,6 +134,13 @@ public:
     bool isComplete() const { return m_complete; }
     /// UIDL was answered: messages are known by their unique-ids.
     bool hasUids() const { return m_hasUids; }
+    /// A UIDL answer whose listing, when the server gives it again line for
+    /// line, means that nothing is new: the check ends without reading it.
+    void setKnownListing(const QByteArray &uidlAnswer) { m_knownListing = uidlAnswer; }
+    /// The listing matched the known one.
+    bool listingUnchanged() const { return m_unchanged; }
+    /// The UIDL answer as it came.
+    const QByteArray &uidlAnswer() const { return m_uidlAnswer; }
 
 Q_SIGNALS:
     /// The STAT reply came.
@@ -159,6 +166,9 @@ private:
     qsizetype m_next = 0; ///< index into m_fetch of the next RETR
     bool m_hasUids = false;
     bool m_fetchAll = false; ///< every message, once LIST has listed them
+    bool m_unchanged = false;
+    QByteArray m_knownListing;
+    QByteArray m_uidlAnswer;
     bool m_complete = false;
 };
 
