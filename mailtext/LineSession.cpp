@@ -57,8 +57,7 @@ void LineSession::open(const QString &server, const QString &port, ReplyForm gre
                        const TlsSettings &tls)
 {
     m_framer.expect(greeting);
-    m_awaiting = true;
-    m_connecting = true;
+    m_state = State::Connecting;
     arm(Watch::Connect, m_limits.replyTimeoutMs);
     // Failures before connecting are deferred, so that the caller sees them
     // as a signal like any other.
@@ -69,8 +68,8 @@ void LineSession::open(const QString &server, const QString &port, ReplyForm gre
         failLater(tls.configError);
         return;
     }
-    m_tls = tls.mode != TlsMode::None;
-    if (m_tls) {
+    m_tlsMode = tls.mode;
+    if (tlsSocket()) {
         QString error;
         QSslSocket *ssl = newTlsSocket(tls, &error);
         if (!ssl) {
@@ -78,7 +77,6 @@ void LineSession::open(const QString &server, const QString &port, ReplyForm gre
             return;
         }
         m_socket = ssl;
-        m_handshaking = tls.mode == TlsMode::Implicit;
     } else {
         m_socket = new QTcpSocket(this);
     }
@@ -92,7 +90,7 @@ void LineSession::open(const QString &server, const QString &port, ReplyForm gre
 
 void LineSession::onConnected()
 {
-    m_connecting = false;
+    m_state = m_tlsMode == TlsMode::Implicit ? State::Handshaking : State::Awaiting;
     Q_EMIT statusText(Msg::Connecting);
     // A TLS connection's greeting comes after its handshake; the same bound
     // covers both.
@@ -101,10 +99,10 @@ void LineSession::onConnected()
 
 void LineSession::send(const QByteArray &command, ReplyForm form, const QString &shown)
 {
-    if (m_closed || m_ending)
+    if (m_state == State::Closed || isEnding())
         return;
     m_framer.expect(form);
-    m_awaiting = true;
+    commandSent();
     Q_EMIT statusText(shown.isEmpty() ? QString::fromLatin1(command) : shown);
     arm(Watch::Reply, m_limits.replyTimeoutMs);
     write(command + "\r\n");
@@ -112,33 +110,33 @@ void LineSession::send(const QByteArray &command, ReplyForm form, const QString 
 
 void LineSession::sendBlock(const QByteArray &block, ReplyForm form)
 {
-    if (m_closed || m_ending)
+    if (m_state == State::Closed || isEnding())
         return;
     m_framer.expect(form);
-    m_awaiting = true;
+    commandSent();
     arm(Watch::Reply, m_limits.replyTimeoutMs);
     write(block);
 }
 
 void LineSession::quit(const QByteArray &command, ReplyForm form)
 {
-    if (m_closed || m_ending)
+    if (m_state == State::Closed || isEnding())
         return;
-    m_ending = true;
-    if (m_connecting || !m_socket || m_socket->state() != QAbstractSocket::ConnectedState) {
-        finishClose();
+    if (m_state == State::Connecting || !m_socket ||
+        m_socket->state() != QAbstractSocket::ConnectedState) {
+        finishClose(); // nothing to say goodbye on
         return;
     }
     m_quitCommand = command;
     m_quitForm = form;
-    if (m_awaiting) {
+    if (awaitsReply()) {
         // The reply on its way is read whole first, so that it is never
         // taken for the answer to the closing command.
-        m_dropNext = true;
+        m_state = State::Dropping;
         arm(Watch::Quit, m_limits.quitTimeoutMs * 2);
         return;
     }
-    m_awaiting = true;
+    m_state = State::Quitting;
     m_framer.expect(form);
     arm(Watch::Quit, m_limits.quitTimeoutMs);
     write(command + "\r\n");
@@ -151,13 +149,21 @@ void LineSession::abort()
 
 bool LineSession::isIdle() const
 {
-    return !m_closed && !m_ending && !m_awaiting && !m_connecting && m_socket &&
+    return m_state == State::Idle && m_socket &&
            m_socket->state() == QAbstractSocket::ConnectedState;
+}
+
+void LineSession::commandSent()
+{
+    // Where a reply is due already (the greeting, a handshake, the reply
+    // before) the state stays: what comes next is framed the same way.
+    if (m_state == State::Unopened || m_state == State::Idle)
+        m_state = State::Awaiting;
 }
 
 void LineSession::onReadyRead()
 {
-    if (m_closed)
+    if (m_state == State::Closed)
         return;
     if (m_limits.readDelayMs > 0) {
         // The configured pause before each read, without freezing the window.
@@ -170,7 +176,7 @@ void LineSession::onReadyRead()
 
 void LineSession::processBuffer()
 {
-    if (m_closed || !m_socket)
+    if (m_state == State::Closed || !m_socket)
         return;
     const bool open = readSocket();
     if (s_traceHook)
@@ -178,13 +184,13 @@ void LineSession::processBuffer()
     QPointer<LineSession> self(this);
     handleReplies();
     // What came with the close was handled; now the close itself.
-    if (self && !m_closed && !open)
+    if (self && m_state != State::Closed && !open)
         connectionEnded(m_socket->error());
 }
 
 bool LineSession::readSocket()
 {
-    if (m_tls) {
+    if (tlsSocket()) {
         const QByteArray bytes = m_socket->readAll();
         m_windowBytes += bytes.size();
         m_framer.append(bytes);
@@ -215,8 +221,8 @@ bool LineSession::readSocket()
 void LineSession::handleReplies()
 {
     QPointer<LineSession> self(this);
-    while (self && !m_closed && !m_framer.isEmpty()) {
-        if (!m_awaiting) {
+    while (self && m_state != State::Closed && !m_framer.isEmpty()) {
+        if (!awaitsReply()) {
             // Nothing was asked: a server ending an idle session, or noise.
             // Either way the connection is over, and nothing failed.
             finishClose();
@@ -242,20 +248,19 @@ void LineSession::handleReplies()
 
 void LineSession::deliver(const LineReply &reply)
 {
-    m_awaiting = false;
     arm(Watch::None, 0);
-    if (m_dropNext) {
-        m_dropNext = false;
-        m_awaiting = true;
+    if (m_state == State::Dropping) {
+        m_state = State::Quitting;
         m_framer.expect(m_quitForm);
         arm(Watch::Quit, m_limits.quitTimeoutMs);
         write(m_quitCommand + "\r\n");
         return;
     }
-    if (m_ending) {
+    if (isEnding()) {
         finishClose(); // the reply to the closing command is not shown
         return;
     }
+    m_state = State::Idle;
     Q_EMIT replied(reply);
 }
 
@@ -287,7 +292,7 @@ void LineSession::arm(Watch watch, int ms)
 
 void LineSession::onWatchdog()
 {
-    if (m_closed)
+    if (m_state == State::Closed)
         return;
     if (m_watch == Watch::None) {
         m_watchdog.stop(); // nothing awaited: no ticks while idle
@@ -320,12 +325,12 @@ void LineSession::onWatchdog()
 
 void LineSession::onSocketError()
 {
-    if (m_closed)
+    if (m_state == State::Closed)
         return;
     const QAbstractSocket::SocketError error = m_socket->error();
-    if (m_handshaking && !m_connecting)
+    if (m_state == State::Handshaking || m_state == State::Upgrading)
         fail(tlsFailureText());
-    else if (m_connecting)
+    else if (m_state == State::Connecting)
         fail(SocketErrorMessage(QStringLiteral("connect"), error));
     else if (error == QAbstractSocket::RemoteHostClosedError)
         onDisconnected();
@@ -335,14 +340,14 @@ void LineSession::onSocketError()
 
 void LineSession::onDisconnected()
 {
-    if (m_closed)
+    if (m_state == State::Closed)
         return;
     // Replies that came with the close are still handled.
     if (m_socket->bytesAvailable() > 0 || !m_framer.isEmpty()) {
         m_readDelay.stop();
         QPointer<LineSession> self(this);
         processBuffer();
-        if (!self || m_closed)
+        if (!self || m_state == State::Closed)
             return;
     }
     connectionEnded(QAbstractSocket::RemoteHostClosedError);
@@ -350,9 +355,9 @@ void LineSession::onDisconnected()
 
 void LineSession::connectionEnded(QAbstractSocket::SocketError error)
 {
-    if (m_handshaking)
+    if (handshakeDue())
         fail(tlsFailureText());
-    else if (!m_awaiting)
+    else if (!awaitsReply())
         finishClose();
     else if (error == QAbstractSocket::RemoteHostClosedError)
         fail(QStringLiteral("recv:") + WSAErrorText(ClosedNumber));
@@ -362,10 +367,10 @@ void LineSession::connectionEnded(QAbstractSocket::SocketError error)
 
 void LineSession::fail(const QString &errorText)
 {
-    if (m_closed)
+    if (m_state == State::Closed)
         return;
-    if (!m_ending) {
-        m_ending = true;
+    if (!isEnding()) {
+        m_state = State::Failing;
         QPointer<LineSession> self(this);
         Q_EMIT failed(errorText);
         if (!self)
@@ -376,10 +381,9 @@ void LineSession::fail(const QString &errorText)
 
 void LineSession::finishClose()
 {
-    if (m_closed)
+    if (m_state == State::Closed)
         return;
-    m_closed = true;
-    m_awaiting = false;
+    m_state = State::Closed;
     arm(Watch::None, 0);
     m_watchdog.stop();
     m_readDelay.stop();

@@ -59,7 +59,8 @@ public:
     /// agreed to it; secured() follows, or failed(). Nothing may be sent
     /// before secured().
     void startTls();
-    bool isEncrypted() const { return m_encrypted; }
+    /// A TLS socket whose handshake is over.
+    bool isEncrypted() const;
 
     /// Sends command (CR LF is appended) and awaits its reply. shown is what
     /// the status bar says; empty for the command itself.
@@ -78,8 +79,13 @@ public:
 
     /// Connected, nothing awaited, not ending.
     bool isIdle() const;
-    bool isClosed() const { return m_closed; }
-    bool isEnding() const { return m_ending; }
+    bool isClosed() const { return m_state == State::Closed; }
+    /// Closing, not closed yet: after quit(), or while a failure is told.
+    bool isEnding() const
+    {
+        return m_state == State::Dropping || m_state == State::Quitting ||
+               m_state == State::Failing;
+    }
 
     /// For measurements: called right after each read from a socket (false)
     /// and right before each write to one (true), in every session. Null by
@@ -101,7 +107,54 @@ Q_SIGNALS:
     void closed();
 
 private:
+    // Where the session is, and what each state allows ("tls": startTls()).
+    // "awaits" is what the framer waits for; data that comes while nothing is
+    // awaited ends the session quietly, as does any close once it is ending.
+    //
+    // state        send  tls  awaits             watchdog     data, once whole  close, error
+    // Unopened     yes   -    -                  -            -                 -
+    // Connecting   yes   -    the greeting       Connect      -                 failed: connect
+    // Handshaking  yes   -    the greeting       Reply        -                 failed: TLS
+    // Awaiting     yes   yes  a reply            Reply, Rate  replied(), Idle   failed: recv
+    // Idle         yes   yes  -                  -            closed()          closed()
+    // Upgrading    yes   -    the handshake      Reply        -                 failed: TLS
+    // Dropping     -     -    a reply, to drop   Quit, 2x     QUIT, Quitting    closed()
+    // Quitting     -     -    QUIT's, not shown  Quit         closed()          closed()
+    // Failing      -     -    -                  as it was    closed()          closed()
+    // Closed       -     -    -                  stopped      ignored           ignored
+    //
+    // The jobs send in Idle only; elsewhere send() keeps the state, as a
+    // reply is due already. Handshaking follows Connecting with implicit TLS;
+    // Upgrading is begun by startTls() and ends in Idle with secured().
+    // Failing lasts while failed() is emitted; its watchdog kind is left as
+    // it was, so that a late tick only closes.
+    enum class State {
+        Unopened,
+        Connecting,
+        Handshaking,
+        Awaiting,
+        Idle,
+        Upgrading,
+        Dropping,
+        Quitting,
+        Failing,
+        Closed,
+    };
     enum class Watch { None, Connect, Reply, Rate, Quit };
+
+    /// A reply (or the greeting, or a handshake) is due: what arrives is framed.
+    bool awaitsReply() const
+    {
+        return m_state != State::Unopened && m_state != State::Idle && m_state != State::Failing &&
+               m_state != State::Closed;
+    }
+    /// A TLS handshake is under way, or follows the connect.
+    bool handshakeDue() const
+    {
+        return m_state == State::Handshaking || m_state == State::Upgrading ||
+               (m_state == State::Connecting && m_tlsMode == TlsMode::Implicit);
+    }
+    bool tlsSocket() const { return m_tlsMode != TlsMode::None; }
 
     void onConnected();
     void onReadyRead();
@@ -118,6 +171,8 @@ private:
     bool readSocket();
     void handleReplies();
     void deliver(const LineReply &reply);
+    /// A command went out: its reply is awaited.
+    void commandSent();
     void write(const QByteArray &bytes);
     void arm(Watch watch, int ms);
     void fail(const QString &errorText);
@@ -131,16 +186,11 @@ private:
     int m_watchMs = 0;
     QElapsedTimer m_since; ///< since the command, or the start of the rate window
     ReplyFramer m_framer;
-    bool m_awaiting = false;
-    bool m_connecting = false;
-    bool m_ending = false;
-    bool m_closed = false;
-    bool m_dropNext = false;    ///< the reply awaited when quit() came
-    bool m_tls = false;         ///< a TLS socket, for either mode
-    QByteArray m_chunk;         ///< what one direct read fills
-    bool m_handshaking = false; ///< between startTls() (or connect) and encrypted
-    bool m_upgrading = false;   ///< the handshake was begun by startTls()
-    bool m_encrypted = false;
+    State m_state = State::Unopened;
+    /// How the connection is secured, as opened; None before open() and
+    /// when the settings were unusable.
+    TlsMode m_tlsMode = TlsMode::None;
+    QByteArray m_chunk; ///< what one direct read fills
     QStringList m_certificateErrors;
     QByteArray m_quitCommand; ///< sent once the awaited reply is whole
     ReplyForm m_quitForm = ReplyForm::Pop3Line;

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QHash>
 #include <QSslConfiguration>
+#include <QSslSocket>
 
 namespace {
 /// The system's authorities and those of caFile; empty when caFile holds
@@ -56,28 +57,44 @@ QSslSocket *LineSession::newTlsSocket(const TlsSettings &tls, QString *error)
 
 void LineSession::startTls()
 {
-    if (m_closed || m_ending || !m_tls || m_encrypted || m_handshaking)
+    if ((m_state != State::Idle && m_state != State::Awaiting) || !tlsSocket() || isEncrypted())
         return;
     if (!m_framer.isEmpty()) {
         // Bytes sent before the handshake would pass for protected ones.
         fail(QStringLiteral("TLS:") + Msg::TlsFailed);
         return;
     }
-    m_handshaking = true;
-    m_upgrading = true;
-    m_awaiting = true;
+    m_state = State::Upgrading;
     arm(Watch::Reply, m_limits.replyTimeoutMs);
     static_cast<QSslSocket *>(m_socket)->startClientEncryption();
 }
 
+bool LineSession::isEncrypted() const
+{
+    // The socket is in client mode from the start of its handshake on, and
+    // stays so through the close; the handshake is over once the state has
+    // left the ones that wait for it. Not the socket's isEncrypted(): that
+    // turns false before the disconnect is reported, while replies that came
+    // with it are still being handled.
+    switch (m_state) {
+    case State::Unopened:
+    case State::Connecting:
+    case State::Handshaking:
+    case State::Upgrading:
+        return false;
+    default:
+        break;
+    }
+    return tlsSocket() && m_socket &&
+           static_cast<QSslSocket *>(m_socket)->mode() != QSslSocket::UnencryptedMode;
+}
+
 void LineSession::onEncrypted()
 {
-    if (m_closed)
-        return;
-    m_handshaking = false;
-    m_encrypted = true;
-    if (std::exchange(m_upgrading, false)) {
-        m_awaiting = false;
+    if (m_state == State::Handshaking) {
+        m_state = State::Awaiting; // the greeting, now over TLS
+    } else if (m_state == State::Upgrading) {
+        m_state = State::Idle;
         arm(Watch::None, 0);
         Q_EMIT secured();
     }

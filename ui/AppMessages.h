@@ -1,7 +1,8 @@
 #pragma once
-// The program's window texts: captions, tool tips and menu items of the main
-// window and the memo viewer. The texts shared with the components live in
-// Messages.h.
+// The window texts: captions, tool tips and menu items of the main window,
+// the memo viewer, the reply window, the status bar and the help window. Here
+// beside the window helpers, which use them too; the texts the mail
+// dialogues share with the components live in Messages.h.
 
 #include <QString>
 
