@@ -74,16 +74,18 @@ void MailCheck::startDelete(const QString &key)
             [this] { finishDelete(DeleteResult::Deleted, QString()); });
     connect(job, &Pop3Delete::notFound, this,
             [this] { finishDelete(DeleteResult::NotFound, QString()); });
-    connect(job, &Pop3Job::failed, this, [this](const QString &text) {
-        if (m_deleteRunning)
-            finishDelete(DeleteResult::Failed, text);
-    });
-    connect(job, &Pop3Job::closed, this, [this, job] {
+    // A failure is told once the session is over, so that the viewer finds
+    // the mailbox free again.
+    auto failure = std::make_shared<QString>();
+    connect(job, &Pop3Job::failed, this, [failure](const QString &text) { *failure = text; });
+    connect(job, &Pop3Job::closed, this, [this, job, failure] {
         if (m_deleteJob == job)
             m_deleteJob = nullptr;
         job->deleteLater();
-        if (m_deleteRunning) // ended without a word: nothing says it was committed
-            finishDelete(DeleteResult::Failed, QStringLiteral("recv:") + WSAErrorText(10054));
+        if (m_deleteRunning) // nothing says it was committed
+            finishDelete(DeleteResult::Failed, failure->isEmpty()
+                                                   ? QStringLiteral("recv:") + WSAErrorText(10054)
+                                                   : *failure);
         QTimer::singleShot(0, this, &MailCheck::runPendingDelete);
         checkShutDown();
     });
