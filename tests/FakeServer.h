@@ -79,14 +79,6 @@ public:
             return send("-ERR [AUTH] Authentication failed.");
         return send("+OK").expect("STAT").send(stat);
     }
-    /// The unique-ids "u<from>", "u<from + 1>"… of count messages.
-    static QList<QByteArray> Uids(int count, int from = 1)
-    {
-        QList<QByteArray> uids;
-        for (int i = 0; i < count; ++i)
-            uids << "u" + QByteArray::number(from + i);
-        return uids;
-    }
     /// POP3: UIDL answered with uids (message n at n - 1).
     FakeServer &pop3Uidl(const QList<QByteArray> &uids)
     {
@@ -103,20 +95,10 @@ public:
             answer += QByteArray::number(i) + " 100\r\n";
         return expect("LIST").send(answer + ".\r\n", false);
     }
-    /// POP3: login, STAT listing that many messages, UIDL (u1…), LIST, and
-    /// every answer retrieved in turn.
-    FakeServer &pop3Listing(const QList<QByteArray> &answers, qsizetype listed = -1)
-    {
-        const int count = int(listed < 0 ? answers.size() : listed);
-        pop3Login("+OK " + QByteArray::number(count) + " 900").pop3Uidl(Uids(count));
-        pop3List(count);
-        for (qsizetype i = 0; i < answers.size(); ++i)
-            expect("RETR " + QByteArray::number(i + 1)).send(answers[i], false);
-        return *this;
-    }
-    /// POP3: one check: login, STAT and UIDL of uids, LIST and the RETR of
-    /// the answers by message number when there are any, QUIT.
-    FakeServer &pop3Check(const QList<QByteArray> &uids, const QMap<int, QByteArray> &answers = {})
+    /// POP3: one check: login, STAT and UIDL of uids; LIST and the RETR of the
+    /// answers by message number when there are any; with end, QUIT and the close.
+    FakeServer &pop3Check(const QList<QByteArray> &uids, const QMap<int, QByteArray> &answers = {},
+                          bool end = true)
     {
         pop3Login("+OK " + QByteArray::number(uids.size()) + " 900");
         if (!uids.isEmpty())
@@ -125,7 +107,7 @@ public:
             pop3List(int(uids.size()));
         for (auto [n, answer] : answers.asKeyValueRange())
             expect("RETR " + QByteArray::number(n)).send(answer, false);
-        return pop3Quit();
+        return end ? pop3Quit() : *this;
     }
     /// POP3: the end of a session.
     FakeServer &pop3Quit() { return expect("QUIT").send("+OK").close(); }

@@ -412,10 +412,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, first);
         QFETCH(QByteArray, second);
         const ReadMail a = ParseRetrAnswer(first), b = ParseRetrAnswer(second);
-        QTEST(a.row.Key == b.row.Key, "same");
-        for (const auto &[answer, read] : {std::pair{first, a}, std::pair{second, b}})
-            QVERIFY(read.row.Key.startsWith(read.row.MessageId + '#') &&
-                    read.memo.MemoKey == read.row.Key && MemoKeyOf(answer) == read.row.Key);
+        QTEST(a.row.Key == b.row.Key, "same"); // the key's agreement everywhere: fuzz_retr
     }
 
     void findText_data()
@@ -486,11 +483,6 @@ private Q_SLOTS:
         QCOMPARE(mode(), u"640"_s); // an existing one keeps its mode
         QVERIFY(set("A", "x\r\nB=y"));
         QCOMPARE(get(u"B"_s), QString()); // a value adds no line
-        write("[Tavrino]\r\nTop=1\r\n");
-        QFile::setPermissions(m_path, QFile::ReadOwner);
-        QVERIFY(!set("Top", " 2"));
-        QFile::setPermissions(m_path, QFile::ReadOwner | QFile::WriteOwner);
-        QCOMPARE(read(), QByteArray("[Tavrino]\r\nTop=1\r\n"));
         QCOMPARE(IniWriteErrorText(m_path),
                  m_path + " ファイルの書き込み時にエラーが発生しました。");
         QVERIFY(
