@@ -175,6 +175,8 @@ int main()
     JisBytesToText(SjisToJis(QStringLiteral("漢")));
     const std::chrono::duration<double, std::milli> tableTime =
         std::chrono::steady_clock::now() - start;
+    std::printf("Measures the ISO-2022-JP codec of the shared library in this harness, not "
+                "the desk.\n");
     std::printf("tables built in %.1f ms\n", tableTime.count());
 
     iconv_t toJis = iconv_open("ISO-2022-JP", "UTF-16LE");
