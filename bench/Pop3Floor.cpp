@@ -86,6 +86,23 @@ public:
         return positive;
     }
 
+    /// Connects and logs in, up to STAT's answer in status; the step that
+    /// failed, or null.
+    const char *login(quint16 port, const char *user, const char *pass, QByteArray &status)
+    {
+        if (!connectTo(port))
+            return "connect";
+        if (!reply(status, nullptr))
+            return "greeting";
+        if (!send(QByteArray("USER ") + user + "\r\n") || !reply(status, nullptr))
+            return "USER";
+        if (!send(QByteArray("PASS ") + pass + "\r\n") || !reply(status, nullptr))
+            return "PASS";
+        if (!send("STAT\r\n") || !reply(status, nullptr))
+            return "STAT";
+        return nullptr;
+    }
+
     /// When the last read returned: the end of reading the reply it completed.
     Clock::time_point lastRead() const { return m_lastRead; }
 
@@ -107,6 +124,17 @@ private:
     QByteArray m_buf;
     Clock::time_point m_lastRead;
 };
+
+/// What went wrong at step: the server's last line, or the system's error
+/// for a connection that was not made.
+QString FailureText(const char *step, const QByteArray &status)
+{
+    if (std::strcmp(step, "connect") == 0)
+        return QStringLiteral("connect: ") + QString::fromLocal8Bit(std::strerror(errno));
+    return QStringLiteral("%1: %2").arg(QLatin1String(step), status.isEmpty()
+                                                                 ? QStringLiteral("no reply")
+                                                                 : QString::fromLatin1(status));
+}
 
 /// Drops the leading dot of every content line that starts with one.
 QByteArray unstuffed(const QByteArray &content)
@@ -133,24 +161,12 @@ FloorResult RunFloorCheck(quint16 port, const char *user, const char *pass,
     QByteArray content;
     QByteArray raw;
     const auto fail = [&](const char *step) {
-        r.error = QStringLiteral("%1: %2").arg(QLatin1String(step),
-                                               status.isEmpty() ? QStringLiteral("no reply")
-                                                                : QString::fromLatin1(status));
+        r.error = FailureText(step, status);
         return r;
     };
     const Clock::time_point start = Clock::now();
-    if (!c.connectTo(port)) {
-        r.error = QStringLiteral("connect: ") + QString::fromLocal8Bit(std::strerror(errno));
-        return r;
-    }
-    if (!c.reply(status, nullptr))
-        return fail("greeting");
-    if (!c.send(QByteArray("USER ") + user + "\r\n") || !c.reply(status, nullptr))
-        return fail("USER");
-    if (!c.send(QByteArray("PASS ") + pass + "\r\n") || !c.reply(status, nullptr))
-        return fail("PASS");
-    if (!c.send("STAT\r\n") || !c.reply(status, nullptr))
-        return fail("STAT");
+    if (const char *step = c.login(port, user, pass, status))
+        return fail(step);
     r.messages = status.split(' ').value(1).toInt();
     Clock::time_point answered = c.lastRead();
     Clock::duration clientTime{};
@@ -187,24 +203,12 @@ FloorUidlResult RunFloorUidl(quint16 port, const char *user, const char *pass)
     Client c;
     QByteArray status;
     const auto fail = [&](const char *step) {
-        r.error = QStringLiteral("%1: %2").arg(QLatin1String(step),
-                                               status.isEmpty() ? QStringLiteral("no reply")
-                                                                : QString::fromLatin1(status));
+        r.error = FailureText(step, status);
         return r;
     };
     const Clock::time_point start = Clock::now();
-    if (!c.connectTo(port)) {
-        r.error = QStringLiteral("connect: ") + QString::fromLocal8Bit(std::strerror(errno));
-        return r;
-    }
-    if (!c.reply(status, nullptr))
-        return fail("greeting");
-    if (!c.send(QByteArray("USER ") + user + "\r\n") || !c.reply(status, nullptr))
-        return fail("USER");
-    if (!c.send(QByteArray("PASS ") + pass + "\r\n") || !c.reply(status, nullptr))
-        return fail("PASS");
-    if (!c.send("STAT\r\n") || !c.reply(status, nullptr))
-        return fail("STAT");
+    if (const char *step = c.login(port, user, pass, status))
+        return fail(step);
     r.messages = status.split(' ').value(1).toInt();
     if (!c.send("UIDL\r\n") || !c.reply(status, &r.listing))
         return fail("UIDL");

@@ -110,7 +110,8 @@ int RunLargeChild(char **argv)
     const Clock::time_point end = Clock::now();
     while (check.waitingCount() > 0)
         QCoreApplication::processEvents();
-    const QString key = check.currentBox().size() == 1 ? check.currentBox().first().Key : QString();
+    const QList<MemoValues> listed = check.listedMemos();
+    const QString key = listed.size() == 1 ? listed.first().MemoKey : QString();
     AwaitShutDown(check);
     std::printf("large %d %.3f %ld %d %lld %s\n", ok ? 1 : 0, Ms(end - start), PeakRssKb(), shown,
                 qlonglong(bodyChars), key.isEmpty() ? "-" : qPrintable(key));

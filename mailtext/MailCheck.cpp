@@ -89,6 +89,7 @@ void MailCheck::connectNewCheck()
         m_settings, [this](const QList<QByteArray> &uids) { return wanted(uids); }, this);
     m_check = check;
     check->setKnownListing(m_knownListing);
+    ++m_listing;
     m_byUid = false;
     m_nextKeys.clear();
     m_readNow.clear();
@@ -96,7 +97,6 @@ void MailCheck::connectNewCheck()
     m_listingKeys = ListingKeys();
     connect(check, &Pop3Job::statusText, this, &MailCheck::statusText);
     connect(check, &Pop3Job::greeted, this, &MailCheck::greeted);
-    connect(check, &Pop3Check::listStarted, this, &MailCheck::onListStarted);
     connect(check, &Pop3Check::messageRetrieved, this, &MailCheck::onRetrieved);
     connect(check, &Pop3Check::checkFinished, this, &MailCheck::onCheckFinished);
     connect(check, &Pop3Job::failed, this, &MailCheck::onCheckFailed);
@@ -109,12 +109,6 @@ void MailCheck::connectNewCheck()
         checkShutDown();
     });
     check->start();
-}
-
-void MailCheck::onListStarted(int count)
-{
-    m_nextKeys.reserve(qMin(count, 1 << 16)); // as STAT says, within reason
-    ++m_listing;
 }
 
 QList<int> MailCheck::wanted(const QList<QByteArray> &uids)
@@ -176,10 +170,8 @@ void MailCheck::onRetrieved(int number, const QByteArray &answer, bool tooLarge)
     }
     ReadMail read = ParseRetrAnswer(answer);
     const QString memoKey = (m_byUid ? QStringLiteral("uid:") : QString()) + QString::fromUtf8(key);
-    read.row.Key = memoKey;
     read.memo.MemoKey = memoKey;
-    Known entry{read.row, read.memo, false, m_listing};
-    m_known.insert(key, entry);
+    m_known.insert(key, Known{read.memo, false, m_listing});
     m_readNow.append(key);
     announce(read.memo);
 }
@@ -189,7 +181,7 @@ void MailCheck::onCheckFinished()
     if (m_check && m_check->listingUnchanged()) {
         m_tooLarge = m_lastTooLarge; // what is known stays as it is
     } else {
-        m_knownListing = m_check && m_check->hasUids() ? m_check->uidlAnswer() : QByteArray();
+        m_knownListing = m_check ? m_check->uidlAnswer() : QByteArray();
         m_lastTooLarge = m_tooLarge;
         takeListing();
     }
@@ -208,13 +200,7 @@ void MailCheck::takeListing()
     // A whole listing: what is no longer on the server is forgotten.
     if (m_known.size() != m_nextKeys.size())
         m_known.removeIf([this](const auto &entry) { return entry.value().listedIn != m_listing; });
-    if (m_nextKeys != m_boxKeys) {
-        m_box.clear();
-        m_box.reserve(m_nextKeys.size());
-        for (const QByteArray &key : std::as_const(m_nextKeys))
-            m_box.append(m_known.value(key).row);
-        m_boxKeys.swap(m_nextKeys);
-    }
+    m_boxKeys.swap(m_nextKeys);
 }
 
 void MailCheck::onCheckFailed(const QString &text)
@@ -225,10 +211,8 @@ void MailCheck::onCheckFailed(const QString &text)
     // The memos read so far are listed and stay known; so do those known
     // before, until a whole listing says otherwise.
     for (const QByteArray &key : std::as_const(m_readNow)) {
-        if (!m_boxKeys.contains(key)) {
+        if (!m_boxKeys.contains(key))
             m_boxKeys.append(key);
-            m_box.append(m_known.value(key).row);
-        }
     }
     endCheck(false);
 }
@@ -249,7 +233,7 @@ void MailCheck::noteCheckFailure(const QString &text)
 QList<MemoValues> MailCheck::listedMemos() const
 {
     QList<MemoValues> memos;
-    memos.reserve(m_box.size());
+    memos.reserve(m_boxKeys.size());
     for (const QByteArray &key : m_boxKeys) {
         const auto known = m_known.constFind(key);
         if (known != m_known.constEnd() && !known->tooLarge)

@@ -59,9 +59,9 @@ public:
     int Pop3State() const;
     bool isChecking() const { return m_checking; }
 
-    /// The rows of the last complete listing (row n - 1 for message n), with
-    /// the memos read since added and those deleted left out.
-    const QList<MailBoxRow> &currentBox() const { return m_box; }
+    /// How many messages the last complete listing named (too large ones
+    /// too), with the memos read since added and those deleted left out.
+    qsizetype listedCount() const { return m_boxKeys.size(); }
     /// The memos of the last listing, in the server's order (oldest first),
     /// each with its key; those deleted since are left out.
     QList<MemoValues> listedMemos() const;
@@ -128,11 +128,10 @@ private:
         DeleteCallback done;
         QTimer *bound = nullptr;
     };
-    /// A message the desk has read: its row and memo from the first time,
-    /// or only the fact that it is too large to keep.
+    /// A message the desk has read: its memo from the first time, or only
+    /// the fact that it is too large to keep.
     struct Known
     {
-        MailBoxRow row;
         MemoValues memo;
         bool tooLarge = false;
         quint32 listedIn = 0; ///< the listing that last named it
@@ -141,7 +140,6 @@ private:
     void startCheck();
     void connectNewCheck();
     QList<int> wanted(const QList<QByteArray> &uids);
-    void onListStarted(int count);
     void onRetrieved(int number, const QByteArray &answer, bool tooLarge);
     void onCheckFinished();
     void takeListing();
@@ -175,9 +173,10 @@ private:
     /// by unique-id (or, from a server without UIDL, by memo key): a message
     /// in here is never retrieved or announced again, whatever fails.
     QHash<QByteArray, Known> m_known;
-    quint32 m_listing = 0;        ///< number of the running listing
-    QList<QByteArray> m_boxKeys;  ///< keys of m_box's rows (empty for unread ones)
-    QList<MailBoxRow> m_box;      ///< the last complete listing, with memos read since
+    quint32 m_listing = 0; ///< number of the running listing
+    /// Keys of the last complete listing, message n at n - 1, with the memos
+    /// read since added and those deleted left out (empty for unkept ones).
+    QList<QByteArray> m_boxKeys;
     QList<QByteArray> m_nextKeys; ///< keys of the running listing, message n at n - 1
     QList<QByteArray> m_readNow;  ///< keys read by the running check
     bool m_byUid = true;          ///< the running listing came from UIDL

@@ -115,9 +115,5 @@ void MailCheck::forget(const QByteArray &key)
 {
     m_knownListing.clear(); // the next listing is read line by line
     m_known.remove(key);
-    const qsizetype at = m_boxKeys.indexOf(key);
-    if (at >= 0) {
-        m_boxKeys.removeAt(at);
-        m_box.removeAt(at);
-    }
+    m_boxKeys.removeOne(key);
 }

@@ -195,6 +195,15 @@ void Pop3Job::failUnreadable(const QString &step, const QByteArray &line)
          ShownLine(line));
 }
 
+bool Pop3Job::readListing(const LineReply &reply, const QString &step, QList<QByteArray> *fields)
+{
+    QByteArray bad;
+    if (!reply.tooLarge && ReadListing(reply.bytes, m_count, fields, &bad))
+        return true;
+    failUnreadable(step, reply.tooLarge ? reply.bytes : bad);
+    return false;
+}
+
 void Pop3Job::negative(const QString &line)
 {
     fail(QStringLiteral("recv:") + line);
@@ -262,7 +271,6 @@ Pop3Check::Pop3Check(const Pop3Settings &settings, Wanted wanted, QObject *paren
 
 void Pop3Check::listed(int count)
 {
-    Q_EMIT listStarted(count);
     if (count == 0) {
         m_state = Pop3State::Empty;
         Q_EMIT statusText(Msg::NoMessage);
@@ -279,18 +287,14 @@ void Pop3Check::positive(const LineReply &reply)
     case Pop3State::Uidl: {
         if (!reply.tooLarge && SameListing(reply.bytes, m_knownListing)) {
             // Line for line the listing of the last check: nothing to look at.
-            m_hasUids = m_unchanged = true;
+            m_unchanged = true;
             m_uidlAnswer = m_knownListing;
             finish();
             return;
         }
         QList<QByteArray> uids;
-        QByteArray bad;
-        if (reply.tooLarge || !ReadListing(reply.bytes, m_count, &uids, &bad)) {
-            failUnreadable(QStringLiteral("UIDL"), reply.tooLarge ? reply.bytes : bad);
+        if (!readListing(reply, QStringLiteral("UIDL"), &uids))
             return;
-        }
-        m_hasUids = true;
         m_uidlAnswer = reply.bytes;
         m_fetchAll = !m_wanted;
         if (m_wanted)
@@ -304,11 +308,8 @@ void Pop3Check::positive(const LineReply &reply)
     }
     case Pop3State::List: {
         QList<QByteArray> sizes;
-        QByteArray bad;
-        if (reply.tooLarge || !ReadListing(reply.bytes, m_count, &sizes, &bad)) {
-            failUnreadable(QStringLiteral("LIST"), reply.tooLarge ? reply.bytes : bad);
+        if (!readListing(reply, QStringLiteral("LIST"), &sizes))
             return;
-        }
         for (int n = 1; m_fetchAll && n <= m_count; ++n)
             m_fetch.append(n);
         qint64 bytes = 0;
@@ -412,11 +413,8 @@ void Pop3Delete::positive(const LineReply &reply)
     switch (m_state) {
     case Pop3State::Uidl: {
         QList<QByteArray> uids;
-        QByteArray bad;
-        if (reply.tooLarge || !ReadListing(reply.bytes, m_count, &uids, &bad)) {
-            failUnreadable(QStringLiteral("UIDL"), reply.tooLarge ? reply.bytes : bad);
+        if (!readListing(reply, QStringLiteral("UIDL"), &uids))
             return;
-        }
         const qsizetype at = uids.indexOf(m_uid);
         if (at < 0) {
             Q_EMIT notFound();

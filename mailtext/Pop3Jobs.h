@@ -90,6 +90,9 @@ protected:
     /// An answer that cannot be read: the session fails with the step and
     /// the line that was wrong.
     void failUnreadable(const QString &step, const QByteArray &line);
+    /// The fields of a UIDL or LIST answer (see ReadListing); false when it
+    /// cannot be read, and the session fails with step and the wrong line.
+    bool readListing(const LineReply &reply, const QString &step, QList<QByteArray> *fields);
     /// Moves the deadline on by the time bytes take at the minimum rate.
     void extendDeadline(qint64 bytes);
     /// STAT answered with a count.
@@ -130,21 +133,15 @@ public:
     /// Without wanted, every message is retrieved.
     explicit Pop3Check(const Pop3Settings &settings, Wanted wanted = {}, QObject *parent = nullptr);
 
-    /// Every message of the listing was accounted for.
-    bool isComplete() const { return m_complete; }
-    /// UIDL was answered: messages are known by their unique-ids.
-    bool hasUids() const { return m_hasUids; }
     /// A UIDL answer whose listing, when the server gives it again line for
     /// line, means that nothing is new: the check ends without reading it.
     void setKnownListing(const QByteArray &uidlAnswer) { m_knownListing = uidlAnswer; }
     /// The listing matched the known one.
     bool listingUnchanged() const { return m_unchanged; }
-    /// The UIDL answer as it came.
+    /// The UIDL answer as it came; empty when UIDL was refused.
     const QByteArray &uidlAnswer() const { return m_uidlAnswer; }
 
 Q_SIGNALS:
-    /// The STAT reply came.
-    void listStarted(int count);
     /// One whole RETR answer; tooLarge when it was read through, not kept
     /// (answer then holds the status line only).
     void messageRetrieved(int number, const QByteArray &answer, bool tooLarge);
@@ -163,8 +160,7 @@ private:
 
     Wanted m_wanted;
     QList<int> m_fetch;
-    qsizetype m_next = 0; ///< index into m_fetch of the next RETR
-    bool m_hasUids = false;
+    qsizetype m_next = 0;    ///< index into m_fetch of the next RETR
     bool m_fetchAll = false; ///< every message, once LIST has listed them
     bool m_unchanged = false;
     QByteArray m_knownListing;
