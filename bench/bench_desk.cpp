@@ -1043,7 +1043,9 @@ int RunBench(const QString &programDir)
         return 1;
     }
     Bench b{office, proxy, programDir, work.path()};
-    std::printf("desk %s on %s; proxy: desk port %u, reference port %u, Dovecot %u\n",
+    std::printf("Measures the desk itself: the built program %s with its windows on the "
+                "virtual screen %s, timed on the wire by a proxy (desk port %u; the references "
+                "through the same proxy, port %u) against Dovecot %u\n",
                 qPrintable(programDir), qPrintable(screen.display()),
                 unsigned(proxy.port(Side::Desk)), unsigned(proxy.port(Side::Reference)),
                 unsigned(office.pop3Port()));
