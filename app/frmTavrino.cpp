@@ -158,24 +158,18 @@ void frmTavrino::onWaitingChanged(int count)
 void frmTavrino::showCheckText(const QString &text)
 {
     // A check says something at every command, hundreds of times a second
-    // in a large mailbox: the panel takes the latest text at most once a
-    // frame, so that painting it never slows the check down.
+    // in a large mailbox: the panel takes the latest text a frame later, at
+    // most once a frame, so that painting it never holds the check up. A
+    // short check shows only its last word, at its end.
     m_statusPending = text;
-    if (m_statusDelay.isActive())
-        return;
-    const qint64 since = m_statusShown.isValid() ? m_statusShown.elapsed() : StatusFrameMs;
-    if (since < StatusFrameMs) {
-        m_statusDelay.start(int(StatusFrameMs - since));
-        return;
-    }
-    setCommandText(text);
+    if (!m_statusDelay.isActive())
+        m_statusDelay.start(StatusFrameMs);
 }
 
 void frmTavrino::setCommandText(const QString &text)
 {
     m_statusDelay.stop();
     m_sbrMsg->setPanelText(2, text);
-    m_statusShown.start();
 }
 
 QString frmTavrino::trayTip() const

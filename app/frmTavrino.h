@@ -9,7 +9,6 @@
 #include "MemoMail.h"
 #include "Settings.h"
 
-#include <QElapsedTimer>
 #include <QList>
 #include <QPointer>
 #include <QTimer>
@@ -114,7 +113,7 @@ private:
     void showCheckText(const QString &text);
     /// Panel 2 at once; a text the check said earlier and not shown yet is dropped.
     void setCommandText(const QString &text);
-    static constexpr qint64 StatusFrameMs = 40;
+    static constexpr int StatusFrameMs = 40;
 
     Settings m_settings;
     MailCheck *m_mailCheck = nullptr;
@@ -129,7 +128,6 @@ private:
     bool m_firstCheckEnded = false;
     bool m_loggingIn = false;
     QTimer m_statusDelay;
-    QElapsedTimer m_statusShown;
     QString m_statusPending;
 
     QGroupBox *m_frameTitle[2] = {};
