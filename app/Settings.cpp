@@ -9,7 +9,9 @@ Settings Settings::ForFolder(const QString &programFolder)
 {
     Settings s;
     s.programFolder = programFolder;
-    s.appIniFile = programFolder + QStringLiteral("/Tavrino.ini");
+    const IniFile ini = TavrinoIni(programFolder);
+    s.appIniFile = ini.path();
+    s.iniDefaults = ini.defaults();
     s.helpFile = programFolder + QStringLiteral("/Tavrino.html");
     return s;
 }
@@ -17,7 +19,7 @@ Settings Settings::ForFolder(const QString &programFolder)
 Settings Settings::Read(const QString &programFolder)
 {
     Settings s = ForFolder(programFolder);
-    const QStringList v = ReadTavrinoValues(IniFile(s.appIniFile));
+    const QStringList v = ReadTavrinoValues(s.ini());
     namespace K = TavrinoKey;
     s.UserName = v[K::UserName];
     s.UserID = v[K::UserID];
@@ -43,7 +45,7 @@ QString Settings::memberListPath() const
 {
     if (List.isEmpty())
         return {};
-    return QDir(programFolder).absoluteFilePath(List);
+    return QDir(settingsFolder()).absoluteFilePath(List);
 }
 
 QStringList Settings::values() const
@@ -55,10 +57,10 @@ QStringList Settings::values() const
 
 Pop3Settings Settings::pop3() const
 {
-    return Pop3SettingsFrom(values(), programFolder);
+    return Pop3SettingsFrom(values(), settingsFolder());
 }
 
 SmtpSend::Settings Settings::smtp() const
 {
-    return SmtpSettingsFrom(values(), programFolder);
+    return SmtpSettingsFrom(values(), settingsFolder());
 }

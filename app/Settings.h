@@ -2,6 +2,7 @@
 // The configuration as read once at start-up. Every value is held as the text
 // found in the file; each user converts it where it is used.
 
+#include "IniFile.h"
 #include "Pop3Jobs.h"
 #include "SmtpSend.h"
 
@@ -10,7 +11,8 @@
 struct Settings
 {
     QString programFolder; ///< the folder that holds the program
-    QString appIniFile;    ///< programFolder + "/Tavrino.ini"
+    QString appIniFile;    ///< Tavrino.ini, beside the program or per user (TavrinoIni)
+    QString iniDefaults;   ///< what the administrator sets for keys appIniFile lacks
     QString helpFile;      ///< programFolder + "/Tavrino.html"
 
     QString UserName;
@@ -42,7 +44,12 @@ struct Settings
     /// received.
     bool isConfigured() const { return !UserName.isEmpty() && !Domain.isEmpty(); }
 
-    /// The member list file; a relative List is found in the program folder.
+    /// The configuration file, over its defaults.
+    IniFile ini() const { return IniFile(appIniFile, iniDefaults); }
+    /// The folder of the configuration file: relative paths are found there.
+    QString settingsFolder() const { return ini().folder(); }
+
+    /// The member list file; a relative List is found in the settings folder.
     QString memberListPath() const;
 
     /// The values in the order of TavrinoKeys.

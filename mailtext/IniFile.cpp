@@ -4,6 +4,7 @@
 #include "Messages.h"
 #include "TextFile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
@@ -13,6 +14,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -104,11 +106,11 @@ QString NoBreaks(QString s)
     return s;
 }
 
-} // namespace
-
-QString IniFile::GetIniParm(const QString &section, const QString &key) const
+/// The value of key in section of the file at path; nothing when the file,
+/// the section or the key is missing.
+std::optional<QString> Lookup(const QString &path, const QString &section, const QString &key)
 {
-    QFile file(m_path);
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
     const QByteArray data = file.readAll();
@@ -126,6 +128,33 @@ QString IniFile::GetIniParm(const QString &section, const QString &key) const
             return CutValue(v, encoding);
     }
     return {};
+}
+
+/// The folder of a new file, made for the owner alone when missing: the file
+/// holds the password.
+bool MakeFolderFor(const QFileInfo &file)
+{
+    const QString folder = file.absolutePath();
+    if (QFileInfo::exists(folder))
+        return true;
+    return QDir().mkpath(QFileInfo(folder).absolutePath()) &&
+           QDir().mkdir(folder,
+                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+} // namespace
+
+QString IniFile::folder() const
+{
+    return QFileInfo(m_path).absolutePath();
+}
+
+QString IniFile::GetIniParm(const QString &section, const QString &key) const
+{
+    std::optional<QString> value = Lookup(m_path, section, key);
+    if (!value && !m_defaults.isEmpty())
+        value = Lookup(m_defaults, section, key);
+    return value.value_or(QString());
 }
 
 bool IniFile::SetIniParm(const QString &section, const QString &key, const QString &value) const
@@ -191,14 +220,20 @@ bool IniFile::SetIniParms(const QString &section,
         encoding = FileEncoding::Of(data);
         lines = SplitLines(encoding.body(data));
     }
-    for (const auto &[key, value] : entries)
+    for (const auto &[key, value] : entries) {
+        if (!m_defaults.isEmpty() && !Lookup(m_path, section, key) &&
+            Lookup(m_defaults, section, key) == value)
+            continue;
         PutEntry(lines, encoding, section, key, value);
+    }
 
     // The file holds the password. A new one is first created empty for the
     // owner alone: QSaveFile gives its temporary file the mode of an existing
     // file, and would otherwise create it readable for all under the usual mask.
     bool created = false;
     if (!info.exists()) {
+        if (!m_defaults.isEmpty() && !MakeFolderFor(info))
+            return false;
         QFile placeholder(m_path);
         if (!placeholder.open(QIODevice::WriteOnly | QIODevice::NewOnly,
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner))
@@ -310,4 +345,23 @@ QString ModuleFolderOf(const void *address)
     if (dladdr(address, &info) && info.dli_fname)
         return QFileInfo(QString::fromLocal8Bit(info.dli_fname)).absolutePath();
     return QString();
+}
+
+QString XdgConfigHome()
+{
+    const QString set = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (QDir::isAbsolutePath(set))
+        return set;
+    return QDir::homePath() + QStringLiteral("/.config");
+}
+
+IniFile TavrinoIni(const QString &programFolder)
+{
+    const QString name = QStringLiteral("/Tavrino.ini");
+    // Installed under /opt or /usr, the folder is shared and read-only; each
+    // user then has settings of their own.
+    if (QFileInfo(programFolder).isWritable())
+        return IniFile(programFolder + name);
+    return IniFile(XdgConfigHome() + QStringLiteral("/Tavrino") + name,
+                   QStringLiteral("/etc/tavrino") + name);
 }

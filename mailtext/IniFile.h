@@ -12,9 +12,18 @@
 class IniFile
 {
 public:
-    explicit IniFile(const QString &appIniFile) : m_path(appIniFile) {}
+    /// defaults, when given, is a file read for the keys appIniFile lacks and
+    /// never written: what an administrator sets for every user. appIniFile is
+    /// then the user's own, and its folder is made on the first write.
+    explicit IniFile(const QString &appIniFile, const QString &defaults = QString())
+        : m_path(appIniFile), m_defaults(defaults)
+    {
+    }
 
     const QString &path() const { return m_path; }
+    const QString &defaults() const { return m_defaults; }
+    /// The folder of the file: relative paths in it are found there.
+    QString folder() const;
 
     /// The value of key in section (names compared without regard to case,
     /// blanks around the value removed, at most 254 bytes in the file's
@@ -28,13 +37,25 @@ public:
     bool SetIniParm(const QString &section, const QString &key, const QString &value) const;
 
     /// Writes several keys in one replacement of the file: either all of them
-    /// are written or, on failure, none.
+    /// are written or, on failure, none. A key the file lacks and whose value
+    /// is what the defaults give is left out, so that a later change of the
+    /// defaults still reaches this file.
     bool SetIniParms(const QString &section,
                      const QList<std::pair<QString, QString>> &entries) const;
 
 private:
     QString m_path;
+    QString m_defaults;
 };
+
+/// The configuration of the program in programFolder: Tavrino.ini beside the
+/// program while that folder can be written, as a portable folder has it;
+/// otherwise the user's own file in $XDG_CONFIG_HOME/Tavrino (~/.config/Tavrino
+/// when unset), over the administrator's defaults in /etc/tavrino/Tavrino.ini.
+IniFile TavrinoIni(const QString &programFolder);
+
+/// $XDG_CONFIG_HOME, or ~/.config when it is unset or not absolute.
+QString XdgConfigHome();
 
 /// The section of Tavrino.ini and its keys, in their order in the file: the
 /// eleven the settings dialog shows as text boxes, then the optional ones of

@@ -5,10 +5,11 @@
 
 ReplySettings ReplySettings::Read(const QString &folder)
 {
-    const QStringList v = ReadTavrinoValues(IniFile(folder + QStringLiteral("/Tavrino.ini")));
+    const IniFile ini = TavrinoIni(folder);
+    const QStringList v = ReadTavrinoValues(ini);
     namespace K = TavrinoKey;
     return {v[K::UserName],   v[K::UserID],   v[K::Domain],
-            v[K::SmtpServer], v[K::SmtpPort], SmtpSettingsFrom(v, folder)};
+            v[K::SmtpServer], v[K::SmtpPort], SmtpSettingsFrom(v, ini.folder())};
 }
 
 QString ComponentFolder()

@@ -15,8 +15,9 @@ struct ReplySettings
     QString SmtpPort;
     SmtpSend::Settings server; ///< the SMTP connection, security included
 
-    /// Reads section "Tavrino" of folder/Tavrino.ini; a missing file reads as
-    /// all empty (the failure shows later, as a failed send).
+    /// Reads section "Tavrino" of the program's Tavrino.ini (TavrinoIni of
+    /// folder); a missing file reads as all empty (the failure shows later, as
+    /// a failed send).
     static ReplySettings Read(const QString &folder);
 
     /// What the SMTP job needs.
