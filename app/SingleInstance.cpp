@@ -4,6 +4,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 
@@ -26,8 +27,14 @@ QString SingleInstance::ServerName(const QString &programFolder)
     const QByteArray folder = QDir::cleanPath(QDir(programFolder).absolutePath()).toUtf8();
     const QByteArray digest =
         QCryptographicHash::hash(folder, QCryptographicHash::Sha1).toHex().left(16);
-    return Msg::Title + QLatin1Char('-') + QString::number(::getuid()) + QLatin1Char('-') +
-           QString::fromLatin1(digest);
+    const QString name = Msg::Title + QLatin1Char('-') + QString::number(::getuid()) +
+                         QLatin1Char('-') + QString::fromLatin1(digest);
+    // The user's runtime folder is theirs alone: nobody else can take the name
+    // there, and each session of a shared machine has its own.
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (QDir::isAbsolutePath(runtime) && QFileInfo(runtime).isDir())
+        return runtime + QLatin1Char('/') + name;
+    return name;
 }
 
 bool SingleInstance::claim()

@@ -18,7 +18,7 @@ public:
     ~SingleInstance() override;
 
     /// The server name: the program title, the user id and a digest of the
-    /// program folder.
+    /// program folder, in the user's runtime folder when there is one.
     static QString ServerName(const QString &programFolder);
     QString serverName() const { return m_name; }
 
