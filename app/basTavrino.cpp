@@ -1,6 +1,7 @@
 #include "basTavrino.h"
 
 #include "AppUi.h"
+#include "Autostart.h"
 #include "Components.h"
 #include "MailCheck.h"
 #include "Messages.h"
@@ -42,7 +43,8 @@ int Main(int argc, char *argv[])
             RefuseSecondCopy(*instance);
             return 0;
         }
-        // Relative paths of the configuration are found in the program folder.
+        // The program folder is current wherever the desk was started from;
+        // relative paths of the configuration are found beside Tavrino.ini.
         QDir::setCurrent(folder);
         const Settings settings = Settings::Read(folder);
         components = std::make_unique<PluginComponents>(folder);
@@ -54,7 +56,10 @@ int Main(int argc, char *argv[])
                          Qt::QueuedConnection);
         if (!window->Load())
             return 0;
-        window->show();
+        if (QCoreApplication::arguments().contains(AutostartArgument))
+            window->StartInTray();
+        else
+            window->show();
     } catch (const std::exception &e) {
         while (QApplication::overrideCursor())
             QApplication::restoreOverrideCursor();

@@ -4,7 +4,8 @@
 
 class SingleInstance;
 
-/// The program's entry; the command line is not read.
+/// The program's entry. Of the command line only AutostartArgument is read:
+/// the desk then starts in the notification area.
 int Main(int argc, char *argv[]);
 
 /// A second copy's part: tells the user that the program is running already

@@ -269,7 +269,7 @@ QString frmTavrino::loadMembersAndStart()
     if (!read.error.isEmpty())
         return read.error; // the members read so far stay; nothing else is started
 
-    const IniFile ini(m_settings.appIniFile);
+    const IniFile ini = m_settings.ini();
     const int left = ParseTwips(ini.GetIniParm(TavrinoSection, QStringLiteral("Left")));
     const int top = ParseTwips(ini.GetIniParm(TavrinoSection, QStringLiteral("Top")));
     move(TwipsToPixels(left), TwipsToPixels(top));
@@ -521,6 +521,14 @@ void frmTavrino::moveToTray()
     });
 }
 
+void frmTavrino::StartInTray()
+{
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        setWindowState(windowState() | Qt::WindowMinimized); // the state change moves it there
+    else
+        showMinimized();
+}
+
 void frmTavrino::onTrayActivated(int reason)
 {
     // Desktops speaking StatusNotifierItem only ever report a single click.
@@ -568,7 +576,7 @@ void frmTavrino::closeEvent(QCloseEvent *event)
 
 void frmTavrino::storePosition()
 {
-    const IniFile ini(m_settings.appIniFile);
+    const IniFile ini = m_settings.ini();
     const QPoint at = pos();
     if (!ini.SetIniParm(TavrinoSection, QStringLiteral("Top"), FormatTwips(at.y() * 15.0)))
         ShowBox(this, QMessageBox::Warning, IniWriteErrorText(m_settings.appIniFile));

@@ -52,6 +52,9 @@ public:
     /// Shows the window in normal state from the notification area or from
     /// the task bar, and activates it.
     void RestoreWindow();
+    /// Starts in the notification area without showing the window, as a desk
+    /// started at login does; without a notification area, minimised.
+    void StartInTray();
     /// The notification icon was clicked (a QSystemTrayIcon::ActivationReason).
     void onTrayActivated(int reason);
 

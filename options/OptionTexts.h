@@ -23,6 +23,9 @@ inline const QString Pop3SecurityTip = QStringLiteral("POP3サーバとの通信
 inline const QString SmtpSecurityTip = QStringLiteral("SMTPサーバとの通信の暗号化方式");
 inline const QString SmtpAuth = QStringLiteral("SMTP認証");
 inline const QString SmtpAuthTip = QStringLiteral("送信時にSMTPサーバでユーザ認証を行う");
+inline const QString StartAtLogon = QStringLiteral("ログオン時に起動する");
+inline const QString StartAtLogonTip =
+    QStringLiteral("ログオン時に通知領域で起動し、メッセージを待ちます");
 inline const QString List = QStringLiteral("List:");
 inline const QString ListTip = QStringLiteral("メンバーリストファイルを指定");
 inline const QString Browse = QStringLiteral("...");

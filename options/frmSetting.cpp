@@ -2,6 +2,7 @@
 
 #include "AppIcons.h"
 #include "AppUi.h"
+#include "Autostart.h"
 #include "HelpWindow.h"
 #include "IniFile.h"
 #include "Messages.h"
@@ -14,6 +15,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -55,13 +57,13 @@ constexpr int PortKeys[2] = {Pop3Port, SmtpPort};
 
 } // namespace
 
-frmSetting::frmSetting(const QString &folder, QWidget *parent) : QDialog(parent), m_folder(folder)
+frmSetting::frmSetting(const QString &folder, QWidget *parent)
+    : QDialog(parent), m_folder(folder), m_ini(TavrinoIni(folder))
 {
     const WaitCursor wait;
     buildControls();
     setWindowTitle(OptMsg::SettingCaptionPrefix + Msg::Title);
-    m_appIniFile = folder + QStringLiteral("/Tavrino.ini");
-    m_stored = ReadTavrinoValues(IniFile(m_appIniFile));
+    m_stored = ReadTavrinoValues(m_ini);
     for (int i = 0; i < TextBoxCount; ++i)
         m_txt[i]->setText(m_stored.at(i));
     // A value the program would refuse shows as no choice.
@@ -75,6 +77,7 @@ frmSetting::frmSetting(const QString &folder, QWidget *parent) : QDialog(parent)
         m_chkSmtpAuth->setTristate(true);
         m_chkSmtpAuth->setCheckState(Qt::PartiallyChecked);
     }
+    m_chkStartup->setChecked(QFile::exists(AutostartEntryPath()));
     updateEmail();
     m_helpFile = QDir(folder).filePath(QStringLiteral("Tavrino.html"));
     InstallHelpKey(this, m_helpFile);
@@ -195,8 +198,13 @@ void frmSetting::buildControls()
     listGrid->addWidget(m_cmdEdit, listRow + 1, 1, 1, 2, Qt::AlignRight);
     layout->addWidget(listFrame, 2, 1);
 
-    layout->addWidget(frame(QStringLiteral("Frame2"), OptMsg::FrameTiming, {Interval, Sleep}).first,
-                      3, 1);
+    auto [timing, timingGrid] =
+        frame(QStringLiteral("Frame2"), OptMsg::FrameTiming, {Interval, Sleep});
+    m_chkStartup = new QCheckBox(OptMsg::StartAtLogon, timing);
+    m_chkStartup->setToolTip(OptMsg::StartAtLogonTip);
+    NameControl(m_chkStartup, QStringLiteral("chkStartup"), OptMsg::StartAtLogon);
+    timingGrid->addWidget(m_chkStartup, timingGrid->rowCount(), 0, 1, 2);
+    layout->addWidget(timing, 3, 1);
 
     auto *buttons = new QHBoxLayout;
     m_cmdHelp = PictureButton(this, QStringLiteral("cmdHelp"), QString(), OptMsg::HelpName,
@@ -218,8 +226,8 @@ void frmSetting::buildControls()
     QWidget *order[] = {m_txt[UserName],   m_txt[UserID],    m_txt[Password],  m_txt[Domain],
                         m_txt[Pop3Server], m_txt[Pop3Port],  m_cboSecurity[0], m_txt[SmtpServer],
                         m_txt[SmtpPort],   m_cboSecurity[1], m_chkSmtpAuth,    m_cmdBrowse,
-                        m_cmdEdit,         m_txt[Interval],  m_txt[Sleep],     m_cmdHelp,
-                        m_cmdButton[0],    m_cmdButton[1],   m_cmdButton[2]};
+                        m_cmdEdit,         m_txt[Interval],  m_txt[Sleep],     m_chkStartup,
+                        m_cmdHelp,         m_cmdButton[0],   m_cmdButton[1],   m_cmdButton[2]};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 }
@@ -269,8 +277,14 @@ void frmSetting::onSave()
     }
     // All values in one replacement of the file; on failure the dialog stays
     // open with what was typed.
-    if (!WriteSettings(IniFile(m_appIniFile), values)) {
-        ShowBox(this, QMessageBox::Warning, IniWriteErrorText(m_appIniFile));
+    if (!WriteSettings(m_ini, values)) {
+        ShowBox(this, QMessageBox::Warning, IniWriteErrorText(m_ini.path()));
+        return;
+    }
+    // The entry starts the program of this folder, wherever that is.
+    if (!SetAutostart(m_chkStartup->isChecked(),
+                      QDir(m_folder).filePath(QStringLiteral("Tavrino")))) {
+        ShowBox(this, QMessageBox::Warning, IniWriteErrorText(AutostartEntryPath()));
         return;
     }
     ShowBox(this, QMessageBox::Warning, OptMsg::Restart);
@@ -279,7 +293,7 @@ void frmSetting::onSave()
 
 void frmSetting::onBrowse()
 {
-    QFileDialog dialog(this, QString(), m_folder, OptMsg::ListFilter);
+    QFileDialog dialog(this, QString(), m_ini.folder(), OptMsg::ListFilter);
     dialog.setObjectName(QStringLiteral("CommonDialog1"));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -290,7 +304,7 @@ void frmSetting::onBrowse()
 void frmSetting::onEdit()
 {
     // The editor works on the path as it stands, saved or not; a bare name is
-    // in the program folder.
-    frmEdit editor(m_txt[List]->text(), m_folder, m_helpFile, this);
+    // beside Tavrino.ini.
+    frmEdit editor(m_txt[List]->text(), m_ini.folder(), m_helpFile, this);
     editor.exec();
 }

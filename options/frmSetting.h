@@ -19,11 +19,12 @@ class frmSetting : public QDialog
     Q_OBJECT
 
 public:
-    /// folder holds Tavrino.ini and the help file; the dialog reads the
-    /// configuration afresh each time one is made.
+    /// folder is the program folder: it holds the help file, and decides where
+    /// Tavrino.ini is (TavrinoIni). The dialog reads the configuration afresh
+    /// each time one is made.
     explicit frmSetting(const QString &folder, QWidget *parent = nullptr);
 
-    const QString &appIniFile() const { return m_appIniFile; }
+    const QString &appIniFile() const { return m_ini.path(); }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -36,12 +37,13 @@ private:
     void updateEmail();
 
     QString m_folder;
-    QString m_appIniFile;
+    IniFile m_ini;
     QString m_helpFile;
     QStringList m_stored;                            ///< as read, for values no choice stands for
     QLineEdit *m_txt[TavrinoKey::TextBoxCount] = {}; ///< in the order of TavrinoKeys
     QComboBox *m_cboSecurity[2] = {};                ///< 0 POP3, 1 SMTP
     QCheckBox *m_chkSmtpAuth = nullptr;
+    QCheckBox *m_chkStartup = nullptr; ///< start at login
     QLabel *m_lblEmail = nullptr;
     QPushButton *m_cmdBrowse = nullptr;
     QPushButton *m_cmdEdit = nullptr;
