@@ -1,12 +1,13 @@
 #!/bin/sh
-# Installs the Debian packages the build, the tests and the demo need.
+# Installs the Debian packages the build, the tests and the demo need (the
+# package's test also builds and checks the Debian package).
 # Idempotent and quiet when everything is already there.
 set -eu
 
 PKGS="build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools \
 libqt6network6 libqt6widgets6 libgl-dev clang libclang-rt-14-dev clang-format \
 fonts-noto-cjk postfix dovecot-core dovecot-pop3d openssl python3 xvfb x11-utils x11vnc openbox \
-trayer xdotool"
+trayer xdotool dpkg-dev file lintian desktop-file-utils appstream"
 
 missing=""
 for p in $PKGS; do

@@ -9,16 +9,25 @@
 
 namespace {
 
+QIcon Drawn(std::initializer_list<int> sizes, const std::function<void(QPainter &)> &draw)
+{
+    QIcon icon;
+    for (int size : sizes) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.scale(size / 32.0, size / 32.0); // every picture is drawn on a 32 x 32 grid
+        draw(p);
+        p.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
 QIcon Drawn(int size, const std::function<void(QPainter &)> &draw)
 {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.scale(size / 32.0, size / 32.0); // every picture is drawn on a 32 x 32 grid
-    draw(p);
-    p.end();
-    return QIcon(pixmap);
+    return Drawn({size}, draw);
 }
 
 void Envelope(QPainter &p, const QRectF &r)
@@ -49,7 +58,8 @@ void Arrow(QPainter &p, const QPointF &from, const QPointF &to, const QColor &co
 
 QIcon TavrinoIcon()
 {
-    return Drawn(32, [](QPainter &p) {
+    // Sharp at every size a desktop asks for, the menu's and the launcher's too.
+    return Drawn({16, 22, 24, 32, 48, 64, 128, 256}, [](QPainter &p) {
         // The memo pad: the colour of the viewer's fields.
         p.setPen(QPen(QColor(120, 100, 40), 1.5));
         p.setBrush(QColor(255, 255, 192));

@@ -5,7 +5,7 @@
 #include <QIcon>
 
 /// The window icon, also shown in the notification area: a memo pad with a
-/// telephone handset.
+/// telephone handset, drawn at the sizes of the hicolor icon theme (16 to 256).
 QIcon TavrinoIcon();
 
 /// Pictures of the picture buttons.
