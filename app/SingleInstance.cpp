@@ -8,6 +8,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -31,9 +32,12 @@ QString SingleInstance::ServerName(const QString &programFolder)
                          QLatin1Char('-') + QString::fromLatin1(digest);
     // The user's runtime folder is theirs alone: nobody else can take the name
     // there, and each session of a shared machine has its own.
+    // A socket path longer than the system takes would leave the desk unguarded.
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (QDir::isAbsolutePath(runtime) && QFileInfo(runtime).isDir())
-        return runtime + QLatin1Char('/') + name;
+    const QString path = runtime + QLatin1Char('/') + name;
+    if (QDir::isAbsolutePath(runtime) && QFileInfo(runtime).isDir() &&
+        QFile::encodeName(path).size() < qsizetype(sizeof(sockaddr_un::sun_path)))
+        return path;
     return name;
 }
 
