@@ -17,6 +17,7 @@
 #include <QEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -293,7 +294,9 @@ void frmSetting::onSave()
 
 void frmSetting::onBrowse()
 {
-    QFileDialog dialog(this, QString(), m_ini.folder(), OptMsg::ListFilter);
+    // Where Tavrino.ini is; before the first save a user's own folder may not be there yet.
+    const QString start = QFileInfo::exists(m_ini.folder()) ? m_ini.folder() : QDir::homePath();
+    QFileDialog dialog(this, QString(), start, OptMsg::ListFilter);
     dialog.setObjectName(QStringLiteral("CommonDialog1"));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
