@@ -1,6 +1,7 @@
 // The codecs (code page 932, ISO-2022-JP, Base64 and encoded-words, header lines) and the
 // stored formats: the memo mail, the configuration file and the member list.
 
+#include "Autostart.h"
 #include "Base64Mime.h"
 #include "Cp932.h"
 #include "FindText.h"
@@ -487,6 +488,22 @@ private Q_SLOTS:
                  m_path + " ファイルの書き込み時にエラーが発生しました。");
         QVERIFY(
             !IniFile(m_dir.filePath(u"no/such/Tavrino.ini"_s)).SetIniParm("Tavrino", "Top", " 2"));
+    }
+
+    void perUserFileOverDefaultsAndAutostart()
+    {
+        const QString etc = m_dir.filePath(u"etc"_s), own = m_dir.filePath(u"u/T/Tavrino.ini"_s);
+        write("[Tavrino]\r\nList=/srv/a.lst\r\nInterval=60\r\n", etc);
+        const IniFile ini(own, etc);
+        QVERIFY(ini.SetIniParms(u"Tavrino"_s, {{"List", "/srv/a.lst"}, {"Interval", "30"}}));
+        QCOMPARE(read(own), QByteArray("[Tavrino]\r\nInterval=30\r\n")); // defaults not copied
+        QCOMPARE(ini.GetIniParm("Tavrino", "List") + ini.GetIniParm("Tavrino", "Interval"),
+                 u"/srv/a.lst30"_s);
+        qputenv("XDG_CONFIG_HOME", m_dir.filePath(u"c"_s).toUtf8());
+        QVERIFY(SetAutostart(true, u"/opt/a b/T\"%"_s));
+        QVERIFY(read(AutostartEntryPath()).contains("\nExec=\"/opt/a b/T\\\\\"%%\" --autostart\n"));
+        QVERIFY(SetAutostart(false, {}) && !QFile::exists(AutostartEntryPath()));
+        qunsetenv("XDG_CONFIG_HOME");
     }
 
     void memberList_data()

@@ -16,7 +16,6 @@ class TestWindows : public QObject
     Q_OBJECT
 
     FakeComponents m_components;
-    const QString m_programDir = qEnvironmentVariable("TAV_PROGRAM_DIR");
     /// A sealed memo from 佐藤 <sato@example.jp> as read from the server.
     const MemoValues m_sealed =
         ReadMemoMail("+OK\r\nMessage-ID:  <m1@example.jp>  \r\n" +
@@ -281,34 +280,21 @@ private Q_SLOTS:
         VERIFY_SCRIPT(server);
     }
 
-    void oneCopyPerProgramFolder()
+    void oneCopyPerProgramFolderAndSession()
     {
-        // A copy of the program in a folder of its own, whose check fails at once.
-        Desk desk(FakeServer::closedPort());
-        for (const char *file : {"Tavrino", "libmailtext.so", "libtavui.so"})
-            QVERIFY(QFile::copy(m_programDir + '/' + file, desk.folder.filePath(file)));
-        QProcess program; // offscreen, as the test; it finds its files from anywhere
-        program.setWorkingDirectory(QDir::tempPath());
-        program.start(desk.folder.filePath("Tavrino"));
-        QVERIFY(program.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(SingleInstance(desk.folder.path()).askFirstToRestore(), 10000);
-
-        SingleInstance second(desk.folder.path() + QLatin1Char('/'));
-        QVERIFY(!second.claim());
+        // The second copy is told and asks the first back (the program itself: tst_package.sh).
+        QTemporaryDir folder, other;
+        SingleInstance first(folder.path()), second(folder.path() + QLatin1Char('/'));
+        QVERIFY(first.claim() && !second.claim());
+        QSignalSpy restore(&first, &SingleInstance::restoreRequested);
         BoxCatcher boxes;
         RefuseSecondCopy(second);
         QCOMPARE(boxes.boxes, QStringList(u"critical Tavrino: Tavrinoは既に起動されています"_s));
-        QCOMPARE(program.state(), QProcess::Running);
-        // Killed, it leaves its name behind for the next copy to take over.
-        program.kill();
-        QVERIFY(program.waitForFinished());
-        SingleInstance next(desk.folder.path());
-        QVERIFY(next.claim());
-        QSignalSpy restore(&next, &SingleInstance::restoreRequested);
-        QVERIFY(second.askFirstToRestore());
         QVERIFY(restore.wait(5000));
-        QTemporaryDir other; // another folder is another program
-        QVERIFY(SingleInstance(other.path()).claim());
+        QVERIFY(SingleInstance(other.path()).claim());     // another folder is another program
+        qputenv("XDG_RUNTIME_DIR", other.path().toUtf8()); // another session, another copy
+        QVERIFY(SingleInstance(folder.path()).claim());
+        qunsetenv("XDG_RUNTIME_DIR");
     }
 
     void memoFormNoRecipientAndWindowGone()
