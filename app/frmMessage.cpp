@@ -279,13 +279,15 @@ void frmMessage::onDeleteDone(MailCheck::DeleteResult result, const QString &err
 
 void frmMessage::onReply()
 {
+    // Boxes of their own, without an event loop of their own: a deletion may
+    // close this viewer while one is open.
     QString error = Msg::ErrPluginMissing;
     ITavReply *reply = m_components ? m_components->reply(&error) : nullptr;
     if (!reply) {
-        ShowBox(this, QMessageBox::Warning, AppErrorText(error));
+        OpenBox(QMessageBox::Warning, AppErrorText(error));
         return;
     }
     if (reply->ShowReply(m_lblSenderID->text(), m_lblSender->text(), m_txtMessage->toPlainText()) !=
         0)
-        ShowBox(this, QMessageBox::Warning, AppErrorText(reply->LastError()));
+        OpenBox(QMessageBox::Warning, AppErrorText(reply->LastError()));
 }

@@ -30,6 +30,7 @@ private Q_SLOTS:
         const QString unreadable = u":メールサーバーの応答を読み取れません。\r\n"_s;
         row("empty; noise, lower case, code page 932", 0, u"empty"_s);
         row("too large read through, the check goes on", 1, u"1|2 too large|3|finished"_s);
+        row("listed too large: never retrieved", 19, u"1|2 too large|3|finished"_s);
         row("UIDL line without an id", 4, "UIDL" + unreadable + "2");
         row("UIDL listing fewer than STAT", 17, "UIDL" + unreadable + "+OK");
         row("quit during RETR waits for the answer; bytes, pause before reads", 5, {});
@@ -70,6 +71,11 @@ private Q_SLOTS:
                 {"u1", "u2", "u3"},
                 {{1, RetrMemo("<1>", "x")}, {2, big + ".\r\n"}, {3, RetrMemo("<3>", "after")}},
                 false);
+        } else if (kind == 19) {
+            server.pop3Login("+OK 3 900").pop3Uidl({"u1", "u2", "u3"}).expect("LIST");
+            server.send("+OK\r\n1 100\r\n2 5000\r\n3 100\r\n.\r\n", false);
+            server.expect("RETR 1").send(RetrMemo("<1>", "x"), false);
+            server.expect("RETR 3").send(RetrMemo("<3>", "after"), false);
         } else if (kind == 4) {
             server.pop3Login("+OK 2 200").expect("UIDL").send("+OK\r\n1 u1\r\n2\r\n.\r\n", false);
         } else if (kind == 17) {
@@ -95,7 +101,7 @@ private Q_SLOTS:
             s.userId = u"user1\r\nDELE 1"_s;
         if (kind == 16)
             s.password = u"pa"_s + QChar(0) + u"ss"_s;
-        if (kind <= 5 || kind == 8 || kind == 17)
+        if (kind <= 5 || kind == 8 || kind == 17 || kind == 19)
             server.expect("QUIT").send("+OK");
 
         Pop3Check check(s); // every message is new

@@ -331,6 +331,47 @@ private Q_SLOTS:
                  u"2|sealed|12/06 09:30|カ゛ス||.xyz\r\n.\r\n..ガス\r\n"_s);
     }
 
+    // Whatever a mail's shape, what is kept of it is bounded: a header block past
+    // 256 KiB is no memo, a body is shown up to 64 KiB or 2,000 lines and a note.
+    void anyShape_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("subject");
+        QTest::addColumn<QString>("shown"); // the viewer's text, the note's size as "N"
+        const QByteArray memo = "+OK\r\nSubject:0    12/06 09:30ACME\r\n", end = "\r\n.\r\n";
+        const QString record = u"0    12/06 09:30ACME"_s;
+        const QString note = u"\r\n（ここから先は表示していません。メールの大きさ: N バイト）"_s;
+        QByteArray lines; // 64 bytes a line: 1,024 of them fill the bound
+        for (int i = 0; i < 40'000; ++i)
+            lines += QByteArray::number(100000 + i) + QByteArray(56, 'x') + "\r\n";
+        QTest::newRow("2.5 MB of lines") << memo + "\r\n" + lines + end << record
+                                         << QString::fromLatin1(lines.left(1024 * 64 - 2)) + note;
+        QTest::newRow("2.5 MB of header lines, no blank line")
+            << memo + lines.replace("x\r\n", "x:\r\n") + end << QString() << QString();
+        QByteArray folded = memo.chopped(2);
+        for (int i = 0; i < 300'000; ++i)
+            folded += "\r\n w";
+        QTest::newRow("one header folded 300,000 times")
+            << folded + "\r\n\r\ntext\r\n" + end << QString() << u"text\r\n"_s;
+        QTest::newRow("a single line of 3 MB") << memo + "\r\n" + QByteArray(3 << 20, 'a') + end
+                                               << record << QString(64 * 1024, u'a') + note;
+        const QByteArray shortLines = QByteArray("l\r\n").repeated(2000);
+        QTest::newRow("2,000 lines: whole")
+            << memo + "\r\n" + shortLines + end << record << QString::fromLatin1(shortLines);
+        QTest::newRow("2,001 lines") << memo + "\r\n" + shortLines + "m" + end << record
+                                     << QString::fromLatin1(shortLines.chopped(2)) + note;
+    }
+    void anyShape()
+    {
+        QFETCH(QByteArray, answer);
+        const ReadMail read = ParseRetrAnswer(answer);
+        QTEST(read.memo.MemoSubject, "subject");
+        QFETCH(QString, shown);
+        shown.replace(u" N "_s, u' ' + QLocale(QLocale::English).toString(answer.size()) + u' ');
+        QCOMPARE(ViewOfMemo(read.memo).text, shown);
+        QVERIFY(read.memo.MemoBody.size() <= 64 * 1024);
+    }
+
     void fieldsTrimOnlySpaces_data()
     {
         QTest::addColumn<QString>("typed");

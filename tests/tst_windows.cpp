@@ -278,9 +278,10 @@ private Q_SLOTS:
         for (bool loaded : {false, true}) { // missing, or loaded but its window refused
             m_components.available = m_components.failReply = loaded;
             QTest::mouseClick(reply, Qt::LeftButton);
+            QTRY_COMPARE(boxes.boxes.size(), 1 + loaded);
         }
-        QTRY_COMPARE(boxes.boxes, (QStringList{Warning(Msg::AppError + "\r\nplugin missing"),
-                                               Warning(Msg::AppError + "\r\nwindow refused")}));
+        QCOMPARE(boxes.boxes, (QStringList{Warning(Msg::AppError + "\r\nplugin missing"),
+                                           Warning(Msg::AppError + "\r\nwindow refused")}));
         QVERIFY(viewer.isVisible());
 
         // A deletion the server does not commit leaves the viewer as it was, and says so once.
@@ -293,6 +294,31 @@ private Q_SLOTS:
                  Warning(u"メッセージを削除できませんでした。メッセージはサーバーに"
                          u"残っています。\r\nrecv:-ERR cannot update"_s));
         QVERIFY(!QApplication::overrideCursor() && viewer.isVisible() && del->isEnabled());
+        VERIFY_SCRIPT(server);
+    }
+
+    void aViewerClosedByItsDeletionUnderItsOwnBox()
+    {
+        FakeServer server; // the deletion commits once the reply's box is open
+        server.pop3Check({}).pop3Login("+OK 1 900").pop3Uidl({"u1"}).hold();
+        server.script(">DELE 1|<+OK|>QUIT|<+OK|C");
+        MailCheck check(Pop3At(server.port()), u"300"_s);
+        QSignalSpy ended(&check, &MailCheck::checkEnded);
+        check.start();
+        QVERIFY(ended.wait(5000));
+        MemoValues memo = m_sealed;
+        memo.MemoKey = u"uid:u1"_s;
+        QPointer<frmMessage> viewer = new frmMessage(memo, {}, &check, &m_components);
+        viewer->show();
+        QVERIFY(QTest::qWaitForWindowActive(viewer));
+        BoxCatcher boxes; // pressed once the viewer is gone
+        boxes.until = [&viewer] { return !viewer; };
+        QTest::mouseClick(Child<QToolButton>(viewer, "cmdButton0"), Qt::LeftButton);
+        m_components.failReply = true;
+        QTimer::singleShot(0, &server, [&server] { server.release(); });
+        QTest::mouseClick(Child<QToolButton>(viewer, "cmdButton1"), Qt::LeftButton);
+        QTRY_VERIFY(!viewer && BoxCatcher::openBoxes().isEmpty());
+        QCOMPARE(boxes.boxes, QStringList(Warning(Msg::AppError + "\r\nwindow refused")));
         VERIFY_SCRIPT(server);
     }
 

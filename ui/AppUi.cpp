@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QGroupBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QToolButton>
 #include <QWidget>
@@ -113,9 +114,10 @@ QPushButton *TextButton(QWidget *parent, const QString &name, const QString &cap
 
 void ShowBox(QWidget *parent, QMessageBox::Icon icon, const QString &text)
 {
-    QMessageBox *box = MakeBox(parent, icon, text);
+    // A parent closed meanwhile takes its box along.
+    const QPointer<QMessageBox> box = MakeBox(parent, icon, text);
     box->exec();
-    delete box;
+    delete box.data();
 }
 
 QMessageBox *OpenBox(QMessageBox::Icon icon, const QString &text, const QString &caption)
