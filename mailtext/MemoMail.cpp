@@ -6,6 +6,7 @@
 #include "HeaderLines.h"
 #include "JisConvert.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -227,9 +228,16 @@ MemoValues BuildMemoMail(QChar kind, bool sealed, const QString &department, con
     if (!TrimSpaces(memoText).isEmpty())
         body = SjisToJis(WidenKana(MaskShiftCodes(NormalizeLineBreaks(memoText))));
 
-    QString header = QLatin1String("Subject:") + memo.MemoSubject + CrLf +
-                     QLatin1String("From:\"") + QuoteDisplayName(memo.MemoFromName) +
-                     QLatin1String("\" <") + memo.MemoFromAddress + QLatin1Char('>') + CrLf +
+    // A name with any character beyond ASCII goes out whole as encoded-words,
+    // its spaces inside them, so every reader shows it as typed.
+    QString name = memo.MemoFromName;
+    CheckNonAscii(name);
+    const bool ascii =
+        std::all_of(name.cbegin(), name.cend(), [](QChar c) { return c.unicode() < 0x80; });
+    const QString phrase = ascii ? QLatin1Char('"') + QuoteDisplayName(name) + QLatin1Char('"')
+                                 : EncodeNameWords(name);
+    QString header = QLatin1String("Subject:") + memo.MemoSubject + CrLf + QLatin1String("From:") +
+                     phrase + QLatin1String(" <") + memo.MemoFromAddress + QLatin1Char('>') + CrLf +
                      QLatin1String("To:") + memo.MemoTo + CrLf;
     CheckNonAscii(header);
     header += body.contains('\x1b')
@@ -277,25 +285,29 @@ ReadMail ParseRetrAnswer(const QByteArray &retrAnswer)
         blank < 0 ? QByteArrayView(mail) : QByteArrayView(mail).first(blank + 1);
     const QString headerText = Cp932::Decode(headerBytes);
 
-    QString subject, from, to, date, messageId;
+    QString subject, from, unfoldedFrom, to, date, messageId;
     for (const HeaderLine &line : ScanHeaderLines(headerText)) {
-        if (line.name == QLatin1String("SUBJECT"))
+        if (line.name == QLatin1String("SUBJECT")) {
             subject = HeaderFieldValue(line);
-        else if (line.name == QLatin1String("FROM"))
+        } else if (line.name == QLatin1String("FROM")) {
             from = HeaderFieldValue(line);
-        else if (line.name == QLatin1String("TO"))
+            unfoldedFrom = HeaderFieldValue(line, Folds::Removed);
+        } else if (line.name == QLatin1String("TO")) {
             to = HeaderFieldValue(line);
-        else if (line.name == QLatin1String("DATE"))
+        } else if (line.name == QLatin1String("DATE")) {
             date = HeaderFieldValue(line);
-        else if (line.name == QLatin1String("MESSAGE-ID"))
+        } else if (line.name == QLatin1String("MESSAGE-ID")) {
             messageId = HeaderFieldValue(line);
+        }
     }
 
     memo.MemoSubject = DecodeHeaderText(subject);
-    QString name;
-    SplitAddress(from, name, memo.MemoFromAddress);
+    // Folding is undone as RFC 5322 says, so the spaces in a name are the ones
+    // its writer put there.
+    QString phrase;
+    SplitAddress(unfoldedFrom, phrase, memo.MemoFromAddress);
     memo.MemoFromAddress = WithoutBreaks(memo.MemoFromAddress);
-    memo.MemoFromName = WithoutBreaks(DecodeHeaderText(TrimSpaces(name)));
+    memo.MemoFromName = WithoutBreaks(DecodeDisplayName(phrase));
     memo.MemoTo = DecodeHeaderText(to);
     memo.MemoDate = date;
     memo.MemoMessageId = messageId;
