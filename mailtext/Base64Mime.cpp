@@ -118,8 +118,10 @@ QList<Piece> Pieces(QStringView value)
         QString text;
         if (!DecodeCharset(value.mid(at + 2, mark - at - 2),
                            base64 ? QByteArray::fromBase64(payload.toLatin1()) : QDecode(payload),
-                           text))
-            continue; // an unknown charset stays as text
+                           text)) {
+            at = end; // a word of an unknown charset stays as text, read once
+            continue;
+        }
         if (at > textStart)
             pieces.append({value.mid(textStart, at - textStart).toString(), false});
         pieces.append({text, true});
