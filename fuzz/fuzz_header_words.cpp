@@ -1,4 +1,5 @@
-// Encoded-word decoding of arbitrary header values, read as Latin-1 and as UTF-8.
+// Encoded-word decoding of arbitrary header values and display names, read as Latin-1 and as
+// UTF-8.
 
 #include "Base64Mime.h"
 
@@ -24,10 +25,12 @@ void exercise(const QString &value)
     if (!value.contains(QLatin1String("=?ISO-2022-JP?B?"), Qt::CaseInsensitive))
         check(decoded == value, "a value without encoded-words changed");
 
-    const QString encoded = EncodeHeaderText(value);
+    DecodeDisplayName(value);
+    const QString encoded = EncodeHeaderText(value) + EncodeNameWords(value);
     for (QChar c : encoded)
         check(c.unicode() < 0x80 && c.unicode() != 0x1B, "encoded header is not plain ASCII");
     DecodeHeaderText(encoded);
+    DecodeDisplayName(encoded);
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 
 #include <QLocale>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -259,9 +260,16 @@ MemoValues BuildMemoMail(QChar kind, bool sealed, const QString &department, con
     if (!TrimSpaces(memoText).isEmpty())
         body = SjisToJis(WidenKana(MaskShiftCodes(NormalizeLineBreaks(memoText))));
 
-    QString header = QLatin1String("Subject:") + memo.MemoSubject + CrLf +
-                     QLatin1String("From:\"") + QuoteDisplayName(memo.MemoFromName) +
-                     QLatin1String("\" <") + memo.MemoFromAddress + QLatin1Char('>') + CrLf +
+    // A name with any character beyond ASCII goes out whole as encoded-words,
+    // its spaces inside them, so every reader shows it as typed.
+    QString name = memo.MemoFromName;
+    CheckNonAscii(name);
+    const bool ascii =
+        std::all_of(name.cbegin(), name.cend(), [](QChar c) { return c.unicode() < 0x80; });
+    const QString phrase = ascii ? QLatin1Char('"') + QuoteDisplayName(name) + QLatin1Char('"')
+                                 : EncodeNameWords(name);
+    QString header = QLatin1String("Subject:") + memo.MemoSubject + CrLf + QLatin1String("From:") +
+                     phrase + QLatin1String(" <") + memo.MemoFromAddress + QLatin1Char('>') + CrLf +
                      QLatin1String("To:") + memo.MemoTo + CrLf;
     CheckNonAscii(header);
     header += body.contains('\x1b')
@@ -307,29 +315,33 @@ ReadMail ParseRetrAnswer(const QByteArray &retrAnswer)
     const qsizetype blank = FindText(answer, "\r\n\r\n");
     // The header block runs up to and including the CR of the first CR LF CR LF.
     const qsizetype headerEnd = blank < 0 ? answer.size() : blank + 1;
-    QString subject, from, to, date, messageId;
+    QString subject, from, unfoldedFrom, to, date, messageId;
     const QList<HeaderLine> lines =
         headerEnd <= MaxHeaderBytes
             ? ScanHeaderLines(Cp932::Decode(UndoDotStuffing(answer.first(headerEnd))))
             : QList<HeaderLine>(); // read as a mail that is not a memo
     for (const HeaderLine &line : lines) {
-        if (line.name == QLatin1String("SUBJECT"))
+        if (line.name == QLatin1String("SUBJECT")) {
             subject = HeaderFieldValue(line);
-        else if (line.name == QLatin1String("FROM"))
+        } else if (line.name == QLatin1String("FROM")) {
             from = HeaderFieldValue(line);
-        else if (line.name == QLatin1String("TO"))
+            unfoldedFrom = HeaderFieldValue(line, Folds::Removed);
+        } else if (line.name == QLatin1String("TO")) {
             to = HeaderFieldValue(line);
-        else if (line.name == QLatin1String("DATE"))
+        } else if (line.name == QLatin1String("DATE")) {
             date = HeaderFieldValue(line);
-        else if (line.name == QLatin1String("MESSAGE-ID"))
+        } else if (line.name == QLatin1String("MESSAGE-ID")) {
             messageId = HeaderFieldValue(line);
+        }
     }
 
     memo.MemoSubject = DecodeHeaderText(subject);
-    QString name;
-    SplitAddress(from, name, memo.MemoFromAddress);
+    // Folding is undone as RFC 5322 says, so the spaces in a name are the ones
+    // its writer put there.
+    QString phrase;
+    SplitAddress(unfoldedFrom, phrase, memo.MemoFromAddress);
     memo.MemoFromAddress = WithoutBreaks(memo.MemoFromAddress);
-    memo.MemoFromName = WithoutBreaks(DecodeHeaderText(TrimSpaces(name)));
+    memo.MemoFromName = WithoutBreaks(DecodeDisplayName(phrase));
     memo.MemoTo = DecodeHeaderText(to);
     memo.MemoDate = date;
     memo.MemoMessageId = messageId;

@@ -105,10 +105,19 @@ private Q_SLOTS:
                      Text(&full, "txtSleep"),
                  u"総務部u1@example.jpm.lst5"_s);
         QCOMPARE(Child<QLineEdit>(&full, "txtPassword")->echoMode(), QLineEdit::Password);
+        // Help opened from the dialog while it is modal takes input: it scrolls and closes.
+        QFile::copy(qEnvironmentVariable("TAV_PROGRAM_DIR") + u"/Tavrino.html"_s,
+                    path(u"Tavrino.html"_s));
+        full.setWindowModality(Qt::ApplicationModal);
+        full.show();
         Child<QToolButton>(&full, "cmdHelp")->click();
         auto *help = qobject_cast<QTextBrowser *>(HelpWindow());
         QVERIFY(help && help->source() == QUrl::fromLocalFile(path(u"Tavrino.html"_s)));
-        help->close();
+        QVERIFY(QTest::qWaitForWindowExposed(help));
+        QTest::keyClick(help->windowHandle(), Qt::Key_End);
+        QVERIFY(help->verticalScrollBar()->value() > 0);
+        QTest::keyClick(help->windowHandle(), Qt::Key_Escape);
+        QTRY_VERIFY(!HelpWindow() && full.isVisible());
     }
 
     void settingsFitTabInTheFramesOrderAndAskForWhatIsMissing()

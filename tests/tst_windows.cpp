@@ -263,10 +263,16 @@ private Q_SLOTS:
         text->setFocus(Qt::MouseFocusReason);
         QCoreApplication::processEvents();
         QCOMPARE(QApplication::focusWidget(), text);
-        // Another viewer: Escape closes it.
-        QPointer<frmMessage> closing = new frmMessage(m_sealed, {}, nullptr, nullptr);
+        // Another viewer, of a sender without a usable address: markup shown as written, no
+        // reply; Escape closes it.
+        MemoValues odd = m_sealed;
+        odd.MemoFromName = u"<b>佐藤</b>"_s, odd.MemoFromAddress = u"<sato>"_s;
+        QPointer<frmMessage> closing = new frmMessage(odd, {}, nullptr, nullptr);
         closing->show();
         QVERIFY(QTest::qWaitForWindowActive(closing));
+        for (const char *name : {"lblSender", "lblSenderID", "sbrMsgPanel2"})
+            QCOMPARE(Child<QLabel>(closing, name)->textFormat(), Qt::PlainText);
+        QVERIFY(!Child<QToolButton>(closing, "cmdButton1")->isEnabled());
         QTest::keyClick(closing, Qt::Key_Escape); // as its close box does
         QTRY_VERIFY(!closing);
 

@@ -77,6 +77,7 @@ QMessageBox *MakeBox(QWidget *parent, QMessageBox::Icon icon, const QString &tex
                      const QString &caption = Msg::Title)
 {
     auto *box = new QMessageBox(icon, caption, text, QMessageBox::Ok, parent);
+    box->setTextFormat(Qt::PlainText); // a box may quote a server's reply
     box->setFont(AppFont());
     return box;
 }
