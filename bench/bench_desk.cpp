@@ -15,7 +15,16 @@
 //     connection is accepted. Goal: none;
 //  4. a deletion from a viewer in the mailbox of 10,000 memos: the session
 //     that carries the DELE (goal: one DELE, no RETR), and the server's
-//     message count once the viewer has closed (one less).
+//     message count once the viewer has closed (one less);
+//  5. the desk's own time per answer: from the end of a reply to the next
+//     command sent with nothing outstanding, per reply, in new and known
+//     checks (goal: at most 40 us);
+//  6. during the first check of 10,000 new memos, the main window's answers
+//     to the window manager's ping, sent from outside every 10 ms (goal: the
+//     longest at most 100 ms);
+//  7. the peak memory (VmHWM) of a fresh desk reading one new mail of each
+//     shape, at 10 and 60 MB, stored straight into the mailbox (goal: the
+//     empty mailbox's peak + 3 x the mail + 30 MB; over the cap, + 30 MB).
 //
 // How: a private mail office (BenchOffice). The desk runs from a copy of the
 // program folder with its own Tavrino.ini (Interval=1: a check about one
@@ -35,7 +44,8 @@
 // non-zero when an output differs or a run fails.
 //
 // Usage (as root; starts a private mail office and an X server, needs Xvfb
-// and xdotool): bench_desk [PROGRAM_FOLDER]   (default: the build's folder)
+// and xdotool): bench_desk [--memory] [PROGRAM_FOLDER]   (default: the build's
+// folder; with --memory, figure 7 alone)
 
 #include "BenchFill.h"
 #include "BenchOffice.h"
@@ -70,12 +80,14 @@
 #include <unistd.h>
 #include <utility>
 #include <vector>
+#include <xcb/xcb.h>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 constexpr int DeskUser = 7;
+constexpr int ShapeUser = 9;
 constexpr int KnownRuns = 7;
 constexpr int FirstRuns = 5;
 constexpr int FirstMemos = 1000;
@@ -83,6 +95,8 @@ constexpr int ManyMemos = 10000;
 constexpr int MaxViewers = 50; // the desk's bound on viewers open at once
 constexpr double KnownGoal = 1.2;
 constexpr double FirstGoal = 1.5;
+constexpr double ClientGoalUs = 40;
+constexpr double PingGoalMs = 100;
 /// An idle connection longer than this before its QUIT is held between
 /// checks: with Interval=1 the next check comes about a second later.
 constexpr double HoldMs = 300;
@@ -106,6 +120,10 @@ struct WireSession
     Clock::time_point accepted, closed, quitReplied, lastTraffic, lastReply;
     /// Commands and the greeting not yet answered whole.
     int pending = 0;
+    /// Replies passed on, and the client's time between a reply and its next
+    /// command sent with nothing outstanding.
+    int answers = 0;
+    double clientMs = 0;
     int retr = 0, dele = 0, uidl = 0, list = 0;
     /// Those sent since WireProxy::mark().
     int retrSinceMark = 0, deleSinceMark = 0;
@@ -169,6 +187,10 @@ public:
             c.multiLine = c.verb == "RETR" || c.verb == "TOP" || c.verb == "CAPA" ||
                           ((c.verb == "UIDL" || c.verb == "LIST") && c.argument.isEmpty());
             const bool afterMark = now >= mark;
+            // The client's own time: from the end of the last reply to this
+            // command, when it waited for nothing else (none outstanding).
+            if (m_pending.empty() && s.answers > 0)
+                s.clientMs += Ms(now - s.lastReply);
             if (c.verb == "RETR") {
                 ++s.retr;
                 s.retrSinceMark += afterMark;
@@ -241,6 +263,7 @@ private:
         const Command c = m_pending.front();
         m_pending.pop_front();
         --s.pending;
+        ++s.answers;
         s.lastReply = now;
         m_replyStart = true;
         if (c.verb == "QUIT")
@@ -562,6 +585,95 @@ private:
     QString m_display;
 };
 
+/// Times, from outside, how long a window's event loop takes to answer: it
+/// sends the window manager's ping (_NET_WM_PING) every PingEveryMs, which
+/// the program answers from its event loop, and records each round trip.
+class WindowPing
+{
+public:
+    explicit WindowPing(quint32 window) : m_window(window)
+    {
+        m_thread = std::thread([this] { run(); });
+    }
+    ~WindowPing() { stop(); }
+    void stop()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    /// The round trips in ms; one still unanswered at the stop counts as long as it waited.
+    std::vector<double> rounds() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_rounds;
+    }
+    bool failed() const { return m_failed; }
+
+private:
+    static constexpr int PingEveryMs = 10;
+
+    void run()
+    {
+        xcb_connection_t *c = xcb_connect(nullptr, nullptr);
+        if (xcb_connection_has_error(c)) {
+            m_failed = true;
+            xcb_disconnect(c);
+            return;
+        }
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        // The answer goes to the root window, to whoever watches its structure.
+        const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+        xcb_change_window_attributes(c, root, XCB_CW_EVENT_MASK, &mask);
+        const auto atom = [c](const char *name) {
+            xcb_intern_atom_reply_t *r = xcb_intern_atom_reply(
+                c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr);
+            const xcb_atom_t a = r ? r->atom : 0;
+            std::free(r);
+            return a;
+        };
+        const xcb_atom_t protocols = atom("WM_PROTOCOLS"), ping = atom("_NET_WM_PING");
+        pollfd fd{xcb_get_file_descriptor(c), POLLIN, 0};
+        for (uint32_t serial = 1; !m_stop; ++serial) {
+            xcb_client_message_event_t event{};
+            event.response_type = XCB_CLIENT_MESSAGE;
+            event.format = 32;
+            event.window = m_window;
+            event.type = protocols;
+            event.data.data32[0] = ping;
+            event.data.data32[1] = serial;
+            event.data.data32[2] = m_window;
+            xcb_send_event(c, 0, m_window, XCB_EVENT_MASK_NO_EVENT,
+                           reinterpret_cast<const char *>(&event));
+            xcb_flush(c);
+            const Clock::time_point sent = Clock::now();
+            bool answered = false;
+            while (!answered && !m_stop) {
+                ::poll(&fd, 1, 5);
+                while (xcb_generic_event_t *e = xcb_poll_for_event(c)) {
+                    const auto *m = reinterpret_cast<xcb_client_message_event_t *>(e);
+                    answered |= (e->response_type & 0x7f) == XCB_CLIENT_MESSAGE &&
+                                m->data.data32[0] == ping && m->data.data32[1] == serial;
+                    std::free(e);
+                }
+            }
+            {
+                std::lock_guard lock(m_mutex);
+                m_rounds.push_back(Ms(Clock::now() - sent));
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(PingEveryMs));
+        }
+        xcb_disconnect(c);
+    }
+
+    quint32 m_window;
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_failed{false};
+    mutable std::mutex m_mutex;
+    std::vector<double> m_rounds;
+    std::thread m_thread;
+};
+
 /// The visible memo viewers on the screen, by window id.
 QList<QByteArray> ViewerWindows()
 {
@@ -620,6 +732,18 @@ public:
     }
     ~Desk() { stop(); }
     bool isRunning() const { return m_process.state() == QProcess::Running; }
+    /// The process's peak resident memory (VmHWM) in MB; negative when unknown.
+    double peakMb() const
+    {
+        QFile status(QStringLiteral("/proc/%1/status").arg(m_process.processId()));
+        if (!status.open(QIODevice::ReadOnly))
+            return -1;
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("VmHWM:"))
+                return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
+        }
+        return -1;
+    }
     void stop()
     {
         if (m_process.state() == QProcess::NotRunning)
@@ -682,6 +806,10 @@ struct KnownFigures
     std::vector<double> deskRuns, referenceRuns;
     int retr = 0; ///< the most RETR commands in one known check
     bool usesUidl = false;
+    /// The main window's answers to pings during the first check (ms), and
+    /// the desk's time per answer in it and in the known checks (µs).
+    std::vector<double> pings;
+    double firstClientUs = 0, knownClientUs = 0, referenceClientUs = 0;
     QByteArray verbs;                      ///< one known check's commands
     std::vector<WireSession> deskSessions; ///< the first check and the known ones
 };
@@ -693,6 +821,21 @@ bool MeasureKnown(Bench &b, Desk &desk, int base, int memos, KnownFigures &k)
 {
     WireProxy &proxy = b.proxy;
     k.memos = memos;
+    // The main window answers its pings throughout the first check, a flood
+    // of new memos, until its viewers are open.
+    QByteArray mainWindow;
+    WaitUntil(
+        [&] {
+            Run(QStringLiteral("xdotool"),
+                {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                 QStringLiteral("--name"), QStringLiteral("^Tavrino$")},
+                &mainWindow);
+            return !mainWindow.trimmed().isEmpty();
+        },
+        20000, 50);
+    std::optional<WindowPing> pinger;
+    if (!mainWindow.trimmed().isEmpty())
+        pinger.emplace(mainWindow.trimmed().split('\n').first().toUInt());
     // Done when it has ended its connection or, while it holds the
     // connection, read every memo and gone quiet.
     const auto firstDone = [&] {
@@ -713,6 +856,13 @@ bool MeasureKnown(Bench &b, Desk &desk, int base, int memos, KnownFigures &k)
     const int viewers = qMin(MaxViewers, memos);
     if (!WaitUntil([viewers] { return ViewerWindows().size() == viewers; }, 60000, 100))
         b.differs(QStringLiteral("the desk did not open %1 viewers").arg(viewers));
+    if (!pinger || pinger->failed()) {
+        b.differs(QStringLiteral("the desk's main window could not be pinged"));
+    } else {
+        pinger->stop();
+        k.pings = pinger->rounds();
+    }
+    k.firstClientUs = first.answers ? first.clientMs * 1e3 / first.answers : 0;
 
     const int refBase = proxy.count(Side::Reference);
     std::vector<double> directMs;
@@ -754,7 +904,7 @@ bool MeasureKnown(Bench &b, Desk &desk, int base, int memos, KnownFigures &k)
     const QByteArray listingDigest =
         QCryptographicHash::hash(listing, QCryptographicHash::Sha1).toHex();
     std::vector<double> &deskMs = k.deskRuns, &refMs = k.referenceRuns;
-    std::vector<double> idleMs, busyMs;
+    std::vector<double> idleMs, busyMs, clientUs, refClientUs;
     for (int run = 1; run <= KnownRuns; ++run) {
         const WireSession &s = k.deskSessions[size_t(run)];
         deskMs.push_back(s.ms());
@@ -762,6 +912,7 @@ bool MeasureKnown(Bench &b, Desk &desk, int base, int memos, KnownFigures &k)
         busyMs.push_back(s.busyMs());
         k.retr = qMax(k.retr, s.retr);
         k.usesUidl |= s.uidl > 0;
+        clientUs.push_back(s.answers ? s.clientMs * 1e3 / s.answers : 0);
         k.verbs = s.verbText();
         if (s.dele > 0)
             b.differs(QStringLiteral("a known check sent %1 DELE").arg(s.dele));
@@ -770,6 +921,7 @@ bool MeasureKnown(Bench &b, Desk &desk, int base, int memos, KnownFigures &k)
     }
     for (const WireSession &r : refs) {
         refMs.push_back(r.ms());
+        refClientUs.push_back(r.answers ? r.clientMs * 1e3 / r.answers : 0);
         if (r.uidlDigest != listingDigest)
             b.differs(QStringLiteral("the proxy saw another listing than the reference read"));
     }
@@ -777,6 +929,8 @@ bool MeasureKnown(Bench &b, Desk &desk, int base, int memos, KnownFigures &k)
     // check read the whole mailbox, which is reported, not failed.
     if (k.usesUidl && k.retr > 0)
         b.differs(QStringLiteral("a known check retrieved %1 memos").arg(k.retr));
+    k.knownClientUs = Median(clientUs);
+    k.referenceClientUs = Median(refClientUs);
     k.desk = Median(deskMs);
     k.reference = Median(refMs);
     k.direct = Median(directMs);
@@ -795,6 +949,7 @@ struct FirstFigures
     int retr = 0;
     QByteArray verbs;
     std::vector<WireSession> deskSessions;
+    double deskClientUs = 0, floorClientUs = 0; ///< time per answer, medians
 };
 
 /// FirstRuns first checks of a fresh desk on the mailbox of
@@ -803,7 +958,7 @@ bool MeasureFirst(Bench &b, FirstFigures &figures)
 {
     WireProxy &proxy = b.proxy;
     std::vector<double> &deskMs = figures.deskRuns, &refMs = figures.referenceRuns;
-    std::vector<double> busyMs, proxiedMs, directMs;
+    std::vector<double> busyMs, proxiedMs, directMs, deskClientUs, floorClientUs;
     quint64 floorSum = 0;
     const auto deskRun = [&]() -> bool {
         const QString folder = b.newDeskFolder();
@@ -834,6 +989,7 @@ bool MeasureFirst(Bench &b, FirstFigures &figures)
         }
         deskMs.push_back(s.ms());
         busyMs.push_back(s.busyMs());
+        deskClientUs.push_back(s.answers ? s.clientMs * 1e3 / s.answers : 0);
         figures.deskSessions.push_back(s);
         figures.retr = qMax(figures.retr, s.retr);
         figures.verbs = s.verbText();
@@ -865,6 +1021,7 @@ bool MeasureFirst(Bench &b, FirstFigures &figures)
         directMs.push_back(d.seconds * 1e3);
         const WireSession s = proxy.session(Side::Reference, last);
         refMs.push_back(s.ms());
+        floorClientUs.push_back(s.answers ? s.clientMs * 1e3 / s.answers : 0);
         if (floorSum && s.retrSum != floorSum)
             b.differs(QStringLiteral("the floor retrieved other answers than before"));
         floorSum = s.retrSum;
@@ -884,6 +1041,8 @@ bool MeasureFirst(Bench &b, FirstFigures &figures)
     figures.deskBusy = Median(busyMs);
     figures.floorProxied = Median(proxiedMs);
     figures.floorDirect = Median(directMs);
+    figures.deskClientUs = Median(deskClientUs);
+    figures.floorClientUs = Median(floorClientUs);
     return true;
 }
 
@@ -993,6 +1152,114 @@ bool MeasureDelete(Bench &b, DeleteFigures &d)
 /// before QUIT for over HoldMs, or open at the accept of the next. A first
 /// check may still be taking apart what it read before its QUIT: it counts
 /// only when open at the next accept.
+struct ShapeFigure
+{
+    const char *shape;
+    qint64 bytes = 0; ///< the mail as stored; 0 for the empty mailbox
+    double peakMb = -1;
+    bool asExpected = false; ///< read and shown (or, empty or over the cap, not shown)
+};
+
+/// One mail of a shape, CR LF lines, of about bytes: an ordinary body; header
+/// lines without a blank line; one header folded over its lines; a body of one
+/// line; an ordinary body over the largest answer the desk keeps (64 MiB).
+QByteArray ShapedMail(int shape, qint64 bytes)
+{
+    const QByteArray head = "Subject:0    12/06 09:30ACME\r\nFrom: a@example.jp\r\n";
+    QByteArray mail = head;
+    mail.reserve(bytes + 256);
+    if (shape == 1) {
+        while (mail.size() < bytes)
+            mail += "X-Filler: " + QByteArray(60, 'x') + "\r\n";
+        return mail;
+    }
+    if (shape == 2) {
+        mail += "X-Folded: w";
+        while (mail.size() < bytes)
+            mail += "\r\n w";
+        return mail + "\r\n\r\nbody\r\n";
+    }
+    mail += "\r\n";
+    if (shape == 3)
+        return mail + QByteArray(bytes, 'a') + "\r\n";
+    while (mail.size() < bytes)
+        mail += QByteArray(76, 'x') + "\r\n";
+    return mail;
+}
+
+/// The desk's peak memory while it handles one new mail of each shape and
+/// size, each in a fresh process, against the same on an empty mailbox.
+bool MeasureShapes(Bench &b, std::vector<ShapeFigure> &figures)
+{
+    const QString maildir = b.office.dir() + QStringLiteral("/mail/") + b.office.domain() +
+                            QStringLiteral("/user%1").arg(ShapeUser);
+    const auto deliver = [&](const QByteArray &mail) -> bool {
+        for (const char *sub : {"new", "cur"}) {
+            QDir dir(maildir + QLatin1Char('/') + QLatin1String(sub));
+            for (const QString &f : dir.entryList(QDir::Files))
+                dir.remove(f);
+        }
+        if (mail.isEmpty())
+            return true;
+        const QString tmp = maildir + QStringLiteral("/tmp/shape");
+        QFile file(tmp);
+        if (!file.open(QIODevice::WriteOnly) || file.write(mail) != mail.size())
+            return false;
+        file.close();
+        // Owned as the mail server's own files, so that it may move it.
+        QByteArray owner;
+        Run(QStringLiteral("stat"), {QStringLiteral("-c"), QStringLiteral("%u:%g"), maildir},
+            &owner);
+        Run(QStringLiteral("chown"), {QString::fromLatin1(owner.trimmed()), tmp});
+        return QFile::rename(
+            tmp,
+            maildir + QStringLiteral("/new/%1.M1P1.bench").arg(QDateTime::currentSecsSinceEpoch()));
+    };
+    // A first delivery by mail makes the server create the mailbox.
+    if (!Fill(b.office, ShapeUser, KnownMemos(b.office, ShapeUser, 0, 1), 1))
+        return false;
+    const std::vector<std::pair<int, qint64>> runs{
+        {-1, 0},       {0, 10 << 20}, {1, 10 << 20}, {2, 10 << 20}, {3, 10 << 20},
+        {0, 60 << 20}, {1, 60 << 20}, {2, 60 << 20}, {3, 60 << 20}, {4, 70 << 20}};
+    static const char *names[] = {"an ordinary body", "header lines, no blank line",
+                                  "one header folded over its lines", "a body of one line",
+                                  "an ordinary body over the 64 MiB cap"};
+    for (const auto &[shape, bytes] : runs) {
+        const QByteArray mail = shape < 0 ? QByteArray() : ShapedMail(shape, bytes);
+        if (!deliver(mail)) {
+            std::fprintf(stderr, "could not store a mail in %s\n", qPrintable(maildir));
+            return false;
+        }
+        const QString folder = b.newDeskFolder();
+        if (!PrepareDesk(b.programDir, folder, b.office, b.proxy.port(Side::Desk), ShapeUser))
+            return false;
+        const int base = b.proxy.count(Side::Desk);
+        Desk desk(folder);
+        const bool ended = WaitUntil(
+            [&] {
+                return b.proxy.count(Side::Desk) > base && !b.proxy.session(Side::Desk, base).open;
+            },
+            120000, 20);
+        ShapeFigure f{shape < 0 ? "the empty mailbox" : names[shape], mail.size()};
+        // A memo's viewer counts, once it is on the screen.
+        f.asExpected =
+            ended && (shape == 4 || shape < 0
+                          ? !WaitUntil([] { return !ViewerWindows().isEmpty(); }, 2000, 50)
+                          : WaitUntil([] { return ViewerWindows().size() == 1; }, 20000, 50));
+        QThread::msleep(500);
+        f.peakMb = desk.isRunning() ? desk.peakMb() : -1;
+        desk.stop();
+        if (!f.asExpected || f.peakMb < 0) {
+            b.differs(QStringLiteral("the desk did not read %1 of %2 bytes as it should (log: %3)")
+                          .arg(QLatin1String(f.shape))
+                          .arg(f.bytes)
+                          .arg(folder));
+        }
+        figures.push_back(f);
+    }
+    return true;
+}
+
 int HeldConnections(const KnownFigures (&known)[2], int &sessions, double &maxIdleMs)
 {
     int held = 0;
@@ -1022,7 +1289,25 @@ const char *Met(bool met)
     return met ? "yes" : "NO";
 }
 
-int RunBench(const QString &programDir)
+/// The table of figure 7; returns how many shapes met their goal.
+int PrintShapes(const std::vector<ShapeFigure> &shapes)
+{
+    const double baseline = shapes.front().peakMb;
+    std::printf("7. peak memory (VmHWM) of a fresh desk reading one new mail; goal: the empty "
+                "mailbox's %.1f MB + 3 x the mail + 30 MB (over the cap: + 30 MB)\n",
+                baseline);
+    int met = 0;
+    for (const ShapeFigure &f : shapes) {
+        const double mb = double(f.bytes) / (1 << 20);
+        const double goal = baseline + (f.bytes > (64 << 20) ? 0 : 3 * mb) + 30;
+        met += f.bytes > 0 && f.peakMb <= goal;
+        std::printf("   %-38s %7.1f MB  peak %7.1f MB  goal %7.1f MB  %s\n", f.shape, mb, f.peakMb,
+                    f.bytes ? goal : baseline, f.bytes ? Met(f.peakMb <= goal) : "");
+    }
+    return met;
+}
+
+int RunBench(const QString &programDir, bool memoryOnly)
 {
     if (!QFile::exists(programDir + QStringLiteral("/Tavrino"))) {
         std::fprintf(stderr, "no program in %s\n", qPrintable(programDir));
@@ -1050,6 +1335,13 @@ int RunBench(const QString &programDir)
                 unsigned(proxy.port(Side::Desk)), unsigned(proxy.port(Side::Reference)),
                 unsigned(office.pop3Port()));
 
+    if (memoryOnly) {
+        std::vector<ShapeFigure> shapes;
+        if (!MeasureShapes(b, shapes))
+            return 1;
+        PrintShapes(shapes);
+        return b.good ? 0 : 1;
+    }
     std::printf("filling user%d with %d memos\n", DeskUser, FirstMemos);
     if (!Fill(office, DeskUser, KnownMemos(office, DeskUser, 0, FirstMemos), FirstMemos)) {
         std::fprintf(stderr, "could not fill the mailbox\n");
@@ -1097,6 +1389,12 @@ int RunBench(const QString &programDir)
             }
         }
     }
+    std::printf("7. the peak memory of a fresh desk reading one new mail of each shape\n");
+    std::vector<ShapeFigure> shapes;
+    if (!MeasureShapes(b, shapes)) {
+        work.setAutoRemove(false);
+        return 1;
+    }
     double maxIdleMs = 0;
     int sessions = 0;
     const int held = HeldConnections(known, sessions, maxIdleMs);
@@ -1121,6 +1419,27 @@ int RunBench(const QString &programDir)
                                .arg(del.dele)
                                .arg(del.retr)),
                 "", "", "", "1/0", Met(del.dele == 1 && del.retr == 0));
+
+    std::printf("%-44s %7.1f us %7.1f us %7s %6.0f %4s\n",
+                qPrintable(QStringLiteral("5. time per answer, %1 new").arg(FirstMemos)),
+                first.deskClientUs, first.floorClientUs, "", ClientGoalUs,
+                Met(first.deskClientUs <= ClientGoalUs));
+    std::printf("%-44s %7.1f us %10s %7s %6.0f %4s\n",
+                qPrintable(QStringLiteral("5. time per answer, %1 new").arg(ManyMemos)),
+                known[1].firstClientUs, "", "", ClientGoalUs,
+                Met(known[1].firstClientUs <= ClientGoalUs));
+    for (const KnownFigures &k : known)
+        std::printf("%-44s %7.1f us %7.1f us %7s %6.0f %4s\n",
+                    qPrintable(QStringLiteral("5. time per answer, %1 known").arg(k.memos)),
+                    k.knownClientUs, k.referenceClientUs, "", ClientGoalUs,
+                    Met(k.knownClientUs <= ClientGoalUs));
+    const KnownFigures &flood = known[1];
+    std::vector<double> pings = flood.pings;
+    std::sort(pings.begin(), pings.end());
+    const double longest = pings.empty() ? -1 : pings.back();
+    std::printf("%-44s %7.1f ms %10s %7s %6.0f %4s\n",
+                qPrintable(QStringLiteral("6. window's longest answer, %1 new").arg(flood.memos)),
+                longest, "", "", PingGoalMs, Met(longest >= 0 && longest <= PingGoalMs));
 
     std::printf("\n");
     for (const KnownFigures &k : known) {
@@ -1158,11 +1477,25 @@ int RunBench(const QString &programDir)
         std::printf(" (dropped %.1f ms after the close)\n", del.closedToDropMs);
     else
         std::printf(" (never dropped)\n");
+    if (!pings.empty())
+        std::printf("5. time per answer: the desk's, or the reference's, from the end of a reply "
+                    "to its next command sent with nothing outstanding, per reply\n"
+                    "6. %lld pings of the main window, every %d ms from the desk's start until "
+                    "its %d viewers were open: median %.2f ms, 99th percentile %.2f ms, "
+                    "longest %.2f ms; %lld over %.0f ms\n",
+                    qlonglong(pings.size()), 10, MaxViewers, pings[pings.size() / 2],
+                    pings[pings.size() * 99 / 100], longest,
+                    qlonglong(std::count_if(pings.begin(), pings.end(),
+                                            [](double ms) { return ms > PingGoalMs; })),
+                    PingGoalMs);
+    const int shapesMet = PrintShapes(shapes);
     std::printf("ratios: known 1000 %.2f (goal %.1f), known 10000 %.2f (goal %.1f), first 1000 "
                 "%.2f (goal %.1f); held connections %d (goal 0); deletion DELE %d RETR %d "
                 "(goal 1/0)\n",
                 known[0].desk / known[0].reference, KnownGoal, known[1].desk / known[1].reference,
                 KnownGoal, firstRatio, FirstGoal, held, del.dele, del.retr);
+    std::printf("memory: %d of %lld mails within their goal\n", shapesMet,
+                qlonglong(shapes.size()) - 1);
     if (!b.good) {
         std::fprintf(stderr, "outputs differed from the references' (kept: %s)\n",
                      qPrintable(work.path()));
@@ -1176,7 +1509,8 @@ int RunBench(const QString &programDir)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    const QString programDir =
-        argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(TAV_PROGRAM_DIR);
-    return RunBench(QDir(programDir).absolutePath());
+    QStringList args = app.arguments().mid(1);
+    const bool memoryOnly = args.removeAll(QStringLiteral("--memory")) > 0;
+    const QString programDir = args.value(0, QStringLiteral(TAV_PROGRAM_DIR));
+    return RunBench(QDir(programDir).absolutePath(), memoryOnly);
 }
