@@ -134,6 +134,7 @@ void frmMessage::buildControls()
     m_lblSenderID = new QLabel(this);
     m_lblSenderID->setGeometry(TwipsRect(180, 3240, 1515, 180));
     for (QLabel *label : {m_lblSender, m_lblSenderID}) {
+        label->setTextFormat(Qt::PlainText); // what a sender wrote is never markup
         // Window colours, like a field.
         label->setBackgroundRole(QPalette::Base);
         label->setForegroundRole(QPalette::Text);
@@ -178,6 +179,8 @@ void frmMessage::showMemo(const MemoValues &memo, const QString &userName)
     NameControl(m_lblSender, QStringLiteral("lblSender"), sender);
     m_lblSenderID->setText(senderAddress);
     NameControl(m_lblSenderID, QStringLiteral("lblSenderID"), senderAddress);
+    // Without an address a reply can be sent to, there is no reply: never to a guess.
+    m_cmdButton[1]->setEnabled(IsUsableAddress(senderAddress));
     m_sbrMsg->setPanelText(1, userName);
     m_sbrMsg->setPanelText(2, TrimSpaces(memo.MemoMessageId));
     layoutSender();
@@ -279,13 +282,15 @@ void frmMessage::onDeleteDone(MailCheck::DeleteResult result, const QString &err
 
 void frmMessage::onReply()
 {
+    // Boxes of their own, without an event loop of their own: a deletion may
+    // close this viewer while one is open.
     QString error = Msg::ErrPluginMissing;
     ITavReply *reply = m_components ? m_components->reply(&error) : nullptr;
     if (!reply) {
-        ShowBox(this, QMessageBox::Warning, AppErrorText(error));
+        OpenBox(QMessageBox::Warning, AppErrorText(error));
         return;
     }
     if (reply->ShowReply(m_lblSenderID->text(), m_lblSender->text(), m_txtMessage->toPlainText()) !=
         0)
-        ShowBox(this, QMessageBox::Warning, AppErrorText(reply->LastError()));
+        OpenBox(QMessageBox::Warning, AppErrorText(reply->LastError()));
 }

@@ -152,7 +152,10 @@ void frmTavrino::onWaitingChanged(int count)
     else if ((m_statusDelay.isActive() ? m_statusPending : m_sbrMsg->panelText(2))
                  .startsWith(waitingPrefix))
         setCommandText(QString());
-    updateTray();
+    // During a check the count changes with every new memo: the icon's tip
+    // follows once, when the check ends (boxChanged).
+    if (!m_mailCheck->isChecking())
+        updateTray();
 }
 
 void frmTavrino::showCheckText(const QString &text)

@@ -1,4 +1,4 @@
-// Header block scanning, field values and address splitting on any input.
+// Header block scanning, field values (folds kept or removed) and address splitting on any input.
 #include "HeaderLines.h"
 
 #include <cstddef>
@@ -12,9 +12,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     qsizetype total = 0;
     for (const HeaderLine &line : ScanHeaderLines(block)) {
         total += line.line.size();
-        QString name, address;
-        SplitAddress(HeaderFieldValue(line), name, address);
-        if (name.size() + address.size() > line.line.size())
+        const QString value = HeaderFieldValue(line);
+        if (HeaderFieldValue(line, Folds::Removed).size() > value.size())
+            abort(); // unfolding only takes away
+        QString phrase, address;
+        SplitAddress(value, phrase, address);
+        if (phrase.size() > value.size() || address.size() > value.size())
             abort(); // splitting never invents characters
     }
     // A logical line spans exactly the characters it consumed.

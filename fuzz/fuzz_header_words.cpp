@@ -1,6 +1,8 @@
-// Encoded-word decoding of arbitrary header values, read as Latin-1 and as UTF-8.
+// Encoded-word decoding of arbitrary header values and display names, read as Latin-1 and as
+// UTF-8.
 
 #include "Base64Mime.h"
+#include "HeaderLines.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -24,10 +26,21 @@ void exercise(const QString &value)
     if (!value.contains(QLatin1String("=?ISO-2022-JP?B?"), Qt::CaseInsensitive))
         check(decoded == value, "a value without encoded-words changed");
 
-    const QString encoded = EncodeHeaderText(value);
+    // A name written as words reads back to a name that is written the same
+    // way: what the encoder replaces ("?" for what cannot travel) it replaces
+    // once, and nothing else is lost or changed on the way.
+    QString name = value; // as a desk writes a name: on one line, no spaces at its ends
+    name.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    const QString words = EncodeNameWords(TrimSpaces(name));
+    check(EncodeNameWords(DecodeDisplayName(words)) == words,
+          "a name written as encoded-words does not survive a round trip");
+
+    DecodeDisplayName(value);
+    const QString encoded = EncodeHeaderText(value) + words;
     for (QChar c : encoded)
         check(c.unicode() < 0x80 && c.unicode() != 0x1B, "encoded header is not plain ASCII");
     DecodeHeaderText(encoded);
+    DecodeDisplayName(encoded);
 }
 
 } // namespace

@@ -1,13 +1,19 @@
 #include "Base64Mime.h"
 
 #include "Cp932.h"
+#include "HeaderLines.h"
 #include "JisConvert.h"
+
+#include <QStringDecoder>
+#include <algorithm>
 
 namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr char kMarker[] = "=?ISO-2022-JP?B?";
 constexpr qsizetype kMarkerLength = sizeof kMarker - 1;
+constexpr const char *kShiftJisNames[] = {"SHIFT_JIS", "SHIFT-JIS",   "SJIS",
+                                          "CP932",     "WINDOWS-31J", "MS932"};
 
 // Position in the alphabet, or -1.
 int base64Value(char16_t c)
@@ -44,6 +50,114 @@ qsizetype findMarker(const QString &value, qsizetype from)
             return i;
     }
     return -1;
+}
+
+/// The bytes of a Q-encoded payload: "_" a space, "=XX" a byte, the rest as it is.
+QByteArray QDecode(QStringView payload)
+{
+    QByteArray bytes;
+    for (qsizetype i = 0; i < payload.size(); ++i) {
+        const char16_t c = payload[i].unicode();
+        bool ok = false;
+        if (c == u'=' && i + 2 < payload.size()) {
+            const int byte = payload.mid(i + 1, 2).toInt(&ok, 16);
+            if (ok) {
+                bytes += char(byte);
+                i += 2;
+            }
+        }
+        if (!ok)
+            bytes += c == u'_' ? ' ' : char(c);
+    }
+    return bytes;
+}
+
+/// The text of an encoded-word's bytes in its charset (any RFC 2231 language
+/// dropped); false when the charset is not known.
+bool DecodeCharset(QStringView charset, const QByteArray &bytes, QString &text)
+{
+    const QString name = charset.left(charset.indexOf(u'*')).toString().toUpper();
+    if (name == QLatin1String("ISO-2022-JP")) {
+        text = JisBytesToText(bytes, FinalByte::Keep);
+    } else if (std::any_of(std::begin(kShiftJisNames), std::end(kShiftJisNames),
+                           [&name](const char *known) { return name == QLatin1String(known); })) {
+        text = Cp932::Decode(bytes);
+    } else if (name == QLatin1String("US-ASCII")) {
+        text = QString::fromLatin1(bytes);
+    } else {
+        QStringDecoder decoder(name.toLatin1().constData());
+        if (!decoder.isValid())
+            return false;
+        text = decoder.decode(bytes);
+    }
+    return true;
+}
+
+/// A piece of a header text: a decoded encoded-word, or the text between words.
+struct Piece
+{
+    QString text;
+    bool word;
+};
+
+QList<Piece> Pieces(QStringView value)
+{
+    QList<Piece> pieces;
+    qsizetype textStart = 0;
+    for (qsizetype at = value.indexOf(u"=?"); at >= 0; at = value.indexOf(u"=?", at + 2)) {
+        // =?charset?B?payload?= (or Q)
+        const qsizetype mark = value.indexOf(u'?', at + 2);
+        if (mark <= at + 2 || mark + 2 >= value.size() || value[mark + 2] != u'?' ||
+            !QStringView(u"BbQq").contains(value[mark + 1]))
+            continue;
+        const qsizetype end = value.indexOf(u"?=", mark + 3);
+        if (end < 0)
+            break;
+        const QStringView payload = value.mid(mark + 3, end - mark - 3);
+        const bool base64 = value[mark + 1].toUpper() == u'B';
+        QString text;
+        if (!DecodeCharset(value.mid(at + 2, mark - at - 2),
+                           base64 ? QByteArray::fromBase64(payload.toLatin1()) : QDecode(payload),
+                           text)) {
+            at = end; // a word of an unknown charset stays as text, read once
+            continue;
+        }
+        if (at > textStart)
+            pieces.append({value.mid(textStart, at - textStart).toString(), false});
+        pieces.append({text, true});
+        textStart = end + 2;
+        at = end;
+    }
+    if (textStart < value.size())
+        pieces.append({value.mid(textStart).toString(), false});
+    return pieces;
+}
+
+// The rule for the whitespace between encoded-words: outside quotes it is
+// dropped, as RFC 2047 says; inside quotes, where only a desk of the original
+// design put encoded-words, the one space of padding it set on either side of
+// each word (shared by two words of one split run) is dropped, and the spaces
+// typed in the name kept.
+QString Joined(const QList<Piece> &pieces, bool quoted)
+{
+    QString out;
+    for (qsizetype k = 0; k < pieces.size(); ++k) {
+        QStringView text = pieces[k].text;
+        const bool afterWord = k > 0 && pieces[k - 1].word;
+        const bool beforeWord = k + 1 < pieces.size() && pieces[k + 1].word;
+        if (!pieces[k].word && quoted) {
+            if (afterWord && text.startsWith(u' '))
+                text = text.mid(1);
+            if (beforeWord && text.endsWith(u' '))
+                text.chop(1);
+        } else if (!pieces[k].word && afterWord && beforeWord &&
+                   std::all_of(text.begin(), text.end(),
+                               [](QChar c) { return c == u' ' || c == u'\t'; })) {
+            continue;
+        }
+        out += text;
+    }
+    return out;
 }
 
 } // namespace
@@ -88,6 +202,37 @@ QString Base64Encode(const QByteArray &bytes)
 QString EncodeWord(const QString &text)
 {
     return QLatin1String(kMarker) + Base64Encode(SjisToJis(text)) + QLatin1String("?=");
+}
+
+QString EncodeNameWords(const QString &text)
+{
+    constexpr qsizetype MaxBytes = 42; // 56 Base64 characters, 74 with the delimiters
+    const auto bytesOf = [&text](qsizetype from, qsizetype to) {
+        QByteArray bytes = SjisToJis(text.mid(from, to - from));
+        if (!bytes.endsWith("\x1b(B"))
+            bytes += "\x1b(B";
+        return bytes;
+    };
+    const auto word = [](const QByteArray &bytes) -> QString {
+        return QLatin1String(kMarker) + Base64Encode(bytes) + QLatin1String("?=");
+    };
+    QString out;
+    QByteArray fitting;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < text.size();) {
+        const bool pair =
+            text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
+        const qsizetype next = i + (pair ? 2 : 1);
+        const QByteArray bytes = bytesOf(start, next);
+        if (bytes.size() > MaxBytes && i > start) {
+            out += word(fitting);
+            start = i;
+            continue;
+        }
+        fitting = bytes;
+        i = next;
+    }
+    return start < text.size() ? out + word(fitting) : out;
 }
 
 QString EncodeHeaderText(const QString &text)
@@ -181,4 +326,28 @@ QString DecodeHeaderText(const QString &value)
     }
     result += QStringView(value).mid(pos);
     return result;
+}
+
+QString DecodeDisplayName(const QString &phrase)
+{
+    QString out;
+    for (qsizetype i = 0; i < phrase.size();) {
+        if (phrase.at(i) == QLatin1Char('"')) {
+            QString quoted;
+            for (++i; i < phrase.size() && phrase.at(i) != QLatin1Char('"'); ++i) {
+                if (phrase.at(i) == QLatin1Char('\\') && i + 1 < phrase.size())
+                    ++i;
+                quoted += phrase.at(i);
+            }
+            ++i; // past the closing quote
+            out += Joined(Pieces(quoted), true);
+        } else {
+            qsizetype quote = phrase.indexOf(QLatin1Char('"'), i);
+            if (quote < 0)
+                quote = phrase.size();
+            out += Joined(Pieces(QStringView(phrase).mid(i, quote - i)), false);
+            i = quote;
+        }
+    }
+    return TrimSpaces(out);
 }

@@ -105,6 +105,7 @@ QList<HeaderLine> ScanHeaderLines(const QString &block)
             header.line = text.mid(pos, cr - pos).toString();
             for (size_t j = next + 1; j <= last; ++j) {
                 const Physical &line = physical[j];
+                header.folds.append(header.line.size());
                 header.line += QLatin1String("  ");
                 header.line +=
                     text.mid(line.start, (j == last ? line.crlf + 1 : line.firstCr) - line.start);
@@ -119,7 +120,7 @@ QList<HeaderLine> ScanHeaderLines(const QString &block)
     return lines;
 }
 
-QString HeaderFieldValue(const HeaderLine &line)
+QString HeaderFieldValue(const HeaderLine &line, Folds folds)
 {
     if (line.name.isEmpty())
         return {};
@@ -130,48 +131,55 @@ QString HeaderFieldValue(const HeaderLine &line)
     qsizetype cr = line.line.indexOf(QLatin1Char('\r'), start);
     if (cr < 0)
         cr = line.line.size();
-    return line.line.mid(start, cr - start);
+    if (folds == Folds::AsSpaces)
+        return line.line.mid(start, cr - start);
+    QString value;
+    qsizetype from = start;
+    for (const qsizetype fold : line.folds) {
+        if (fold < from || fold >= cr)
+            continue;
+        value += QStringView(line.line).mid(from, fold - from);
+        from = fold + 2;
+    }
+    return value + QStringView(line.line).mid(from, cr - from);
 }
 
-void SplitAddress(const QString &value, QString &name, QString &address)
+void SplitAddress(const QString &value, QString &phrase, QString &address)
 {
-    name.clear();
-    address.clear();
-    const qsizetype size = value.size();
-    qsizetype i = 0;
-    auto readAddress = [&](qsizetype from) {
-        qsizetype close = value.indexOf(QLatin1Char('>'), from);
-        if (close < 0)
-            close = size;
-        address = value.mid(from, close - from);
-    };
-    if (size == 0)
-        return;
-    if (value.at(0) == QLatin1Char('"')) {
-        for (i = 1; i < size; ++i) {
-            const QChar c = value.at(i);
-            if (c == QLatin1Char('\\') && i + 1 < size) {
-                name += value.at(++i);
-            } else if (c == QLatin1Char('"')) {
-                break;
-            } else {
-                name += c;
-            }
-        }
-        ++i; // past the closing quote
-        while (i < size && value.at(i) == QLatin1Char(' '))
+    qsizetype open = -1, pairOpen = -1, pairClose = -1;
+    bool quoted = false;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const QChar c = value.at(i);
+        if (quoted && c == QLatin1Char('\\'))
             ++i;
-        if (i < size && value.at(i) == QLatin1Char('<'))
-            readAddress(i + 1);
+        else if (c == QLatin1Char('"'))
+            quoted = !quoted;
+        else if (!quoted && c == QLatin1Char('<'))
+            open = i;
+        else if (!quoted && c == QLatin1Char('>') && open >= 0)
+            pairOpen = open, pairClose = i, open = -1;
+    }
+    if (pairOpen < 0) {
+        phrase = TrimSpaces(value);
+        address = IsUsableAddress(phrase) ? phrase : QString();
         return;
     }
-    const qsizetype open = value.indexOf(QLatin1Char('<'));
-    if (open < 0) {
-        name = value;
-        return;
+    phrase = TrimSpaces(value.left(pairOpen));
+    address = TrimSpaces(value.mid(pairOpen + 1, pairClose - pairOpen - 1));
+}
+
+bool IsUsableAddress(const QString &address)
+{
+    const qsizetype at = address.indexOf(QLatin1Char('@'));
+    if (at <= 0 || at == address.size() - 1 || address.indexOf(QLatin1Char('@'), at + 1) >= 0)
+        return false;
+    // One address only: no list, no route, nothing a command line could be built from.
+    const QLatin1String specials("<>()[],;:\\\"");
+    for (const QChar c : address) {
+        if (c.unicode() <= 0x20 || c.unicode() >= 0x7F || specials.contains(c))
+            return false;
     }
-    name = value.left(open);
-    readAddress(open + 1);
+    return true;
 }
 
 QString TrimSpaces(const QString &text)

@@ -5,7 +5,11 @@
 #include "FindText.h"
 #include "HeaderLines.h"
 #include "JisConvert.h"
+#include "Messages.h"
 
+#include <QLocale>
+
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -102,6 +106,8 @@ QString KeyMessageId(QByteArrayView answer)
     // The header block ends at the CR of the empty line, so its last line,
     // never ended by CR LF, is never joined.
     const QByteArrayView block = blank < 0 ? answer : answer.first(blank + 1);
+    if (block.size() > MaxHeaderBytes)
+        return {}; // not read: no memo
     const auto upToCr = [](QByteArrayView text) {
         const qsizetype cr = text.indexOf('\r');
         return cr < 0 ? text : text.first(cr);
@@ -184,6 +190,33 @@ QByteArray ContentDigest(QByteArrayView answer)
     return digest;
 }
 
+/// The body of a RETR answer whose blank line starts at blank, as text: the
+/// bytes after the blank line up to the answer's last but one (the reader's
+/// rule), dot-stuffing undone. A body longer than MaxShownBytes or
+/// MaxShownLines is cut at a line's end within them; *cutFrom is then the size
+/// of the whole answer.
+QString BodyText(QByteArrayView answer, qsizetype blank, qint64 *cutFrom)
+{
+    // From the blank line's CR LF, so that a stuffed first line is seen as one.
+    QByteArrayView raw = answer.sliced(blank + 2, answer.size() - blank - 3);
+    if (raw.size() - 2 > MaxShownBytes) {
+        const qsizetype lineEnd = raw.first(MaxShownBytes + 2).lastIndexOf("\r\n");
+        raw = raw.first(lineEnd > 0 ? lineEnd : MaxShownBytes + 2);
+        *cutFrom = answer.size();
+    }
+    // A cut body keeps its last byte: the reader's rule is for the mail's end.
+    QString text = JisBytesToText(QByteArrayView(UndoDotStuffing(raw)).sliced(2),
+                                  *cutFrom ? FinalByte::Keep : FinalByte::Drop);
+    qsizetype at = 0;
+    for (int line = 0; line < MaxShownLines && at >= 0; ++line)
+        at = text.indexOf(CrLf, at ? at + 2 : 0);
+    if (at >= 0 && (*cutFrom > 0 || text.size() > at + 5)) { // more than CR LF "." to end
+        text.truncate(at);
+        *cutFrom = answer.size();
+    }
+    return TrimSpaces(text);
+}
+
 QString QuoteDisplayName(const QString &name)
 {
     QString out;
@@ -227,9 +260,16 @@ MemoValues BuildMemoMail(QChar kind, bool sealed, const QString &department, con
     if (!TrimSpaces(memoText).isEmpty())
         body = SjisToJis(WidenKana(MaskShiftCodes(NormalizeLineBreaks(memoText))));
 
-    QString header = QLatin1String("Subject:") + memo.MemoSubject + CrLf +
-                     QLatin1String("From:\"") + QuoteDisplayName(memo.MemoFromName) +
-                     QLatin1String("\" <") + memo.MemoFromAddress + QLatin1Char('>') + CrLf +
+    // A name with any character beyond ASCII goes out whole as encoded-words,
+    // its spaces inside them, so every reader shows it as typed.
+    QString name = memo.MemoFromName;
+    CheckNonAscii(name);
+    const bool ascii =
+        std::all_of(name.cbegin(), name.cend(), [](QChar c) { return c.unicode() < 0x80; });
+    const QString phrase = ascii ? QLatin1Char('"') + QuoteDisplayName(name) + QLatin1Char('"')
+                                 : EncodeNameWords(name);
+    QString header = QLatin1String("Subject:") + memo.MemoSubject + CrLf + QLatin1String("From:") +
+                     phrase + QLatin1String(" <") + memo.MemoFromAddress + QLatin1Char('>') + CrLf +
                      QLatin1String("To:") + memo.MemoTo + CrLf;
     CheckNonAscii(header);
     header += body.contains('\x1b')
@@ -246,10 +286,10 @@ QString MemoKeyOf(const QByteArray &retrAnswer)
            QString::fromLatin1(ContentDigest(retrAnswer).toHex());
 }
 
-QByteArray UndoDotStuffing(const QByteArray &retrAnswer)
+QByteArray UndoDotStuffing(QByteArrayView retrAnswer)
 {
     if (FindText(retrAnswer, "\r\n..") < 0)
-        return retrAnswer;
+        return retrAnswer.toByteArray();
     QByteArray out;
     out.reserve(retrAnswer.size());
     qsizetype pos = 0;
@@ -270,38 +310,43 @@ ReadMail ParseRetrAnswer(const QByteArray &retrAnswer)
     MemoValues &memo = result.memo;
     MailBoxRow &row = result.row;
 
-    const QByteArray mail = UndoDotStuffing(retrAnswer);
-    const qsizetype blank = FindText(mail, "\r\n\r\n");
+    // Only bounded parts of the answer are copied or decoded, whatever its shape.
+    const QByteArrayView answer(retrAnswer);
+    const qsizetype blank = FindText(answer, "\r\n\r\n");
     // The header block runs up to and including the CR of the first CR LF CR LF.
-    const QByteArrayView headerBytes =
-        blank < 0 ? QByteArrayView(mail) : QByteArrayView(mail).first(blank + 1);
-    const QString headerText = Cp932::Decode(headerBytes);
-
-    QString subject, from, to, date, messageId;
-    for (const HeaderLine &line : ScanHeaderLines(headerText)) {
-        if (line.name == QLatin1String("SUBJECT"))
+    const qsizetype headerEnd = blank < 0 ? answer.size() : blank + 1;
+    QString subject, from, unfoldedFrom, to, date, messageId;
+    const QList<HeaderLine> lines =
+        headerEnd <= MaxHeaderBytes
+            ? ScanHeaderLines(Cp932::Decode(UndoDotStuffing(answer.first(headerEnd))))
+            : QList<HeaderLine>(); // read as a mail that is not a memo
+    for (const HeaderLine &line : lines) {
+        if (line.name == QLatin1String("SUBJECT")) {
             subject = HeaderFieldValue(line);
-        else if (line.name == QLatin1String("FROM"))
+        } else if (line.name == QLatin1String("FROM")) {
             from = HeaderFieldValue(line);
-        else if (line.name == QLatin1String("TO"))
+            unfoldedFrom = HeaderFieldValue(line, Folds::Removed);
+        } else if (line.name == QLatin1String("TO")) {
             to = HeaderFieldValue(line);
-        else if (line.name == QLatin1String("DATE"))
+        } else if (line.name == QLatin1String("DATE")) {
             date = HeaderFieldValue(line);
-        else if (line.name == QLatin1String("MESSAGE-ID"))
+        } else if (line.name == QLatin1String("MESSAGE-ID")) {
             messageId = HeaderFieldValue(line);
+        }
     }
 
     memo.MemoSubject = DecodeHeaderText(subject);
-    QString name;
-    SplitAddress(from, name, memo.MemoFromAddress);
+    // Folding is undone as RFC 5322 says, so the spaces in a name are the ones
+    // its writer put there.
+    QString phrase;
+    SplitAddress(unfoldedFrom, phrase, memo.MemoFromAddress);
     memo.MemoFromAddress = WithoutBreaks(memo.MemoFromAddress);
-    memo.MemoFromName = WithoutBreaks(DecodeHeaderText(TrimSpaces(name)));
+    memo.MemoFromName = WithoutBreaks(DecodeDisplayName(phrase));
     memo.MemoTo = DecodeHeaderText(to);
     memo.MemoDate = date;
     memo.MemoMessageId = messageId;
-    if (blank >= 0 && blank + 4 < mail.size())
-        memo.MemoBody =
-            TrimSpaces(JisToText(QByteArrayView(mail).sliced(blank + 4, mail.size() - blank - 5)));
+    if (blank >= 0 && blank + 4 < answer.size())
+        memo.MemoBody = BodyText(answer, blank, &memo.MemoCutFrom);
 
     row.Subject = TrimSpaces(memo.MemoSubject);
     row.From = WithoutBreaks(TrimSpaces(DecodeHeaderText(from)));
@@ -326,7 +371,11 @@ MemoView ViewOfMemo(const MemoValues &memo)
     view.department = columns(17, 20);
     view.caller = columns(37, 20);
     const QString &body = memo.MemoBody;
-    view.text = TrimSpaces(body.size() > 3 ? body.left(body.size() - 3) : QString());
+    if (memo.MemoCutFrom > 0) // its end is not the mail's: nothing to drop, a note instead
+        view.text =
+            body + CrLf + Msg::BodyCut.arg(QLocale(QLocale::English).toString(memo.MemoCutFrom));
+    else
+        view.text = TrimSpaces(body.size() > 3 ? body.left(body.size() - 3) : QString());
     return view;
 }
 

@@ -24,7 +24,17 @@ struct MemoValues
     /// After reading: the key by which the memo is found again in a mailbox
     /// list (see MemoKeyOf).
     QString MemoKey;
+    /// After reading: when MemoBody holds only the first part of a body too
+    /// long to show, the size of the whole RETR answer; otherwise 0.
+    qint64 MemoCutFrom = 0;
 };
+
+/// What is read of a retrieved mail, whatever its size: a header block longer
+/// than MaxHeaderBytes is not read (the mail is no memo), and the body is
+/// decoded up to MaxShownBytes or MaxShownLines, whichever comes first.
+constexpr qsizetype MaxHeaderBytes = 256 * 1024;
+constexpr qsizetype MaxShownBytes = 64 * 1024;
+constexpr int MaxShownLines = 2000;
 
 /// The sender's own settings that go into a memo.
 struct MemoSender
@@ -58,7 +68,7 @@ struct MailBoxRow
 
 /// Undoes POP3 dot-stuffing: a line that begins ".." stands for a line
 /// beginning ".". The terminating "." line stays as it is.
-QByteArray UndoDotStuffing(const QByteArray &retrAnswer);
+QByteArray UndoDotStuffing(QByteArrayView retrAnswer);
 
 /// The key of a retrieved message (a whole RETR answer): its Message-ID, "#"
 /// and a hex 128-bit digest of everything after the status line with dot-stuffing

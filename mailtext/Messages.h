@@ -36,6 +36,8 @@ inline const QString MessageSent = QStringLiteral("Message Sent!");
 // Received mail and the mail check
 inline const QString TooLargeSkipped =
     QStringLiteral("メッセージ %1 は大きすぎるため読み飛ばしました。");
+inline const QString BodyCut =
+    QStringLiteral("（ここから先は表示していません。メールの大きさ: %1 バイト）");
 inline const QString MemosWaiting = QStringLiteral("表示待ちのメッセージ: %1 件");
 // A listing the desk cannot rely on; the step and the line follow.
 inline const QString UnreadableAnswer = QStringLiteral("メールサーバーの応答を読み取れません。");

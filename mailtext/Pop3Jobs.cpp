@@ -313,33 +313,28 @@ void Pop3Check::positive(const LineReply &reply)
         for (int n = 1; m_fetchAll && n <= m_count; ++n)
             m_fetch.append(n);
         qint64 bytes = 0;
-        for (const int number : std::as_const(m_fetch)) {
+        m_skip.fill(false, m_fetch.size());
+        for (qsizetype i = 0; i < m_fetch.size(); ++i) {
             bool ok = false;
-            const qint64 size = sizes.value(number - 1).toLongLong(&ok);
+            const qint64 size = sizes.value(m_fetch[i] - 1).toLongLong(&ok);
             if (!ok || size < 0) {
-                failUnreadable(QStringLiteral("LIST"), sizes.value(number - 1));
+                failUnreadable(QStringLiteral("LIST"), sizes.value(m_fetch[i] - 1));
                 return;
             }
-            bytes += size;
+            // Too large to keep by its size alone: not one byte of it is fetched.
+            m_skip[i] = size > m_settings.limits.maxAnswer;
+            bytes += m_skip[i] ? 0 : size;
         }
         extendDeadline(bytes);
         m_next = 0;
-        retrieveNext();
+        retrieveNext(std::nullopt);
         return;
     }
-    case Pop3State::Retr: {
+    case Pop3State::Retr:
         // The next command goes out before this answer is looked at: the
         // server works on it meanwhile. Still one command at a time.
-        const int number = m_fetch.at(m_next - 1);
-        const bool last = m_next >= m_fetch.size();
-        if (!last)
-            retrieveNext();
-        const QPointer<Pop3Check> self(this);
-        Q_EMIT messageRetrieved(number, reply.bytes, reply.tooLarge);
-        if (self && last)
-            finish();
+        retrieveNext(std::pair{m_fetch.at(m_next - 1), reply});
         return;
-    }
     default:
         return;
     }
@@ -357,11 +352,24 @@ void Pop3Check::negative(const QString &line)
     Pop3Job::negative(line);
 }
 
-void Pop3Check::retrieveNext()
+void Pop3Check::retrieveNext(const std::optional<std::pair<int, LineReply>> &answer)
 {
-    const int number = m_fetch.at(m_next++);
-    command(Pop3State::Retr, QStringLiteral("RETR ") + QString::number(number),
-            ReplyForm::Pop3MultiLine);
+    // Messages too large by their listed size are told in their place in order.
+    qsizetype next = m_next;
+    while (next < m_fetch.size() && m_skip[next])
+        ++next;
+    const qsizetype skippedFrom = m_next;
+    m_next = next + 1;
+    if (next < m_fetch.size())
+        command(Pop3State::Retr, QStringLiteral("RETR ") + QString::number(m_fetch[next]),
+                ReplyForm::Pop3MultiLine);
+    const QPointer<Pop3Check> self(this);
+    if (answer)
+        Q_EMIT messageRetrieved(answer->first, answer->second.bytes, answer->second.tooLarge);
+    for (qsizetype i = skippedFrom; self && i < next; ++i)
+        Q_EMIT messageRetrieved(m_fetch[i], QByteArray(), true);
+    if (self && next >= m_fetch.size())
+        finish();
 }
 
 void Pop3Check::finish()

@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <optional>
 
 /// How long one POP3 session may take as a whole, whatever each reply's own
 /// watchdog allows: a fixed allowance, plus the bytes it must move at a
@@ -142,8 +143,9 @@ public:
     const QByteArray &uidlAnswer() const { return m_uidlAnswer; }
 
 Q_SIGNALS:
-    /// One whole RETR answer; tooLarge when it was read through, not kept
-    /// (answer then holds the status line only).
+    /// One whole RETR answer; tooLarge when it was listed or read through
+    /// as larger than an answer may be, not kept (answer then holds at most
+    /// the status line).
     void messageRetrieved(int number, const QByteArray &answer, bool tooLarge);
     /// The session has ended after a complete listing; empty when the
     /// mailbox held nothing.
@@ -155,12 +157,16 @@ protected:
     void negative(const QString &line) override;
 
 private:
-    void retrieveNext();
+    /// Sends the next RETR, then tells the answer just come (number and
+    /// reply), if any, and the messages skipped for their size; finishes
+    /// after the last.
+    void retrieveNext(const std::optional<std::pair<int, LineReply>> &answer);
     void finish();
 
     Wanted m_wanted;
     QList<int> m_fetch;
-    qsizetype m_next = 0;    ///< index into m_fetch of the next RETR
+    QList<bool> m_skip;      ///< per m_fetch: listed larger than an answer may be
+    qsizetype m_next = 0;    ///< index into m_fetch after the last RETR
     bool m_fetchAll = false; ///< every message, once LIST has listed them
     bool m_unchanged = false;
     QByteArray m_knownListing;

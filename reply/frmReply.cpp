@@ -59,6 +59,7 @@ void frmReply::buildControls()
     m_lblToName = new QLabel(m_frameTitle);
     m_lblTo = new QLabel(m_frameTitle);
     for (QLabel *label : {m_lblToName, m_lblTo}) {
+        label->setTextFormat(Qt::PlainText);
         // Window colours, like a field.
         label->setBackgroundRole(QPalette::Base);
         label->setForegroundRole(QPalette::Text);

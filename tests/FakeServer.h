@@ -63,6 +63,13 @@ public:
         return *this;
     }
     FakeServer &pause(int ms) { return step(Pause, QByteArray::number(ms)); }
+    /// Server waits here until the test calls release().
+    FakeServer &hold() { return step(Hold); }
+    void release()
+    {
+        m_released = true;
+        run();
+    }
     /// Server sends text in pieces of size bytes, pausing ms between them.
     FakeServer &trickle(const QByteArray &text, int size, int ms)
     {
@@ -137,7 +144,7 @@ protected:
     }
 
 private:
-    enum Kind { Send, Expect, Close, Pause, StartTls };
+    enum Kind { Send, Expect, Close, Pause, StartTls, Hold };
     FakeServer &step(Kind kind, const QByteArray &data = {})
     {
         m_steps.append({kind, data});
@@ -176,7 +183,7 @@ private:
         while (m_socket && m_index < m_steps.size() && !m_waitingForTimer) {
             const auto &[kind, data] = m_steps[m_index];
             const qsizetype end = m_in.indexOf("\r\n");
-            if (kind == Expect && end < 0)
+            if ((kind == Expect && end < 0) || (kind == Hold && !m_released))
                 return;
             ++m_index;
             if (kind == Send) {
@@ -194,6 +201,8 @@ private:
                     m_waitingForTimer = false;
                     run();
                 });
+            } else if (kind == Hold) {
+                m_released = false;
             } else if (kind == StartTls) {
                 m_socket->startServerEncryption();
             } else {
@@ -213,6 +222,7 @@ private:
     QList<std::pair<Kind, QByteArray>> m_steps;
     qsizetype m_index = 0;
     bool m_waitingForTimer = false;
+    bool m_released = false;
     QByteArray m_in;
     QString m_failure;
     QList<QByteArray> m_received;

@@ -30,6 +30,7 @@ private Q_SLOTS:
         const QString unreadable = u":メールサーバーの応答を読み取れません。\r\n"_s;
         row("empty; noise, lower case, code page 932", 0, u"empty"_s);
         row("too large read through, the check goes on", 1, u"1|2 too large|3|finished"_s);
+        row("listed too large: never retrieved", 19, u"1|2 too large|3|finished"_s);
         row("UIDL line without an id", 4, "UIDL" + unreadable + "2");
         row("UIDL listing fewer than STAT", 17, "UIDL" + unreadable + "+OK");
         row("quit during RETR waits for the answer; bytes, pause before reads", 5, {});
@@ -70,6 +71,11 @@ private Q_SLOTS:
                 {"u1", "u2", "u3"},
                 {{1, RetrMemo("<1>", "x")}, {2, big + ".\r\n"}, {3, RetrMemo("<3>", "after")}},
                 false);
+        } else if (kind == 19) {
+            server.pop3Login("+OK 3 900").pop3Uidl({"u1", "u2", "u3"}).expect("LIST");
+            server.send("+OK\r\n1 100\r\n2 5000\r\n3 100\r\n.\r\n", false);
+            server.expect("RETR 1").send(RetrMemo("<1>", "x"), false);
+            server.expect("RETR 3").send(RetrMemo("<3>", "after"), false);
         } else if (kind == 4) {
             server.pop3Login("+OK 2 200").expect("UIDL").send("+OK\r\n1 u1\r\n2\r\n.\r\n", false);
         } else if (kind == 17) {
@@ -95,7 +101,7 @@ private Q_SLOTS:
             s.userId = u"user1\r\nDELE 1"_s;
         if (kind == 16)
             s.password = u"pa"_s + QChar(0) + u"ss"_s;
-        if (kind <= 5 || kind == 8 || kind == 17)
+        if (kind <= 5 || kind == 8 || kind == 17 || kind == 19)
             server.expect("QUIT").send("+OK");
 
         Pop3Check check(s); // every message is new
@@ -258,17 +264,60 @@ private Q_SLOTS:
                                                      << ".");
     }
 
-    // Without the keys of encryption and authentication, the plain dialogues.
-    void withoutTheNewKeysTheDialoguesStayPlain()
+    // Without the keys of encryption and authentication, the plain dialogues; a value
+    // not understood, or authorities that cannot be read, refuse before connecting.
+    void settingsFromTheFile_data()
     {
+        QTest::addColumn<QString>("keys");    // key=value|…
+        QTest::addColumn<QString>("failure"); // %1: the folder; empty: plain and valid
+        // clang-format off
+        const QString bad = u"Tavrino.ini:Tavrino.ini の "_s, ca = u"TLS:CAFile の証明書を読み込めません: %1/"_s;
+        QTest::newRow("none of the keys") << QString() << QString();
+        QTest::newRow("POP3 security unknown") << u"Pop3Security=ssl"_s << bad + u"Pop3Security の値が正しくありません: ssl"_s;
+        QTest::newRow("SMTP security unknown") << u"SmtpSecurity= SSL "_s << bad + u"SmtpSecurity の値が正しくありません: SSL"_s;
+        QTest::newRow("SMTP authentication unknown") << u"SmtpAuth=yes"_s << bad + u"SmtpAuth の値が正しくありません: yes"_s;
+        QTest::newRow("POP3 CAFile missing") << u"Pop3Security=tls|CAFile=no.pem"_s << ca + "no.pem";
+        QTest::newRow("SMTP CAFile empty") << u"SmtpSecurity=starttls|CAFile=empty.pem"_s << ca + "empty.pem";
+        // clang-format on
+    }
+    void settingsFromTheFile()
+    {
+        QFETCH(QString, keys);
+        QFETCH(QString, failure);
+        FakeServer server;
         QTemporaryDir folder;
         const IniFile ini(folder.filePath(u"Tavrino.ini"_s));
-        QVERIFY(ini.SetIniParms(TavrinoSection, {{u"UserID"_s, u"user1"_s}}));
-        const QStringList values = ReadTavrinoValues(ini);
-        const Pop3Settings pop3 = Pop3SettingsFrom(values, folder.path());
-        const SmtpSend::Settings smtp = SmtpSettingsFrom(values, folder.path());
-        QVERIFY(pop3.tls.mode == TlsMode::None && pop3.tls.configError.isEmpty());
-        QVERIFY(smtp.tls.mode == TlsMode::None && smtp.tls.configError.isEmpty() && !smtp.auth);
+        QList<std::pair<QString, QString>> values{{u"UserID"_s, u"user1"_s}};
+        for (const QString &key : {u"Pop3"_s, u"Smtp"_s})
+            values << std::pair{key + u"Server"_s, u"127.0.0.1"_s}
+                   << std::pair{key + u"Port"_s, QString::number(server.port())};
+        for (const QString &pair : keys.split(u'|', Qt::SkipEmptyParts))
+            values << std::pair{pair.section(u'=', 0, 0), pair.section(u'=', 1)};
+        QVERIFY(ini.SetIniParms(TavrinoSection, values));
+        QFile(folder.filePath(u"empty.pem"_s)).open(QIODevice::WriteOnly);
+        const QStringList read = ReadTavrinoValues(ini);
+        const Pop3Settings pop3 = Pop3SettingsFrom(read, folder.path());
+        const SmtpSend::Settings smtp = SmtpSettingsFrom(read, folder.path());
+        if (failure.isEmpty()) {
+            QVERIFY(pop3.tls.mode == TlsMode::None && pop3.tls.configError.isEmpty());
+            QVERIFY(smtp.tls.mode == TlsMode::None && smtp.tls.configError.isEmpty() && !smtp.auth);
+            return;
+        }
+        QStringList failures;
+        std::unique_ptr<QObject> job;
+        if (keys.startsWith(u"Pop3"_s)) {
+            auto *check = new Pop3Check(pop3);
+            job.reset(check);
+            connect(check, &Pop3Job::failed, this, [&](const QString &e) { failures << e; });
+            check->start();
+        } else {
+            auto *send = new SmtpSend(smtp);
+            job.reset(send);
+            connect(send, &SmtpSend::failed, this, [&](const QString &e) { failures << e; });
+            send->sendMail(u"a@b"_s, {u"c@d"_s}, "x");
+        }
+        QTRY_COMPARE(failures, QStringList(failure.replace(u"%1"_s, folder.path())));
+        QCOMPARE(server.connections(), 0);
     }
 
     void secured_data()
@@ -308,6 +357,12 @@ private Q_SLOTS:
                ">dXNlcjE=|<334 UGFzc3dvcmQ6|>cGFzcw==|<235 ok" +
                    mail
             << u"done"_s << ehlo + "AUTH LOGIN\r\ndXNlcjE=\r\ncGFzcw==\r\n";
+        QTest::newRow("SMTP AUTH refused")
+            << u"starttls"_s << u"server"_s
+            << upgrade + "<220 go|T|>EHLO host1|<250-host1\r\n250 AUTH PLAIN|>AUTH PLAIN "
+                         "AHVzZXIxAHBhc3M=|<535 5.7.8 Authentication failed"
+            << u"recv:535 5.7.8 Authentication failed"_s
+            << starttls + ehlo + "AUTH PLAIN AHVzZXIxAHBhc3M=\r\n";
         QTest::newRow("SMTP server without STARTTLS")
             << u"starttls"_s << u"server"_s
             << QByteArray("<220 hi|>EHLO host1|<250-host1\r\n250 AUTH PLAIN")
@@ -477,6 +532,28 @@ private Q_SLOTS:
         VERIFY_SCRIPT(server);
     }
 
+    void aFloodWaitsForItsViewersInOrder()
+    {
+        FakeServer server;
+        server.pop3Check({"u1", "u2", "u3", "u4"}, {{1, RetrMemo("<1>", "one")},
+                                                    {2, RetrMemo("<2>", "two")},
+                                                    {3, RetrMemo("<3>", "three")},
+                                                    {4, RetrMemo("<4>", "four")}});
+        MailCheck check(Pop3At(server.port()), "0");
+        check.setMaxViewers(2);
+        QStringList shown;
+        connect(&check, &MailCheck::showMemo, this,
+                [&](const MemoValues &m) { shown << ViewOfMemo(m).text.trimmed(); });
+        check.holdTimer();
+        check.start();
+        QTRY_COMPARE(shown, (QStringList{"one", "two"}));
+        QTRY_VERIFY(server.done() && !check.isChecking());
+        QCOMPARE(check.waitingCount(), 2);
+        check.viewerClosed();
+        QTRY_COMPARE(shown, (QStringList{"one", "two", "three"}));
+        QCOMPARE(check.waitingCount(), 1);
+    }
+
     void failuresToldOncePerEpisode()
     {
         FakeServer server; // fails, fails alike, fails otherwise, succeeds, fails
@@ -518,6 +595,8 @@ private Q_SLOTS:
         QTest::newRow("the mailbox stays busy") << two << false << QByteArray() << QList{Result::TimedOut} << 0;
         QTest::newRow("QUIT refused after DELE") << two << false << uidl + ">DELE 2|<+OK|>QUIT|<-ERR cannot update|C" << QList{Result::Failed} << 2;
         QTest::newRow("dropped before QUIT's answer") << two << false << uidl + ">DELE 2|<+OK|>QUIT|C" << QList{Result::Failed} << 2;
+        QTest::newRow("DELE refused") << two << false << uidl + ">DELE 2|<-ERR locked|>QUIT|<+OK|C" << QList{Result::Failed} << 2;
+        QTest::newRow("a viewer closed while its deletion waits") << QStringList{u"uid:u2"_s, u"-uid:u1"_s} << false << deleted << QList{Result::Deleted} << 1;
         QTest::newRow("a second deletion waits its turn") << QStringList{u"uid:u2"_s, u"uid:u1"_s} << false
             << deleted + "|<+OK|>USER user1|<+OK|>PASS pass|<+OK|>STAT|<+OK 1 900|>UIDL|<+OK\r\n1 u1\r\n.|>DELE 1|<+OK|>QUIT|<+OK|C"
             << QList{Result::Deleted, Result::Deleted} << 0;
@@ -531,7 +610,7 @@ private Q_SLOTS:
         const QList<QByteArray> uids{"u1", "u2"};
         FakeServer server;
         if (during) // so that the check is still running
-            server.pause(300);
+            server.hold();
         if (!session.isEmpty()) {
             server.pop3Check(uids, {{1, RetrMemo("<a>", "first")}, {2, RetrMemo("<b>", "second")}});
             server.pop3Login("+OK 2 900").script(session);
@@ -548,11 +627,15 @@ private Q_SLOTS:
             QVERIFY(ended.wait(5000));
         QList<Result> results;
         QFETCH(QStringList, keys);
-        for (const QString &key : keys)
-            check.requestDelete(key, nullptr,
+        for (const QString &key : keys) { // "-": its viewer closes at once
+            QObject viewer;
+            check.requestDelete(key.mid(key.startsWith('-')),
+                                key.startsWith('-') ? &viewer : nullptr,
                                 [&results](Result r, const QString &) { results << r; });
+        }
         check.checkNow();                   // never beside a deletion; during a check, nothing
         QVERIFY(!check.timer().isActive()); // held while a deletion waits or runs
+        server.release();
         QFETCH(QList<Result>, expected);
         QTRY_COMPARE_WITH_TIMEOUT(results, expected, 10000);
         const int checks = session.isEmpty() ? 0 : during ? 1 : 2;

@@ -1,7 +1,7 @@
 #!/bin/sh
 # The Debian package: built by cpack, read with dpkg-deb, checked by lintian, desktop-file-validate
-# and appstreamcli; extracted, run on a virtual screen by two users (as root: two unprivileged
-# ids) who cannot write its program folder. Usage: tst_package.sh BUILD_DIR
+# and appstreamcli; extracted, run by two users (as root: two unprivileged ids) who cannot write
+# its program folder. Usage: on-desktop.sh tst_package.sh BUILD_DIR
 set -eu
 build=$1 docs=$(cd "$(dirname "$0")/../docs" && pwd)
 work=$(mktemp -d /tmp/tavpkg-XXXXXX) && chmod 0755 "$work" && pids=""
@@ -27,10 +27,6 @@ appstreamcli validate --no-net "$root"/usr/share/metainfo/*.xml || fail appstrea
 shot=$(sed -n 's|.*<image>.*/docs/\(.*\)</image>.*|\1|p' "$root"/usr/share/metainfo/*.xml)
 [ -f "$docs/$shot" ] || fail "the screenshot $shot is not in docs/"
 
-d=120 && while [ -e /tmp/.X$d-lock ]; do d=$((d + 1)); done && export DISPLAY=:$d
-Xvfb "$DISPLAY" >/dev/null 2>&1 & pids="$pids $!"
-wait_for xdpyinfo >/dev/null 2>&1 || fail Xvfb
-for x in openbox trayer; do $x >/dev/null 2>&1 & pids="$pids $!"; done
 wait_for sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK 2>&1 | grep -q "window id" &&
     xdotool search --name "^panel\$" >/dev/null' || fail "openbox or trayer"
 chmod 0555 "$root/opt/tavrino" && program=$root/opt/tavrino/Tavrino

@@ -122,13 +122,13 @@ inline bool CopyComponents(const QString &folder)
 }
 
 /// Records every message box, modal or not, once as "icon title: text" and
-/// (while dismiss is set, and once it has been open holdMs) presses its OK.
+/// (while dismiss is set, and until allows) presses its OK.
 class BoxCatcher : public QObject
 {
 public:
     QStringList boxes;
     bool dismiss;
-    int holdMs = 0;
+    std::function<bool()> until;
 
     explicit BoxCatcher(bool dismiss = true) : dismiss(dismiss) { startTimer(10); }
 
@@ -145,16 +145,15 @@ protected:
     void timerEvent(QTimerEvent *) override
     {
         const QByteArray seen = "caughtBy" + QByteArray::number(quintptr(this));
-        const qint64 now = QDateTime::currentMSecsSinceEpoch();
         for (QMessageBox *box : openBoxes()) {
             if (!box->property(seen).isValid()) {
-                box->setProperty(seen, now);
+                box->setProperty(seen, true);
                 const char *icon = QMetaEnum::fromType<QMessageBox::Icon>().valueToKey(box->icon());
                 boxes << u"%1 %2: %3"_s.arg(QString::fromLatin1(icon).toLower(), box->windowTitle(),
                                             box->text());
             }
             QAbstractButton *ok = box->button(QMessageBox::Ok);
-            if (ok && dismiss && now - box->property(seen).toLongLong() >= holdMs)
+            if (ok && dismiss && (!until || until()))
                 ok->click();
         }
     }

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QGroupBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QToolButton>
 #include <QWidget>
@@ -76,6 +77,7 @@ QMessageBox *MakeBox(QWidget *parent, QMessageBox::Icon icon, const QString &tex
                      const QString &caption = Msg::Title)
 {
     auto *box = new QMessageBox(icon, caption, text, QMessageBox::Ok, parent);
+    box->setTextFormat(Qt::PlainText); // a box may quote a server's reply
     box->setFont(AppFont());
     return box;
 }
@@ -113,9 +115,10 @@ QPushButton *TextButton(QWidget *parent, const QString &name, const QString &cap
 
 void ShowBox(QWidget *parent, QMessageBox::Icon icon, const QString &text)
 {
-    QMessageBox *box = MakeBox(parent, icon, text);
+    // A parent closed meanwhile takes its box along.
+    const QPointer<QMessageBox> box = MakeBox(parent, icon, text);
     box->exec();
-    delete box;
+    delete box.data();
 }
 
 QMessageBox *OpenBox(QMessageBox::Icon icon, const QString &text, const QString &caption)

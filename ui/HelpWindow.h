@@ -9,6 +9,8 @@ class QWidget;
 inline const QString HelpWindowName = QStringLiteral("TavrinoHelp");
 
 /// Opens the help file at its contents, or brings an open help window forward.
+/// While a modal dialog runs, the help window is that dialog's own window, so
+/// that it takes input; it then closes with the dialog.
 void ShowHelpWindow(const QString &helpFile);
 
 /// Closes every open help window.

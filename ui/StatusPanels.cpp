@@ -32,6 +32,7 @@ StatusPanels::StatusPanels(const QString &panel2Tip, QWidget *parent) : QStatusB
                                 metrics.horizontalAdvance(QStringLiteral("00:00")) + 8};
     for (int i = 0; i < 4; ++i) {
         auto *label = new QLabel(this);
+        label->setTextFormat(Qt::PlainText); // server replies pass through panel 2
         label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         label->setToolTip(tips[i]);
         label->setAccessibleDescription(tips[i]);
