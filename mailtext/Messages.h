@@ -62,6 +62,12 @@ inline const QString TlsUnavailable =
 inline const QString AuthNotOffered =
     QStringLiteral("サーバーが SMTP 認証 (AUTH PLAIN または LOGIN) に対応していないため、"
                    "パスワードもメッセージも送らずに接続を終了しました。");
+// Signing in with OAuth 2.0 (Microsoft 365, Google and the like).
+inline const QString OAuthNeedsTls =
+    QStringLiteral("OAuth によるサインインには暗号化通信が必要です。"
+                   "Tavrino.ini の %1 を %2 または tls にしてください。");
+inline const QString NotSignedIn =
+    QStringLiteral("サインインしていません。設定画面の「サインイン」でサインインしてください。");
 inline const QString BadSetting = QStringLiteral("Tavrino.ini の %1 の値が正しくありません: %2");
 inline const QString CaFileUnreadable = QStringLiteral("CAFile の証明書を読み込めません: %1");
 

@@ -101,7 +101,10 @@ void SmtpSend::afterEhlo(const QByteArray &reply)
     if (m_settings.auth && !m_authenticated) {
         const QByteArrayList mechanisms = offers("AUTH");
         const QString hidden = QStringLiteral("AUTH ****");
-        if (mechanisms.contains("PLAIN")) {
+        if (m_settings.oauth.enabled) {
+            m_mechanism = ChooseSaslMechanism(mechanisms);
+            command(State::AuthOAuth, QStringLiteral("AUTH ") + SaslMechanismName(m_mechanism));
+        } else if (mechanisms.contains("PLAIN")) {
             const QByteArray secret = '\0' + Cp932::Encode(m_settings.authUser) + '\0' +
                                       Cp932::Encode(m_settings.authPassword);
             command(State::Auth,
@@ -139,7 +142,12 @@ void SmtpSend::sendMail(const QString &fromAddress, const QStringList &recipient
     // Checked before connecting: such an argument would end its command early
     // and smuggle in one of its own.
     QString unsafe;
-    if (!IsSafeArgument(m_settings.heloName))
+    const OAuthLogin &oauth = m_settings.oauth;
+    if (oauth.enabled && oauth.accessToken.isEmpty() && m_settings.tls.configError.isEmpty())
+        unsafe = QStringLiteral("AUTH:") + Msg::NotSignedIn;
+    else if (oauth.enabled && !(IsSafeArgument(oauth.user) && IsSafeArgument(oauth.accessToken)))
+        unsafe = QStringLiteral("AUTH:") + Msg::UnsafeArgument + QStringLiteral("AUTH");
+    else if (!IsSafeArgument(m_settings.heloName))
         unsafe = QStringLiteral("HELO:") + Msg::UnsafeArgument + Shown(m_settings.heloName);
     else if (!IsSafeArgument(m_from))
         unsafe = QStringLiteral("MAIL FROM:") + Msg::UnsafeArgument + Shown(m_from);
@@ -155,6 +163,7 @@ void SmtpSend::sendMail(const QString &fromAddress, const QStringList &recipient
         return;
     }
     m_authenticated = false;
+    m_tokenRefused = false;
     m_line.open(m_settings.server, m_settings.port, ReplyForm::Smtp, m_settings.tls);
 }
 
@@ -238,11 +247,32 @@ void SmtpSend::onReply(const LineReply &reply)
                     QString::fromLatin1(Cp932::Encode(m_settings.authPassword).toBase64()),
                     QStringLiteral("AUTH ****"));
         return;
+    case State::AuthOAuth:
+        // The token in a line of its own: too long for the command.
+        if (expect("334"))
+            command(State::AuthToken,
+                    QString::fromLatin1(SaslOAuthResponse(m_mechanism, m_settings.oauth,
+                                                          m_settings.server, m_settings.port)),
+                    QStringLiteral("AUTH ****"));
+        return;
+    case State::AuthToken:
+        if (code == "334") {
+            // A refusal, told as a challenge; the final reply follows the answer.
+            m_tokenRefused = true;
+            command(State::AuthError, QString::fromLatin1(SaslErrorAnswer(m_mechanism)),
+                    QStringLiteral("AUTH ****"));
+            return;
+        }
+        m_tokenRefused = code.startsWith('5');
+        [[fallthrough]];
     case State::Auth:
         if (!expect("235"))
             return;
         m_authenticated = true;
         mailFrom(text);
+        return;
+    case State::AuthError:
+        fail(QStringLiteral("recv:") + text);
         return;
     case State::Rcpt:
         if (!expect("250"))

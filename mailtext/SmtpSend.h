@@ -3,9 +3,11 @@
 // FROM, one RCPT TO per recipient, DATA, the mail text, and QUIT once the
 // server has accepted it. With TLS or authentication configured it greets
 // with EHLO, secures the connection (STARTTLS) and authenticates (AUTH PLAIN
-// or LOGIN) before the mail. The program and the reply component both use it.
+// or LOGIN; XOAUTH2 or OAUTHBEARER with a token) before the mail. The program and the reply
+// component both use it.
 
 #include "LineSession.h"
+#include "SaslOAuth.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -34,6 +36,9 @@ public:
         Auth = 9,       ///< reply to AUTH PLAIN, or to the password of AUTH LOGIN
         AuthLogin = 10, ///< reply to AUTH LOGIN
         AuthUser = 11,  ///< reply to the user name of AUTH LOGIN
+        AuthOAuth = 12, ///< reply to AUTH XOAUTH2 or OAUTHBEARER
+        AuthToken = 13, ///< reply to the token
+        AuthError = 14, ///< the final reply, after answering an error challenge
     };
 
     struct Settings
@@ -46,6 +51,7 @@ public:
         bool auth = false;
         QString authUser;
         QString authPassword;
+        OAuthLogin oauth; ///< enabled: the token instead of the password
     };
 
     explicit SmtpSend(const Settings &settings, QObject *parent = nullptr);
@@ -62,6 +68,8 @@ public:
 
     State state() const { return m_state; }
     bool isClosed() const { return m_line.isClosed(); }
+    /// The server refused the token: a fresh one may be worth one more try.
+    bool tokenRefused() const { return m_tokenRefused; }
 
 Q_SIGNALS:
     void statusText(const QString &text);
@@ -91,4 +99,6 @@ private:
     QByteArray m_mail;
     bool m_done = false;
     bool m_authenticated = false;
+    bool m_tokenRefused = false;
+    SaslMechanism m_mechanism = SaslMechanism::XOAuth2;
 };
