@@ -1,0 +1,133 @@
+#include "OAuthTokens.h"
+
+#include "Messages.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+
+OAuthTokens *OAuthTokens::of(const QString &iniPath)
+{
+    static QHash<QString, OAuthTokens *> keepers; // held for the process, as the plugins are
+    OAuthTokens *&keeper = keepers[QFileInfo(iniPath).absoluteFilePath()];
+    if (!keeper)
+        keeper = new OAuthTokens(iniPath);
+    return keeper;
+}
+
+OAuthTokens::OAuthTokens(const QString &iniPath, QObject *parent)
+    : QObject(parent), m_iniPath(iniPath)
+{
+}
+
+QString OAuthTokens::secretFile() const
+{
+    return QFileInfo(m_iniPath).dir().filePath(QStringLiteral("Tavrino.token"));
+}
+
+QString OAuthTokens::storedRefreshToken()
+{
+    QFile file(secretFile());
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(file.read(16 * 1024)).trimmed();
+}
+
+bool OAuthTokens::storeRefreshToken(const QString &token)
+{
+    const QString path = secretFile();
+    if (token.isEmpty())
+        return !QFile::exists(path) || QFile::remove(path);
+    // Owner-only before the secret is written; then put in place whole.
+    QFile file(path + QStringLiteral(".new"));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
+        file.write(token.toUtf8()) < 0 || !file.flush()) {
+        file.remove();
+        return false;
+    }
+    file.close();
+    QFile::remove(path);
+    return QFile::rename(file.fileName(), path);
+}
+
+bool OAuthTokens::isSignedIn()
+{
+    return !storedRefreshToken().isEmpty();
+}
+
+void OAuthTokens::takeGrant(const OAuthGrant &grant)
+{
+    m_grant = grant;
+    m_refused = false;
+    if (!grant.refreshToken.isEmpty())
+        storeRefreshToken(grant.refreshToken);
+    Q_EMIT changed();
+}
+
+void OAuthTokens::signOut()
+{
+    m_grant = OAuthGrant();
+    storeRefreshToken(QString());
+    Q_EMIT changed();
+}
+
+void OAuthTokens::accessToken(QObject *context, Done done)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    if (!m_grant.accessToken.isEmpty() && now.secsTo(m_grant.expires) > RefreshMarginSecs) {
+        done(m_grant.accessToken, QString());
+        return;
+    }
+    m_waiting.append({context, std::move(done)});
+    if (!m_refreshing)
+        refresh();
+}
+
+void OAuthTokens::refresh()
+{
+    const QString refreshToken = storedRefreshToken();
+    if (refreshToken.isEmpty() || m_refused) {
+        // Nothing to ask the endpoint: every check meets the same text.
+        settle(m_refused ? Msg::SignInAgain : Msg::NotSignedIn);
+        return;
+    }
+    if (!m_config.error.isEmpty()) {
+        settle(m_config.error);
+        return;
+    }
+    m_refreshing = true;
+    QUrlQuery form;
+    form.addQueryItem(QStringLiteral("grant_type"), QStringLiteral("refresh_token"));
+    form.addQueryItem(QStringLiteral("refresh_token"), refreshToken);
+    if (m_config.provider != QLatin1String("google"))
+        form.addQueryItem(QStringLiteral("scope"), m_config.scopes);
+    PostTokenRequest(&m_network, m_config, form, this, [this](const TokenAnswer &answer) {
+        m_refreshing = false;
+        if (answer.refused) {
+            m_grant = OAuthGrant();
+            m_refused = true;
+            settle(answer.error);
+            Q_EMIT signInNeeded();
+            return;
+        }
+        if (answer.error.isEmpty()) {
+            m_grant.accessToken = answer.grant.accessToken;
+            m_grant.expires = answer.grant.expires;
+            // A provider that rotates the refresh token hands out the next one.
+            if (!answer.grant.refreshToken.isEmpty())
+                storeRefreshToken(answer.grant.refreshToken);
+        }
+        settle(answer.error);
+    });
+}
+
+void OAuthTokens::settle(const QString &errorText)
+{
+    const QString token = errorText.isEmpty() ? m_grant.accessToken : QString();
+    for (auto &[context, done] : std::exchange(m_waiting, {})) {
+        if (context)
+            done(token, errorText);
+    }
+}
