@@ -2,6 +2,7 @@
 
 #include "Messages.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -9,10 +10,11 @@
 
 OAuthTokens *OAuthTokens::of(const QString &iniPath)
 {
-    static QHash<QString, OAuthTokens *> keepers; // held for the process, as the plugins are
-    OAuthTokens *&keeper = keepers[QFileInfo(iniPath).absoluteFilePath()];
+    // Held for the run, as the plugins are, and ended with the application.
+    static QHash<QString, QPointer<OAuthTokens>> keepers;
+    QPointer<OAuthTokens> &keeper = keepers[QFileInfo(iniPath).absoluteFilePath()];
     if (!keeper)
-        keeper = new OAuthTokens(iniPath);
+        keeper = new OAuthTokens(iniPath, QCoreApplication::instance());
     return keeper;
 }
 
@@ -121,6 +123,20 @@ void OAuthTokens::refresh()
         }
         settle(answer.error);
     });
+}
+
+bool OAuthTokens::fetchFor(OAuthLogin *login, QObject *context,
+                           std::function<void(const QString &errorText)> then)
+{
+    if (!login->enabled || !login->accessToken.isEmpty() || !login->tokens)
+        return false;
+    // Asked once per job: the token it gets is the one it logs in with.
+    std::exchange(login->tokens, nullptr)
+        ->accessToken(context, [login, then](const QString &token, const QString &error) {
+            login->accessToken = token;
+            then(error);
+        });
+    return true;
 }
 
 void OAuthTokens::settle(const QString &errorText)

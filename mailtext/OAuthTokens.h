@@ -5,6 +5,7 @@
 // configuration file, so a reply never asks for a second sign-in.
 
 #include "OAuthClient.h"
+#include "SaslOAuth.h"
 
 #include <QList>
 #include <QNetworkAccessManager>
@@ -40,6 +41,11 @@ public:
     /// done is called once, unless context is destroyed first. Callers that
     /// come while a refresh runs wait for that one.
     void accessToken(QObject *context, Done done);
+    /// Where login wants a token and has none, asks its keeper for one and
+    /// calls then with the error text (empty once the token is filled in);
+    /// false when there is nothing to ask.
+    static bool fetchFor(OAuthLogin *login, QObject *context,
+                         std::function<void(const QString &errorText)> then);
     /// The server refused the access token: the next call refreshes it.
     void dropAccessToken() { m_grant.accessToken.clear(); }
 

@@ -2,6 +2,7 @@
 
 #include "Cp932.h"
 #include "Messages.h"
+#include "OAuthTokens.h"
 #include "WSock.h"
 
 #include <QPointer>
@@ -157,12 +158,21 @@ void Pop3Job::start()
     m_state = Pop3State::Idle;
     m_due.setRemainingTime(m_settings.bounds.allowanceMs);
     m_deadline.start(m_settings.bounds.allowanceMs);
+    // A fresh token first; the deadline covers the wait for it too.
+    const auto then = [this](const QString &error) {
+        if (m_line.isClosed()) // past the deadline already
+            return;
+        if (error.isEmpty())
+            start();
+        else
+            failBeforeConnecting(QStringLiteral("AUTH:") + error);
+    };
+    if (m_settings.tls.configError.isEmpty() &&
+        OAuthTokens::fetchFor(&m_settings.oauth, this, then))
+        return;
     const OAuthLogin &oauth = m_settings.oauth;
     if (oauth.enabled && oauth.accessToken.isEmpty() && m_settings.tls.configError.isEmpty()) {
-        QTimer::singleShot(0, this, [this] {
-            Q_EMIT failed(QStringLiteral("AUTH:") + Msg::NotSignedIn);
-            m_line.abort();
-        });
+        failBeforeConnecting(QStringLiteral("AUTH:") + Msg::NotSignedIn);
         return;
     }
     for (const QString &argument : oauth.enabled
@@ -173,14 +183,19 @@ void Pop3Job::start()
             const QString shown = oauth.enabled                     ? QStringLiteral("AUTH")
                                   : argument == m_settings.password ? QStringLiteral("PASS")
                                                                     : QStringLiteral("USER");
-            QTimer::singleShot(0, this, [this, shown] {
-                Q_EMIT failed(shown + QLatin1Char(':') + Msg::UnsafeArgument + shown);
-                m_line.abort();
-            });
+            failBeforeConnecting(shown + QLatin1Char(':') + Msg::UnsafeArgument + shown);
             return;
         }
     }
     m_line.open(m_settings.server, m_settings.port, ReplyForm::Pop3Line, m_settings.tls);
+}
+
+void Pop3Job::failBeforeConnecting(const QString &errorText)
+{
+    QTimer::singleShot(0, this, [this, errorText] {
+        Q_EMIT failed(errorText);
+        m_line.abort();
+    });
 }
 
 void Pop3Job::extendDeadline(qint64 bytes)

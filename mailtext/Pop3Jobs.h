@@ -121,6 +121,7 @@ protected:
 private:
     void onReply(const LineReply &reply);
     void login();
+    void failBeforeConnecting(const QString &errorText);
     void authenticate(const QByteArray &capabilities);
     void onContinuation(const LineReply &reply);
     void onDeadline();

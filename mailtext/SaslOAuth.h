@@ -7,13 +7,16 @@
 #include <QByteArrayList>
 #include <QString>
 
+class OAuthTokens;
+
 /// A login with a bearer token; the jobs use it instead of the password
 /// when enabled.
 struct OAuthLogin
 {
     bool enabled = false;
     QString user;        ///< the mailbox's address
-    QString accessToken; ///< filled in just before the job starts
+    QString accessToken; ///< when empty, the job asks tokens for one first
+    OAuthTokens *tokens = nullptr;
 };
 
 enum class SaslMechanism { XOAuth2, OAuthBearer };

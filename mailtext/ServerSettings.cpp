@@ -2,6 +2,7 @@
 
 #include "IniFile.h"
 #include "Messages.h"
+#include "OAuthTokens.h"
 
 #include <QDir>
 
@@ -32,7 +33,7 @@ TlsSettings TlsFrom(const QStringList &values, int key, const QString &upgradeNa
 /// connection that would carry the token in plain text is refused before it
 /// is made.
 OAuthLogin OAuthFrom(const QStringList &values, int securityKey, const QString &upgradeName,
-                     TlsSettings *tls)
+                     const QString &folder, TlsSettings *tls)
 {
     namespace K = TavrinoKey;
     OAuthLogin login;
@@ -49,6 +50,9 @@ OAuthLogin OAuthFrom(const QStringList &values, int securityKey, const QString &
     login.user = values.value(K::UserID).trimmed();
     if (!login.user.contains(QLatin1Char('@')))
         login.user += QLatin1Char('@') + values.value(K::Domain).trimmed();
+    // One keeper for the program and the reply component alike.
+    login.tokens = OAuthTokens::of(QDir(folder).filePath(QStringLiteral("Tavrino.ini")));
+    login.tokens->setConfig(OAuthConfigFrom(values));
     if (tls->mode == TlsMode::None && tls->configError.isEmpty())
         tls->configError = QStringLiteral("Tavrino.ini:") +
                            Msg::OAuthNeedsTls.arg(TavrinoKeys.at(securityKey), upgradeName);
@@ -67,7 +71,7 @@ Pop3Settings Pop3SettingsFrom(const QStringList &values, const QString &folder)
     p.password = values.value(K::Password);
     p.limits.readDelayMs = qMax(0, values.value(K::Sleep).trimmed().toInt());
     p.tls = TlsFrom(values, K::Pop3Security, QStringLiteral("stls"), folder);
-    p.oauth = OAuthFrom(values, K::Pop3Security, QStringLiteral("stls"), &p.tls);
+    p.oauth = OAuthFrom(values, K::Pop3Security, QStringLiteral("stls"), folder, &p.tls);
     return p;
 }
 
@@ -88,7 +92,7 @@ SmtpSend::Settings SmtpSettingsFrom(const QStringList &values, const QString &fo
     const QString password = values.value(K::SmtpPassword);
     s.authUser = user.isEmpty() ? values.value(K::UserID) : user;
     s.authPassword = password.isEmpty() ? values.value(K::Password) : password;
-    s.oauth = OAuthFrom(values, K::SmtpSecurity, QStringLiteral("starttls"), &s.tls);
+    s.oauth = OAuthFrom(values, K::SmtpSecurity, QStringLiteral("starttls"), folder, &s.tls);
     s.auth = s.auth || s.oauth.enabled;
     return s;
 }

@@ -2,6 +2,7 @@
 
 #include "Cp932.h"
 #include "Messages.h"
+#include "OAuthTokens.h"
 #include "WSock.h"
 
 #include <QTimer>
@@ -139,6 +140,20 @@ void SmtpSend::sendMail(const QString &fromAddress, const QStringList &recipient
     }
     m_mail = mailText;
     m_state = State::Greeting;
+    // A fresh token first, shared with every other job of the desk.
+    const auto then = [this](const QString &error) {
+        if (m_done) // cancelled meanwhile
+            return;
+        if (error.isEmpty()) {
+            sendMail(m_from, m_recipients, m_mail);
+        } else {
+            fail(QStringLiteral("AUTH:") + error);
+            m_line.abort();
+        }
+    };
+    if (m_settings.tls.configError.isEmpty() &&
+        OAuthTokens::fetchFor(&m_settings.oauth, this, then))
+        return;
     // Checked before connecting: such an argument would end its command early
     // and smuggle in one of its own.
     QString unsafe;

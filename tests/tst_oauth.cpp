@@ -1,6 +1,8 @@
 // Signing in and keeping tokens, against a token endpoint played on the
 // loopback address; the test is the browser.
 
+#include "FakeServer.h"
+#include "MailCheck.h"
 #include "Messages.h"
 #include "OAuthTokens.h"
 
@@ -209,6 +211,45 @@ private Q_SLOTS:
             QCOMPARE(endpoint.forms.size(), 1);
         }
         QCOMPARE(needed.size(), signInNeeded);
+    }
+
+    // A login refused with the token at hand is tried once more with a
+    // fresh one; refused again, the check fails once, as any check does.
+    void checkRetriesOnce_data()
+    {
+        QTest::addColumn<bool>("againRefused");
+        QTest::newRow("the fresh token taken") << false;
+        QTest::newRow("the fresh token refused too") << true;
+    }
+    void checkRetriesOnce()
+    {
+        QFETCH(bool, againRefused);
+        QTemporaryDir folder;
+        FakeTokenEndpoint endpoint;
+        endpoint.answers << R"(200 {"access_token":"a2","expires_in":3600})";
+        OAuthTokens tokens(folder.filePath(u"Tavrino.ini"_s));
+        tokens.setConfig(endpoint.config());
+        tokens.takeGrant({u"a1"_s, u"r1"_s, QDateTime::currentDateTimeUtc().addSecs(3600)});
+        FakeServer server;
+        const QByteArray login = "<+OK|>CAPA|<+OK\r\nSASL XOAUTH2\r\n.|>AUTH XOAUTH2|<+|>*";
+        server.script(
+            login + "|<-ERR [AUTH] failed|C|" + login +
+            (againRefused ? "|<-ERR [AUTH] failed|C" : "|<+OK|>STAT|<+OK 0 0|>QUIT|<+OK|C"));
+        Pop3Settings settings = Pop3At(server.port());
+        settings.oauth = {true, u"user1@host1"_s, QString(), &tokens};
+        MailCheck check(settings, u"60"_s);
+        QSignalSpy errors(&check, &MailCheck::errorMessage);
+        QSignalSpy ended(&check, &MailCheck::checkEnded);
+        check.start();
+        QVERIFY(ended.wait(10000));
+        QCOMPARE(ended.first().first().toBool(), !againRefused);
+        QCOMPARE(errors.size(), againRefused ? 1 : 0);
+        VERIFY_SCRIPT(server);
+        QCOMPARE(server.connections(), 2);
+        QCOMPARE(endpoint.forms.size(), 1);
+        const QList<QByteArray> sent = server.received();
+        QVERIFY(QByteArray::fromBase64(sent.value(2)).contains("auth=Bearer a1\x01"));
+        QVERIFY(QByteArray::fromBase64(sent.value(5)).contains("auth=Bearer a2\x01"));
     }
 };
 
