@@ -127,14 +127,16 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
         QCOMPARE(Clipped(&dialog), QStringList());
         QString tabs = u"txtUserName"_s;
-        for (int i = 0; i < 19; ++i) {
+        for (int i = 0; i < 20; ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             tabs += u' ' + QApplication::focusWidget()->objectName();
         }
-        QCOMPARE(tabs, u"txtUserName txtUserID txtPassword txtDomain txtPop3Server txtPop3Port "
-                       u"cboPop3Security txtSmtpServer txtSmtpPort cboSmtpSecurity chkSmtpAuth "
-                       u"cmdBrowse cmdEdit txtInterval txtSleep cmdHelp cmdButton0 cmdButton1 "
-                       u"cmdButton2 txtUserName"_s);
+        QCOMPARE(
+            tabs,
+            u"txtUserName txtUserID txtPassword txtDomain txtPop3Server txtPop3Port "
+            u"cboPop3Security txtSmtpServer txtSmtpPort cboSmtpSecurity chkSmtpAuth "
+            u"cmdBrowse cmdEdit txtInterval txtSleep cboAuthMethod cmdHelp cmdButton0 cmdButton1 "
+            u"cmdButton2 txtUserName"_s);
         // Each box filled in turn, in the order the dialog asks for them.
         const QStringList order = u"Pop3Server:POP3 Server,Pop3Port:POP3 Port,UserName:UserName,"
                                   u"UserID:UserID,SmtpServer:SMTP Server,SmtpPort:SMTP Port,"
