@@ -15,7 +15,19 @@
 //     connection is accepted. Goal: none;
 //  4. a deletion from a viewer in the mailbox of 10,000 memos: the session
 //     that carries the DELE (goal: one DELE, no RETR), and the server's
-//     message count once the viewer has closed (one less).
+//     message count once the viewer has closed (one less);
+//  5. the desk's own time per answer: from the end of a reply to the next
+//     command sent with nothing outstanding, per reply, in new and known
+//     checks (goal: at most 40 us);
+//  6. during the first check of 10,000 new memos, the main window's answers
+//     to the window manager's ping, sent from outside every 10 ms (goal: the
+//     longest at most 100 ms);
+//  7. the peak memory (VmHWM) of a fresh desk reading one new mail of each
+//     shape, at 10 and 60 MB, stored straight into the mailbox (goal: the
+//     empty mailbox's peak + 3 x the mail + 30 MB; over the cap, + 30 MB);
+//  8. on a server without UIDL (the proxy refuses it), a check of the 1,000
+//     and of the 10,000 known memos, which reads them all again, against the
+//     floor's RETR of all of them (goal: at most 1.2 times).
 //
 // How: a private mail office (BenchOffice). The desk runs from a copy of the
 // program folder with its own Tavrino.ini (Interval=1: a check about one
@@ -35,7 +47,8 @@
 // non-zero when an output differs or a run fails.
 //
 // Usage (as root; starts a private mail office and an X server, needs Xvfb
-// and xdotool): bench_desk [PROGRAM_FOLDER]   (default: the build's folder)
+// and xdotool): bench_desk [--memory] [PROGRAM_FOLDER]   (default: the build's
+// folder; with --memory, figure 7 alone)
 
 #include "BenchFill.h"
 #include "BenchOffice.h"
@@ -60,6 +73,7 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -70,12 +84,16 @@
 #include <unistd.h>
 #include <utility>
 #include <vector>
+#include <xcb/xcb.h>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 constexpr int DeskUser = 7;
+constexpr int ShapeUser = 9;
+constexpr int FallbackRuns = 5;
+constexpr int FallbackInterval = 5; // seconds between the desk's checks without UIDL
 constexpr int KnownRuns = 7;
 constexpr int FirstRuns = 5;
 constexpr int FirstMemos = 1000;
@@ -83,6 +101,8 @@ constexpr int ManyMemos = 10000;
 constexpr int MaxViewers = 50; // the desk's bound on viewers open at once
 constexpr double KnownGoal = 1.2;
 constexpr double FirstGoal = 1.5;
+constexpr double ClientGoalUs = 40;
+constexpr double PingGoalMs = 100;
 /// An idle connection longer than this before its QUIT is held between
 /// checks: with Interval=1 the next check comes about a second later.
 constexpr double HoldMs = 300;
@@ -106,6 +126,10 @@ struct WireSession
     Clock::time_point accepted, closed, quitReplied, lastTraffic, lastReply;
     /// Commands and the greeting not yet answered whole.
     int pending = 0;
+    /// Replies passed on, and the client's time between a reply and its next
+    /// command sent with nothing outstanding.
+    int answers = 0;
+    double clientMs = 0;
     int retr = 0, dele = 0, uidl = 0, list = 0;
     /// Those sent since WireProxy::mark().
     int retrSinceMark = 0, deleSinceMark = 0;
@@ -169,6 +193,10 @@ public:
             c.multiLine = c.verb == "RETR" || c.verb == "TOP" || c.verb == "CAPA" ||
                           ((c.verb == "UIDL" || c.verb == "LIST") && c.argument.isEmpty());
             const bool afterMark = now >= mark;
+            // The client's own time: from the end of the last reply to this
+            // command, when it waited for nothing else (none outstanding).
+            if (m_pending.empty() && s.answers > 0)
+                s.clientMs += Ms(now - s.lastReply);
             if (c.verb == "RETR") {
                 ++s.retr;
                 s.retrSinceMark += afterMark;
@@ -241,6 +269,7 @@ private:
         const Command c = m_pending.front();
         m_pending.pop_front();
         --s.pending;
+        ++s.answers;
         s.lastReply = now;
         m_replyStart = true;
         if (c.verb == "QUIT")
@@ -383,6 +412,9 @@ public:
     }
     /// Whether RETR answers are hashed as they pass (for comparing contents).
     void setHashRetr(bool on) { m_hashRetr = on; }
+    /// Answers "UIDL" itself with -ERR, as a server without unique-ids does
+    /// (the command comes alone, after STAT's answer).
+    void setRefuseUidl(bool on) { m_refuseUidl = on; }
 
 private:
     void acceptLoop()
@@ -451,6 +483,20 @@ private:
                 do {
                     n = ::read(fds[from].fd, buffer.data(), buffer.size());
                 } while (n < 0 && errno == EINTR);
+                static const QByteArray refusal = "-ERR no unique-ids here\r\n";
+                const bool refused =
+                    from == 0 && m_refuseUidl && n == 6 &&
+                    QByteArrayView(buffer.data(), 6).compare("UIDL\r\n", Qt::CaseInsensitive) == 0;
+                if (refused) {
+                    const Clock::time_point now = Clock::now();
+                    const std::lock_guard lock(m_mutex);
+                    WireSession &s = m_sessions[index];
+                    conversation.fromClient(s, buffer.data(), size_t(n), now, m_mark);
+                    conversation.fromServer(s, refusal.constData(), size_t(refusal.size()), now,
+                                            false);
+                    open = WriteAll(client, refusal.constData(), size_t(refusal.size()));
+                    continue;
+                }
                 if (n <= 0 || !WriteAll(fds[1 - from].fd, buffer.data(), size_t(n))) {
                     open = false;
                     break;
@@ -482,6 +528,7 @@ private:
     quint16 m_port[2] = {0, 0};
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_hashRetr{false};
+    std::atomic<bool> m_refuseUidl{false};
     std::thread m_acceptor;
     std::vector<std::thread> m_relays; // touched by the acceptor only, until it ends
     mutable std::mutex m_mutex;
@@ -562,6 +609,126 @@ private:
     QString m_display;
 };
 
+/// Times, from outside, how long a window's event loop takes to answer: it
+/// sends the window manager's ping (_NET_WM_PING) every PingEveryMs, which
+/// the program answers from its event loop, and records each round trip.
+class WindowPing
+{
+public:
+    explicit WindowPing(quint32 window) : m_window(window)
+    {
+        m_thread = std::thread([this] { run(); });
+    }
+    ~WindowPing() { stop(); }
+    void stop()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    /// The round trips in ms; one still unanswered at the stop counts as long as it waited.
+    std::vector<double> rounds() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_rounds;
+    }
+    bool failed() const { return m_failed; }
+
+private:
+    static constexpr int PingEveryMs = 10;
+
+    void run()
+    {
+        xcb_connection_t *c = xcb_connect(nullptr, nullptr);
+        if (xcb_connection_has_error(c)) {
+            m_failed = true;
+            xcb_disconnect(c);
+            return;
+        }
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        // The answer goes to the root window, to whoever watches its structure.
+        const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+        xcb_change_window_attributes(c, root, XCB_CW_EVENT_MASK, &mask);
+        const auto atom = [c](const char *name) {
+            xcb_intern_atom_reply_t *r = xcb_intern_atom_reply(
+                c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr);
+            const xcb_atom_t a = r ? r->atom : 0;
+            std::free(r);
+            return a;
+        };
+        const xcb_atom_t protocols = atom("WM_PROTOCOLS"), ping = atom("_NET_WM_PING");
+        pollfd fd{xcb_get_file_descriptor(c), POLLIN, 0};
+        for (uint32_t serial = 1; !m_stop; ++serial) {
+            xcb_client_message_event_t event{};
+            event.response_type = XCB_CLIENT_MESSAGE;
+            event.format = 32;
+            event.window = m_window;
+            event.type = protocols;
+            event.data.data32[0] = ping;
+            event.data.data32[1] = serial;
+            event.data.data32[2] = m_window;
+            xcb_send_event(c, 0, m_window, XCB_EVENT_MASK_NO_EVENT,
+                           reinterpret_cast<const char *>(&event));
+            xcb_flush(c);
+            const Clock::time_point sent = Clock::now();
+            bool answered = false;
+            while (!answered && !m_stop) {
+                ::poll(&fd, 1, 5);
+                while (xcb_generic_event_t *e = xcb_poll_for_event(c)) {
+                    const auto *m = reinterpret_cast<xcb_client_message_event_t *>(e);
+                    answered |= (e->response_type & 0x7f) == XCB_CLIENT_MESSAGE &&
+                                m->data.data32[0] == ping && m->data.data32[1] == serial;
+                    std::free(e);
+                }
+            }
+            {
+                std::lock_guard lock(m_mutex);
+                m_rounds.push_back(Ms(Clock::now() - sent));
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(PingEveryMs));
+        }
+        xcb_disconnect(c);
+    }
+
+    quint32 m_window;
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_failed{false};
+    mutable std::mutex m_mutex;
+    std::vector<double> m_rounds;
+    std::thread m_thread;
+};
+
+/// Polls until condition holds; false when timeoutMs passed first.
+bool WaitUntil(const std::function<bool()> &condition, int timeoutMs, int stepMs = 5)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents();
+        QThread::msleep(stepMs);
+    }
+    return true;
+}
+
+/// Pings the main window of the desk just started, once it shows.
+std::unique_ptr<WindowPing> PingMainWindow()
+{
+    QByteArray window;
+    WaitUntil(
+        [&] {
+            Run(QStringLiteral("xdotool"),
+                {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                 QStringLiteral("--name"), QStringLiteral("^Tavrino$")},
+                &window);
+            return !window.trimmed().isEmpty();
+        },
+        20000, 50);
+    if (window.trimmed().isEmpty())
+        return nullptr;
+    return std::make_unique<WindowPing>(window.trimmed().split('\n').first().toUInt());
+}
+
 /// The visible memo viewers on the screen, by window id.
 QList<QByteArray> ViewerWindows()
 {
@@ -580,7 +747,7 @@ QList<QByteArray> ViewerWindows()
 
 /// A copy of the program folder, set up for one user through the proxy.
 bool PrepareDesk(const QString &programDir, const QString &folder, const BenchOffice &office,
-                 quint16 pop3Port, int user)
+                 quint16 pop3Port, int user, int interval = 1)
 {
     QDir(folder).removeRecursively();
     if (Run(QStringLiteral("cp"), {QStringLiteral("-a"), programDir, folder}) != 0)
@@ -589,11 +756,12 @@ bool PrepareDesk(const QString &programDir, const QString &folder, const BenchOf
         QStringLiteral("[Tavrino]\r\nUserName=営業部 鈴木\r\nUserID=user%1\r\nPassword=pass%1\r\n"
                        "Domain=%2\r\nPop3Server=127.0.0.1\r\nPop3Port=%3\r\n"
                        "SmtpServer=127.0.0.1\r\nSmtpPort=%4\r\nList=members.lst\r\n"
-                       "Interval=1\r\nSleep=0\r\n")
+                       "Interval=%5\r\nSleep=0\r\n")
             .arg(user)
             .arg(office.domain())
             .arg(pop3Port)
-            .arg(office.smtpPort());
+            .arg(office.smtpPort())
+            .arg(interval);
     const QString members =
         QStringLiteral("総務部 佐藤;user1@") + office.domain() + QStringLiteral("\r\n");
     QFile iniFile(folder + QStringLiteral("/Tavrino.ini"));
@@ -620,6 +788,18 @@ public:
     }
     ~Desk() { stop(); }
     bool isRunning() const { return m_process.state() == QProcess::Running; }
+    /// The process's peak resident memory (VmHWM) in MB; negative when unknown.
+    double peakMb() const
+    {
+        QFile status(QStringLiteral("/proc/%1/status").arg(m_process.processId()));
+        if (!status.open(QIODevice::ReadOnly))
+            return -1;
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("VmHWM:"))
+                return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
+        }
+        return -1;
+    }
     void stop()
     {
         if (m_process.state() == QProcess::NotRunning)
@@ -634,19 +814,6 @@ public:
 private:
     QProcess m_process;
 };
-
-/// Polls until condition holds; false when timeoutMs passed first.
-bool WaitUntil(const std::function<bool()> &condition, int timeoutMs, int stepMs = 5)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents();
-        QThread::msleep(stepMs);
-    }
-    return true;
-}
 
 // ------------------------------------------------------------ the figures
 
@@ -682,6 +849,10 @@ struct KnownFigures
     std::vector<double> deskRuns, referenceRuns;
     int retr = 0; ///< the most RETR commands in one known check
     bool usesUidl = false;
+    /// The main window's answers to pings during the first check (ms), and
+    /// the desk's time per answer in it and in the known checks (µs).
+    std::vector<double> pings;
+    double firstClientUs = 0, knownClientUs = 0, referenceClientUs = 0;
     QByteArray verbs;                      ///< one known check's commands
     std::vector<WireSession> deskSessions; ///< the first check and the known ones
 };
@@ -693,6 +864,9 @@ bool MeasureKnown(Bench &b, Desk &desk, int base, int memos, KnownFigures &k)
 {
     WireProxy &proxy = b.proxy;
     k.memos = memos;
+    // The main window answers its pings throughout the first check, a flood
+    // of new memos, until its viewers are open.
+    std::unique_ptr<WindowPing> pinger = PingMainWindow();
     // Done when it has ended its connection or, while it holds the
     // connection, read every memo and gone quiet.
     const auto firstDone = [&] {
@@ -713,6 +887,13 @@ bool MeasureKnown(Bench &b, Desk &desk, int base, int memos, KnownFigures &k)
     const int viewers = qMin(MaxViewers, memos);
     if (!WaitUntil([viewers] { return ViewerWindows().size() == viewers; }, 60000, 100))
         b.differs(QStringLiteral("the desk did not open %1 viewers").arg(viewers));
+    if (!pinger || pinger->failed()) {
+        b.differs(QStringLiteral("the desk's main window could not be pinged"));
+    } else {
+        pinger->stop();
+        k.pings = pinger->rounds();
+    }
+    k.firstClientUs = first.answers ? first.clientMs * 1e3 / first.answers : 0;
 
     const int refBase = proxy.count(Side::Reference);
     std::vector<double> directMs;
@@ -754,7 +935,7 @@ bool MeasureKnown(Bench &b, Desk &desk, int base, int memos, KnownFigures &k)
     const QByteArray listingDigest =
         QCryptographicHash::hash(listing, QCryptographicHash::Sha1).toHex();
     std::vector<double> &deskMs = k.deskRuns, &refMs = k.referenceRuns;
-    std::vector<double> idleMs, busyMs;
+    std::vector<double> idleMs, busyMs, clientUs, refClientUs;
     for (int run = 1; run <= KnownRuns; ++run) {
         const WireSession &s = k.deskSessions[size_t(run)];
         deskMs.push_back(s.ms());
@@ -762,6 +943,7 @@ bool MeasureKnown(Bench &b, Desk &desk, int base, int memos, KnownFigures &k)
         busyMs.push_back(s.busyMs());
         k.retr = qMax(k.retr, s.retr);
         k.usesUidl |= s.uidl > 0;
+        clientUs.push_back(s.answers ? s.clientMs * 1e3 / s.answers : 0);
         k.verbs = s.verbText();
         if (s.dele > 0)
             b.differs(QStringLiteral("a known check sent %1 DELE").arg(s.dele));
@@ -770,6 +952,7 @@ bool MeasureKnown(Bench &b, Desk &desk, int base, int memos, KnownFigures &k)
     }
     for (const WireSession &r : refs) {
         refMs.push_back(r.ms());
+        refClientUs.push_back(r.answers ? r.clientMs * 1e3 / r.answers : 0);
         if (r.uidlDigest != listingDigest)
             b.differs(QStringLiteral("the proxy saw another listing than the reference read"));
     }
@@ -777,6 +960,8 @@ bool MeasureKnown(Bench &b, Desk &desk, int base, int memos, KnownFigures &k)
     // check read the whole mailbox, which is reported, not failed.
     if (k.usesUidl && k.retr > 0)
         b.differs(QStringLiteral("a known check retrieved %1 memos").arg(k.retr));
+    k.knownClientUs = Median(clientUs);
+    k.referenceClientUs = Median(refClientUs);
     k.desk = Median(deskMs);
     k.reference = Median(refMs);
     k.direct = Median(directMs);
@@ -795,6 +980,7 @@ struct FirstFigures
     int retr = 0;
     QByteArray verbs;
     std::vector<WireSession> deskSessions;
+    double deskClientUs = 0, floorClientUs = 0; ///< time per answer, medians
 };
 
 /// FirstRuns first checks of a fresh desk on the mailbox of
@@ -803,7 +989,7 @@ bool MeasureFirst(Bench &b, FirstFigures &figures)
 {
     WireProxy &proxy = b.proxy;
     std::vector<double> &deskMs = figures.deskRuns, &refMs = figures.referenceRuns;
-    std::vector<double> busyMs, proxiedMs, directMs;
+    std::vector<double> busyMs, proxiedMs, directMs, deskClientUs, floorClientUs;
     quint64 floorSum = 0;
     const auto deskRun = [&]() -> bool {
         const QString folder = b.newDeskFolder();
@@ -834,6 +1020,7 @@ bool MeasureFirst(Bench &b, FirstFigures &figures)
         }
         deskMs.push_back(s.ms());
         busyMs.push_back(s.busyMs());
+        deskClientUs.push_back(s.answers ? s.clientMs * 1e3 / s.answers : 0);
         figures.deskSessions.push_back(s);
         figures.retr = qMax(figures.retr, s.retr);
         figures.verbs = s.verbText();
@@ -865,6 +1052,7 @@ bool MeasureFirst(Bench &b, FirstFigures &figures)
         directMs.push_back(d.seconds * 1e3);
         const WireSession s = proxy.session(Side::Reference, last);
         refMs.push_back(s.ms());
+        floorClientUs.push_back(s.answers ? s.clientMs * 1e3 / s.answers : 0);
         if (floorSum && s.retrSum != floorSum)
             b.differs(QStringLiteral("the floor retrieved other answers than before"));
         floorSum = s.retrSum;
@@ -884,6 +1072,8 @@ bool MeasureFirst(Bench &b, FirstFigures &figures)
     figures.deskBusy = Median(busyMs);
     figures.floorProxied = Median(proxiedMs);
     figures.floorDirect = Median(directMs);
+    figures.deskClientUs = Median(deskClientUs);
+    figures.floorClientUs = Median(floorClientUs);
     return true;
 }
 
@@ -993,6 +1183,182 @@ bool MeasureDelete(Bench &b, DeleteFigures &d)
 /// before QUIT for over HoldMs, or open at the accept of the next. A first
 /// check may still be taking apart what it read before its QUIT: it counts
 /// only when open at the next accept.
+struct FallbackFigures
+{
+    int memos = 0;
+    double desk = 0, reference = 0;
+    std::vector<double> deskRuns, referenceRuns;
+};
+
+/// A fresh desk on a server without UIDL: after its first check, FallbackRuns
+/// known checks, each reading every message again, against the floor's RETR
+/// of all of them in the quiet after each. The desk's checks come
+/// FallbackInterval seconds apart, so that the floor never runs beside one.
+bool MeasureFallback(Bench &b, int memos, FallbackFigures &f)
+{
+    WireProxy &proxy = b.proxy;
+    f.memos = memos;
+    proxy.setRefuseUidl(true);
+    const auto restore = qScopeGuard([&proxy] { proxy.setRefuseUidl(false); });
+    const QString folder = b.newDeskFolder();
+    if (!PrepareDesk(b.programDir, folder, b.office, proxy.port(Side::Desk), DeskUser,
+                     FallbackInterval))
+        return false;
+    const int base = proxy.count(Side::Desk);
+    Desk desk(folder);
+    for (int run = 0; run <= FallbackRuns; ++run) {
+        if (!WaitUntil(
+                [&] {
+                    return proxy.count(Side::Desk) > base + run &&
+                           !proxy.session(Side::Desk, base + run).open;
+                },
+                300000, 20)) {
+            std::fprintf(stderr, "the desk's check %d without UIDL did not end (log: %s)\n",
+                         run + 1, qPrintable(folder));
+            return false;
+        }
+        const WireSession s = proxy.session(Side::Desk, base + run);
+        if (s.retr != memos || s.uidl != 1)
+            b.differs(QStringLiteral("a check without UIDL sent UIDL %1 times and retrieved "
+                                     "%2 of %3 memos")
+                          .arg(s.uidl)
+                          .arg(s.retr)
+                          .arg(memos));
+        if (run == 0)
+            continue; // the first check: its memos are new
+        f.deskRuns.push_back(s.ms());
+        const FloorResult r =
+            RunFloorCheck(proxy.port(Side::Reference), b.user.constData(), b.pass.constData());
+        const int last = proxy.count(Side::Reference) - 1;
+        if (!r.ok || r.messages != memos ||
+            !WaitUntil([&] { return !proxy.session(Side::Reference, last).open; }, 10000)) {
+            std::fprintf(stderr, "floor check failed: %s\n", qPrintable(r.error));
+            return false;
+        }
+        f.referenceRuns.push_back(proxy.session(Side::Reference, last).ms());
+        if (proxy.count(Side::Desk) > base + run + 1)
+            b.differs(QStringLiteral("the desk's next check began while the floor ran"));
+    }
+    f.desk = Median(f.deskRuns);
+    f.reference = Median(f.referenceRuns);
+    return true;
+}
+
+struct ShapeFigure
+{
+    const char *shape;
+    qint64 bytes = 0; ///< the mail as stored; 0 for the empty mailbox
+    double peakMb = -1;
+    double longestPingMs = -1; ///< the main window's longest answer meanwhile
+    bool asExpected = false;   ///< read and shown (or, empty or over the cap, not shown)
+};
+
+/// One mail of a shape, CR LF lines, of about bytes: an ordinary body; header
+/// lines without a blank line; one header folded over its lines; a body of one
+/// line; an ordinary body over the largest answer the desk keeps (64 MiB).
+QByteArray ShapedMail(int shape, qint64 bytes)
+{
+    const QByteArray head = "Subject:0    12/06 09:30ACME\r\nFrom: a@example.jp\r\n";
+    QByteArray mail = head;
+    mail.reserve(bytes + 256);
+    if (shape == 1) {
+        while (mail.size() < bytes)
+            mail += "X-Filler: " + QByteArray(60, 'x') + "\r\n";
+        return mail;
+    }
+    if (shape == 2) {
+        mail += "X-Folded: w";
+        while (mail.size() < bytes)
+            mail += "\r\n w";
+        return mail + "\r\n\r\nbody\r\n";
+    }
+    mail += "\r\n";
+    if (shape == 3)
+        return mail + QByteArray(bytes, 'a') + "\r\n";
+    while (mail.size() < bytes)
+        mail += QByteArray(76, 'x') + "\r\n";
+    return mail;
+}
+
+/// The desk's peak memory while it handles one new mail of each shape and
+/// size, each in a fresh process, against the same on an empty mailbox.
+bool MeasureShapes(Bench &b, std::vector<ShapeFigure> &figures)
+{
+    const QString maildir = b.office.dir() + QStringLiteral("/mail/") + b.office.domain() +
+                            QStringLiteral("/user%1").arg(ShapeUser);
+    const auto deliver = [&](const QByteArray &mail) -> bool {
+        for (const char *sub : {"new", "cur"}) {
+            QDir dir(maildir + QLatin1Char('/') + QLatin1String(sub));
+            for (const QString &f : dir.entryList(QDir::Files))
+                dir.remove(f);
+        }
+        if (mail.isEmpty())
+            return true;
+        const QString tmp = maildir + QStringLiteral("/tmp/shape");
+        QFile file(tmp);
+        if (!file.open(QIODevice::WriteOnly) || file.write(mail) != mail.size())
+            return false;
+        file.close();
+        // Owned as the mail server's own files, so that it may move it.
+        QByteArray owner;
+        Run(QStringLiteral("stat"), {QStringLiteral("-c"), QStringLiteral("%u:%g"), maildir},
+            &owner);
+        Run(QStringLiteral("chown"), {QString::fromLatin1(owner.trimmed()), tmp});
+        return QFile::rename(
+            tmp,
+            maildir + QStringLiteral("/new/%1.M1P1.bench").arg(QDateTime::currentSecsSinceEpoch()));
+    };
+    // A first delivery by mail makes the server create the mailbox.
+    if (!Fill(b.office, ShapeUser, KnownMemos(b.office, ShapeUser, 0, 1), 1))
+        return false;
+    const std::vector<std::pair<int, qint64>> runs{
+        {-1, 0},       {0, 10 << 20}, {1, 10 << 20}, {2, 10 << 20}, {3, 10 << 20},
+        {0, 60 << 20}, {1, 60 << 20}, {2, 60 << 20}, {3, 60 << 20}, {4, 70 << 20}};
+    static const char *names[] = {"an ordinary body", "header lines, no blank line",
+                                  "one header folded over its lines", "a body of one line",
+                                  "an ordinary body over the 64 MiB cap"};
+    for (const auto &[shape, bytes] : runs) {
+        const QByteArray mail = shape < 0 ? QByteArray() : ShapedMail(shape, bytes);
+        if (!deliver(mail)) {
+            std::fprintf(stderr, "could not store a mail in %s\n", qPrintable(maildir));
+            return false;
+        }
+        const QString folder = b.newDeskFolder();
+        if (!PrepareDesk(b.programDir, folder, b.office, b.proxy.port(Side::Desk), ShapeUser))
+            return false;
+        const int base = b.proxy.count(Side::Desk);
+        Desk desk(folder);
+        std::unique_ptr<WindowPing> pinger = PingMainWindow();
+        const bool ended = WaitUntil(
+            [&] {
+                return b.proxy.count(Side::Desk) > base && !b.proxy.session(Side::Desk, base).open;
+            },
+            120000, 20);
+        ShapeFigure f{shape < 0 ? "the empty mailbox" : names[shape], mail.size()};
+        // A memo's viewer counts, once it is on the screen.
+        f.asExpected =
+            ended && (shape == 4 || shape < 0
+                          ? !WaitUntil([] { return !ViewerWindows().isEmpty(); }, 2000, 50)
+                          : WaitUntil([] { return ViewerWindows().size() == 1; }, 20000, 50));
+        QThread::msleep(500);
+        if (pinger) {
+            pinger->stop();
+            const std::vector<double> rounds = pinger->rounds();
+            f.longestPingMs = rounds.empty() ? -1 : *std::max_element(rounds.begin(), rounds.end());
+        }
+        f.peakMb = desk.isRunning() ? desk.peakMb() : -1;
+        desk.stop();
+        if (!f.asExpected || f.peakMb < 0) {
+            b.differs(QStringLiteral("the desk did not read %1 of %2 bytes as it should (log: %3)")
+                          .arg(QLatin1String(f.shape))
+                          .arg(f.bytes)
+                          .arg(folder));
+        }
+        figures.push_back(f);
+    }
+    return true;
+}
+
 int HeldConnections(const KnownFigures (&known)[2], int &sessions, double &maxIdleMs)
 {
     int held = 0;
@@ -1022,7 +1388,27 @@ const char *Met(bool met)
     return met ? "yes" : "NO";
 }
 
-int RunBench(const QString &programDir)
+/// The table of figure 7; returns how many shapes met their goal.
+int PrintShapes(const std::vector<ShapeFigure> &shapes)
+{
+    const double baseline = shapes.front().peakMb;
+    std::printf("7. peak memory (VmHWM) of a fresh desk reading one new mail; goal: the empty "
+                "mailbox's %.1f MB + 3 x the mail + 30 MB (over the cap: + 30 MB)\n",
+                baseline);
+    int met = 0;
+    for (const ShapeFigure &f : shapes) {
+        const double mb = double(f.bytes) / (1 << 20);
+        const double goal = baseline + (f.bytes > (64 << 20) ? 0 : 3 * mb) + 30;
+        met += f.bytes > 0 && f.peakMb <= goal;
+        std::printf("   %-38s %7.1f MB  peak %7.1f MB  goal %7.1f MB  %-3s  window's longest "
+                    "answer %.1f ms\n",
+                    f.shape, mb, f.peakMb, f.bytes ? goal : baseline,
+                    f.bytes ? Met(f.peakMb <= goal) : "", f.longestPingMs);
+    }
+    return met;
+}
+
+int RunBench(const QString &programDir, bool memoryOnly)
 {
     if (!QFile::exists(programDir + QStringLiteral("/Tavrino"))) {
         std::fprintf(stderr, "no program in %s\n", qPrintable(programDir));
@@ -1050,6 +1436,13 @@ int RunBench(const QString &programDir)
                 unsigned(proxy.port(Side::Desk)), unsigned(proxy.port(Side::Reference)),
                 unsigned(office.pop3Port()));
 
+    if (memoryOnly) {
+        std::vector<ShapeFigure> shapes;
+        if (!MeasureShapes(b, shapes))
+            return 1;
+        PrintShapes(shapes);
+        return b.good ? 0 : 1;
+    }
     std::printf("filling user%d with %d memos\n", DeskUser, FirstMemos);
     if (!Fill(office, DeskUser, KnownMemos(office, DeskUser, 0, FirstMemos), FirstMemos)) {
         std::fprintf(stderr, "could not fill the mailbox\n");
@@ -1064,6 +1457,7 @@ int RunBench(const QString &programDir)
         return 1;
 
     KnownFigures known[2];
+    FallbackFigures fallback[2];
     DeleteFigures del;
     for (int i = 0; i < 2; ++i) {
         const int memos = i == 0 ? FirstMemos : ManyMemos;
@@ -1096,6 +1490,21 @@ int RunBench(const QString &programDir)
                 return 1;
             }
         }
+        desk.stop();
+        const int count = b.serverCount();
+        std::printf("8. checks of %d known memos on a server without UIDL, %d runs, the floor "
+                    "between them\n",
+                    count, FallbackRuns);
+        if (!MeasureFallback(b, count, fallback[i])) {
+            work.setAutoRemove(false);
+            return 1;
+        }
+    }
+    std::printf("7. the peak memory of a fresh desk reading one new mail of each shape\n");
+    std::vector<ShapeFigure> shapes;
+    if (!MeasureShapes(b, shapes)) {
+        work.setAutoRemove(false);
+        return 1;
     }
     double maxIdleMs = 0;
     int sessions = 0;
@@ -1121,6 +1530,33 @@ int RunBench(const QString &programDir)
                                .arg(del.dele)
                                .arg(del.retr)),
                 "", "", "", "1/0", Met(del.dele == 1 && del.retr == 0));
+
+    std::printf("%-44s %7.1f us %7.1f us %7s %6.0f %4s\n",
+                qPrintable(QStringLiteral("5. time per answer, %1 new").arg(FirstMemos)),
+                first.deskClientUs, first.floorClientUs, "", ClientGoalUs,
+                Met(first.deskClientUs <= ClientGoalUs));
+    std::printf("%-44s %7.1f us %10s %7s %6.0f %4s\n",
+                qPrintable(QStringLiteral("5. time per answer, %1 new").arg(ManyMemos)),
+                known[1].firstClientUs, "", "", ClientGoalUs,
+                Met(known[1].firstClientUs <= ClientGoalUs));
+    for (const KnownFigures &k : known)
+        std::printf("%-44s %7.1f us %7.1f us %7s %6.0f %4s\n",
+                    qPrintable(QStringLiteral("5. time per answer, %1 known").arg(k.memos)),
+                    k.knownClientUs, k.referenceClientUs, "", ClientGoalUs,
+                    Met(k.knownClientUs <= ClientGoalUs));
+    for (const FallbackFigures &f : fallback) {
+        const double ratio = f.desk / f.reference;
+        std::printf("%-44s %7.1f ms %7.1f ms %7.2f %6.1f %4s\n",
+                    qPrintable(QStringLiteral("8. known check without UIDL, %1").arg(f.memos)),
+                    f.desk, f.reference, ratio, KnownGoal, Met(ratio <= KnownGoal));
+    }
+    const KnownFigures &flood = known[1];
+    std::vector<double> pings = flood.pings;
+    std::sort(pings.begin(), pings.end());
+    const double longest = pings.empty() ? -1 : pings.back();
+    std::printf("%-44s %7.1f ms %10s %7s %6.0f %4s\n",
+                qPrintable(QStringLiteral("6. window's longest answer, %1 new").arg(flood.memos)),
+                longest, "", "", PingGoalMs, Met(longest >= 0 && longest <= PingGoalMs));
 
     std::printf("\n");
     for (const KnownFigures &k : known) {
@@ -1158,11 +1594,28 @@ int RunBench(const QString &programDir)
         std::printf(" (dropped %.1f ms after the close)\n", del.closedToDropMs);
     else
         std::printf(" (never dropped)\n");
+    for (const FallbackFigures &f : fallback)
+        std::printf("8. %d known without UIDL: runs, desk: %s; floor (RETR of all): %s\n", f.memos,
+                    RunList(f.deskRuns).constData(), RunList(f.referenceRuns).constData());
+    if (!pings.empty())
+        std::printf("5. time per answer: the desk's, or the reference's, from the end of a reply "
+                    "to its next command sent with nothing outstanding, per reply\n"
+                    "6. %lld pings of the main window, every %d ms from the desk's start until "
+                    "its %d viewers were open: median %.2f ms, 99th percentile %.2f ms, "
+                    "longest %.2f ms; %lld over %.0f ms\n",
+                    qlonglong(pings.size()), 10, MaxViewers, pings[pings.size() / 2],
+                    pings[pings.size() * 99 / 100], longest,
+                    qlonglong(std::count_if(pings.begin(), pings.end(),
+                                            [](double ms) { return ms > PingGoalMs; })),
+                    PingGoalMs);
+    const int shapesMet = PrintShapes(shapes);
     std::printf("ratios: known 1000 %.2f (goal %.1f), known 10000 %.2f (goal %.1f), first 1000 "
                 "%.2f (goal %.1f); held connections %d (goal 0); deletion DELE %d RETR %d "
                 "(goal 1/0)\n",
                 known[0].desk / known[0].reference, KnownGoal, known[1].desk / known[1].reference,
                 KnownGoal, firstRatio, FirstGoal, held, del.dele, del.retr);
+    std::printf("memory: %d of %lld mails within their goal\n", shapesMet,
+                qlonglong(shapes.size()) - 1);
     if (!b.good) {
         std::fprintf(stderr, "outputs differed from the references' (kept: %s)\n",
                      qPrintable(work.path()));
@@ -1176,7 +1629,8 @@ int RunBench(const QString &programDir)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    const QString programDir =
-        argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(TAV_PROGRAM_DIR);
-    return RunBench(QDir(programDir).absolutePath());
+    QStringList args = app.arguments().mid(1);
+    const bool memoryOnly = args.removeAll(QStringLiteral("--memory")) > 0;
+    const QString programDir = args.value(0, QStringLiteral(TAV_PROGRAM_DIR));
+    return RunBench(QDir(programDir).absolutePath(), memoryOnly);
 }

@@ -184,9 +184,8 @@ void MailCheck::onRetrieved(int number, const QByteArray &answer, bool tooLarge)
         known->listedIn = m_listing;
         return;
     }
-    ReadMail read = ParseRetrAnswer(answer);
     const QString memoKey = (m_byUid ? QStringLiteral("uid:") : QString()) + QString::fromUtf8(key);
-    read.memo.MemoKey = memoKey;
+    ReadMail read = ParseRetrAnswer(answer, memoKey);
     m_known.insert(key, Known{read.memo, false, m_listing});
     m_readNow.append(key);
     announce(read.memo);

@@ -661,6 +661,7 @@ private Q_SLOTS:
         QTest::newRow("the mailbox stays busy") << two << false << QByteArray() << QList{Result::TimedOut} << 0;
         QTest::newRow("QUIT refused after DELE") << two << false << uidl + ">DELE 2|<+OK|>QUIT|<-ERR cannot update|C" << QList{Result::Failed} << 2;
         QTest::newRow("dropped before QUIT's answer") << two << false << uidl + ">DELE 2|<+OK|>QUIT|C" << QList{Result::Failed} << 2;
+        QTest::newRow("dropped under DELE") << two << false << uidl + ">DELE 2|C" << QList{Result::Failed} << 2;
         QTest::newRow("DELE refused") << two << false << uidl + ">DELE 2|<-ERR locked|>QUIT|<+OK|C" << QList{Result::Failed} << 2;
         QTest::newRow("a viewer closed while its deletion waits") << QStringList{u"uid:u2"_s, u"-uid:u1"_s} << false << deleted << QList{Result::Deleted} << 1;
         QTest::newRow("a second deletion waits its turn") << QStringList{u"uid:u2"_s, u"uid:u1"_s} << false
