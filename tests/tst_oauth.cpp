@@ -2,9 +2,11 @@
 // loopback address; the test is the browser.
 
 #include "FakeServer.h"
+#include "IniFile.h"
 #include "MailCheck.h"
 #include "Messages.h"
 #include "OAuthTokens.h"
+#include "Settings.h"
 
 #include <QtNetwork>
 #include <QtTest>
@@ -250,6 +252,25 @@ private Q_SLOTS:
         const QList<QByteArray> sent = server.received();
         QVERIFY(QByteArray::fromBase64(sent.value(2)).contains("auth=Bearer a1\x01"));
         QVERIFY(QByteArray::fromBase64(sent.value(5)).contains("auth=Bearer a2\x01"));
+    }
+
+    // The program reads the login method with the rest, and its jobs share
+    // the keeper the settings dialog signs in with.
+    void programReadsTheLoginMethod()
+    {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(u"Tavrino.ini"_s);
+        QVERIFY(IniFile(path).SetIniParms(TavrinoSection, {{u"UserID"_s, u"user1"_s},
+                                                           {u"Domain"_s, u"host1"_s},
+                                                           {u"AuthMethod"_s, u"oauth"_s},
+                                                           {u"OAuthProvider"_s, u"google"_s},
+                                                           {u"OAuthClientID"_s, u"desk"_s}}));
+        const Settings s = Settings::Read(folder.path());
+        const OAuthTokens *keeper = OAuthTokens::of(path);
+        QVERIFY(s.pop3().oauth.enabled && s.smtp().oauth.enabled);
+        QCOMPARE(s.pop3().oauth.tokens, keeper);
+        QCOMPARE(s.smtp().oauth.user, u"user1@host1"_s);
+        QCOMPARE(keeper->config().tokenUrl, QUrl(u"https://oauth2.googleapis.com/token"_s));
     }
 };
 
