@@ -3,10 +3,27 @@
 #include "Messages.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+
+#include <qt6keychain/keychain.h>
+
+namespace {
+// The jobs have no parent: the secret service may answer after a keeper is
+// gone, and a job deletes itself once it has finished.
+const QString KeychainService = QStringLiteral("Tavrino");
+
+bool SecretServiceRuns()
+{
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    return bus.isConnected() && bus.interface() &&
+           bus.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.secrets"));
+}
+} // namespace
 
 OAuthTokens *OAuthTokens::of(const QString &iniPath)
 {
@@ -21,6 +38,7 @@ OAuthTokens *OAuthTokens::of(const QString &iniPath)
 OAuthTokens::OAuthTokens(const QString &iniPath, QObject *parent)
     : QObject(parent), m_iniPath(iniPath)
 {
+    load([] {});
 }
 
 QString OAuthTokens::secretFile() const
@@ -28,7 +46,43 @@ QString OAuthTokens::secretFile() const
     return QFileInfo(m_iniPath).dir().filePath(QStringLiteral("Tavrino.token"));
 }
 
+void OAuthTokens::load(std::function<void()> then)
+{
+    if (m_loaded) {
+        then();
+        return;
+    }
+    m_afterLoad.append(std::move(then));
+    if (m_afterLoad.size() > 1)
+        return;
+    if (!SecretServiceRuns()) {
+        m_loaded = true;
+        for (auto &f : std::exchange(m_afterLoad, {}))
+            f();
+        return;
+    }
+    auto *job = new QKeychain::ReadPasswordJob(KeychainService);
+    job->setKey(QFileInfo(m_iniPath).absoluteFilePath());
+    connect(job, &QKeychain::Job::finished, this, [this, job] {
+        m_loaded = true;
+        m_keychain = job->error() == QKeychain::NoError || job->error() == QKeychain::EntryNotFound;
+        m_refreshToken = job->error() == QKeychain::NoError ? job->textData() : QString();
+        // A token kept in the file before the secret service ran moves there.
+        if (m_keychain && m_refreshToken.isEmpty() && !fileToken().isEmpty())
+            storeRefreshToken(fileToken());
+        for (auto &f : std::exchange(m_afterLoad, {}))
+            f();
+        Q_EMIT changed();
+    });
+    job->start();
+}
+
 QString OAuthTokens::storedRefreshToken()
+{
+    return m_keychain ? m_refreshToken : fileToken();
+}
+
+QString OAuthTokens::fileToken() const
 {
     QFile file(secretFile());
     if (!file.open(QIODevice::ReadOnly))
@@ -37,6 +91,32 @@ QString OAuthTokens::storedRefreshToken()
 }
 
 bool OAuthTokens::storeRefreshToken(const QString &token)
+{
+    if (!m_keychain)
+        return storeInFile(token);
+    m_refreshToken = token;
+    QKeychain::Job *job = nullptr;
+    if (token.isEmpty()) {
+        job = new QKeychain::DeletePasswordJob(KeychainService);
+    } else {
+        auto *write = new QKeychain::WritePasswordJob(KeychainService);
+        write->setTextData(token);
+        job = write;
+    }
+    job->setKey(QFileInfo(m_iniPath).absoluteFilePath());
+    connect(job, &QKeychain::Job::finished, this, [this, job, token] {
+        if (job->error() == QKeychain::NoError || job->error() == QKeychain::EntryNotFound) {
+            storeInFile(QString()); // one place only
+        } else {
+            m_keychain = false; // the service failed us: the file holds it
+            storeInFile(token);
+        }
+    });
+    job->start();
+    return true;
+}
+
+bool OAuthTokens::storeInFile(const QString &token)
 {
     const QString path = secretFile();
     if (token.isEmpty())
@@ -77,6 +157,14 @@ void OAuthTokens::signOut()
 
 void OAuthTokens::accessToken(QObject *context, Done done)
 {
+    if (!m_loaded) {
+        QPointer<QObject> guard(context);
+        load([this, guard, context, done] {
+            if (guard)
+                accessToken(context, done);
+        });
+        return;
+    }
     const QDateTime now = QDateTime::currentDateTimeUtc();
     if (!m_grant.accessToken.isEmpty() && now.secsTo(m_grant.expires) > RefreshMarginSecs) {
         done(m_grant.accessToken, QString());

@@ -32,9 +32,11 @@ public:
     const OAuthConfig &config() const { return m_config; }
     QNetworkAccessManager *network() { return &m_network; }
 
-    /// Where the refresh token is kept: beside the configuration file,
-    /// readable by its owner only.
+    /// Where the refresh token is kept where no secret service runs: beside
+    /// the configuration file, readable by its owner only.
     QString secretFile() const;
+    /// The refresh token is in the desktop's secret service.
+    bool inSecretService() const { return m_keychain; }
 
     using Done = std::function<void(const QString &accessToken, const QString &errorText)>;
     /// A usable access token, refreshed first when it is close to expiry;
@@ -66,6 +68,10 @@ private:
     void settle(const QString &errorText);
     QString storedRefreshToken();
     bool storeRefreshToken(const QString &token);
+    QString fileToken() const;
+    bool storeInFile(const QString &token);
+    /// Reads the secret service once, where one runs; then calls then.
+    void load(std::function<void()> then);
 
     QString m_iniPath;
     OAuthConfig m_config;
@@ -73,5 +79,9 @@ private:
     OAuthGrant m_grant; ///< the access token; the refresh token is in the file
     bool m_refused = false;
     bool m_refreshing = false;
+    bool m_keychain = false; ///< a secret service runs and holds the token
+    bool m_loaded = false;
+    QString m_refreshToken; ///< as the secret service has it
+    QList<std::function<void()>> m_afterLoad;
     QList<std::pair<QPointer<QObject>, Done>> m_waiting;
 };
