@@ -14,6 +14,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 /// Lines of a mail text with dot-stuffing applied and CR LF after each line,
 /// followed by the end of data (CR LF "." CR LF).
 QByteArray SmtpDataBlock(const QByteArray &mailText);
@@ -55,6 +57,7 @@ public:
     };
 
     explicit SmtpSend(const Settings &settings, QObject *parent = nullptr);
+    ~SmtpSend() override;
 
     /// Connects and delivers mailText (7-bit, lines ending in CR LF but the
     /// last) from fromAddress to the recipients, in order. Blank recipients
@@ -67,7 +70,7 @@ public:
     void cancel();
 
     State state() const { return m_state; }
-    bool isClosed() const { return m_line.isClosed(); }
+    bool isClosed() const { return m_line->isClosed(); }
     /// The server refused the token: a fresh one may be worth one more try.
     bool tokenRefused() const { return m_tokenRefused; }
 
@@ -89,9 +92,12 @@ private:
     void afterEhlo(const QByteArray &reply);
     void mailFrom(const QString &lastReply);
     void fail(const QString &errorText);
+    void newLine();
+    /// Connects with what sendMail() was given: a fresh token first if one is wanted.
+    void begin();
 
     Settings m_settings;
-    LineSession m_line;
+    std::unique_ptr<LineSession> m_line;
     State m_state = State::Greeting;
     QString m_from;
     QStringList m_recipients;
@@ -100,5 +106,7 @@ private:
     bool m_done = false;
     bool m_authenticated = false;
     bool m_tokenRefused = false;
+    OAuthTokens *m_tokens = nullptr; ///< where a fresh token comes from
+    bool m_retried = false;          ///< the one try with a fresh token is spent
     SaslMechanism m_mechanism = SaslMechanism::XOAuth2;
 };

@@ -72,6 +72,20 @@ static QByteArray Browse(quint16 port, const QByteArray &target, const QByteArra
     return page + socket.readAll();
 }
 
+/// A desk signed in with the access token a1; its endpoint refreshes to a2.
+struct SignedIn
+{
+    QTemporaryDir folder;
+    FakeTokenEndpoint endpoint;
+    OAuthTokens tokens{folder.filePath(u"Tavrino.ini"_s)};
+    SignedIn()
+    {
+        endpoint.answers << R"(200 {"access_token":"a2","expires_in":3600})";
+        tokens.setConfig(endpoint.config());
+        tokens.takeGrant({u"a1"_s, u"r1"_s, QDateTime::currentDateTimeUtc().addSecs(3600)});
+    }
+};
+
 class TestOAuth : public QObject
 {
     Q_OBJECT
@@ -226,12 +240,9 @@ private Q_SLOTS:
     void checkRetriesOnce()
     {
         QFETCH(bool, againRefused);
-        QTemporaryDir folder;
-        FakeTokenEndpoint endpoint;
-        endpoint.answers << R"(200 {"access_token":"a2","expires_in":3600})";
-        OAuthTokens tokens(folder.filePath(u"Tavrino.ini"_s));
-        tokens.setConfig(endpoint.config());
-        tokens.takeGrant({u"a1"_s, u"r1"_s, QDateTime::currentDateTimeUtc().addSecs(3600)});
+        SignedIn desk;
+        FakeTokenEndpoint &endpoint = desk.endpoint;
+        OAuthTokens &tokens = desk.tokens;
         FakeServer server;
         const QByteArray login = "<+OK|>CAPA|<+OK\r\nSASL XOAUTH2\r\n.|>AUTH XOAUTH2|<+|>*";
         server.script(
@@ -252,6 +263,33 @@ private Q_SLOTS:
         const QList<QByteArray> sent = server.received();
         QVERIFY(QByteArray::fromBase64(sent.value(2)).contains("auth=Bearer a1\x01"));
         QVERIFY(QByteArray::fromBase64(sent.value(5)).contains("auth=Bearer a2\x01"));
+    }
+
+    // The same for a send: the mail goes out over a second connection.
+    void sendRetriesOnce()
+    {
+        SignedIn desk;
+        OAuthTokens &tokens = desk.tokens;
+        FakeServer server;
+        const QByteArray login =
+            "<220 hi|>EHLO host1|<250-host1\r\n250 AUTH XOAUTH2|>AUTH XOAUTH2|<334 |>*";
+        server.script(login + "|<535 5.7.8 no|C|" + login +
+                      "|<235 ok|>MAIL FROM:<a@b>|<250 ok|>RCPT TO:<c@d>|<250 ok|>DATA|<354 go|"
+                      ">x|>|>.|<250 ok|>QUIT|<221 bye|C");
+        SmtpSend::Settings settings{.server = u"127.0.0.1"_s,
+                                    .port = QString::number(server.port()),
+                                    .heloName = u"host1"_s};
+        settings.auth = true;
+        settings.oauth = {true, u"user1@host1"_s, QString(), &tokens};
+        SmtpSend job(settings);
+        QSignalSpy sent(&job, &SmtpSend::sent);
+        QSignalSpy failed(&job, &SmtpSend::failed);
+        job.sendMail(u"a@b"_s, {u"c@d"_s}, "x");
+        QVERIFY(sent.wait(10000));
+        QCOMPARE(failed.size(), 0);
+        QTRY_VERIFY(server.done());
+        VERIFY_SCRIPT(server);
+        QVERIFY(QByteArray::fromBase64(server.received().value(5)).contains("auth=Bearer a2\x01"));
     }
 
     // The program reads the login method with the rest, and its jobs share
