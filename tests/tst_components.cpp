@@ -188,6 +188,26 @@ private Q_SLOTS:
                                         u"SmtpAuth=0\r\n"_s));
     }
 
+    // A login method chosen is written after the rest; sign-in waits for a
+    // method that is not the password.
+    void settingsLoginMethod()
+    {
+        WriteFile(path(u"Tavrino.ini"_s), "[Tavrino]\r\n");
+        frmSetting dialog(m_dir->path());
+        dialog.show();
+        for (const char *box : BoxNames)
+            Child<QLineEdit>(&dialog, box)->setText(QLatin1String(box + 3));
+        auto *method = Child<QComboBox>(&dialog, "cboAuthMethod");
+        QVERIFY(!Child<QPushButton>(&dialog, "cmdSignIn")->isEnabled());
+        method->setCurrentIndex(2);
+        QCOMPARE(method->currentText(), u"Google"_s);
+        QVERIFY(Child<QPushButton>(&dialog, "cmdSignIn")->isEnabled());
+        QCOMPARE(Text(&dialog, "lblAccount"), u"サインインしていません"_s);
+        Child<QPushButton>(&dialog, "cmdButton0")->click();
+        QVERIFY(ReadFile(path(u"Tavrino.ini"_s))
+                    .endsWith("SmtpAuth=0\r\nAuthMethod=oauth\r\nOAuthProvider=google\r\n"));
+    }
+
     void settingsSecurity_data()
     {
         // The three keys as stored; "Pop3|port|key": a port typed, a key pressed on the choice;
