@@ -38,6 +38,7 @@ Settings Settings::Read(const QString &programFolder)
     s.SmtpUserID = v[K::SmtpUserID];
     s.SmtpPassword = v[K::SmtpPassword];
     s.CAFile = v[K::CAFile];
+    s.signIn = v.mid(K::AuthMethod);
     return s;
 }
 
@@ -50,9 +51,10 @@ QString Settings::memberListPath() const
 
 QStringList Settings::values() const
 {
-    return {UserName,     UserID,   Password,   Domain,       Pop3Server, Pop3Port,
-            SmtpServer,   SmtpPort, List,       Interval,     Sleep,      Pop3Security,
-            SmtpSecurity, SmtpAuth, SmtpUserID, SmtpPassword, CAFile};
+    return QStringList{UserName,     UserID,   Password,   Domain,       Pop3Server, Pop3Port,
+                       SmtpServer,   SmtpPort, List,       Interval,     Sleep,      Pop3Security,
+                       SmtpSecurity, SmtpAuth, SmtpUserID, SmtpPassword, CAFile} +
+           signIn;
 }
 
 Pop3Settings Settings::pop3() const

@@ -7,6 +7,7 @@
 #include "SmtpSend.h"
 
 #include <QString>
+#include <QStringList>
 
 struct Settings
 {
@@ -32,6 +33,7 @@ struct Settings
     QString SmtpUserID;
     QString SmtpPassword;
     QString CAFile;
+    QStringList signIn; ///< AuthMethod and the OAuth keys after it, in their order
 
     /// Reads the keys of section "Tavrino" once. A missing file reads
     /// as all empty.

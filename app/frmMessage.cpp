@@ -173,6 +173,16 @@ void frmMessage::showMemo(const MemoValues &memo, const QString &userName)
     m_txtDepartment->setText(QLatin1Char(' ') + view.department);
     m_txtCaller->setText(QLatin1Char(' ') + view.caller);
     m_txtMessage->setPlainText(view.text);
+    // Word wrapping searches a run without a space again for every line it
+    // makes of it: a run of thousands of characters wraps anywhere instead.
+    qsizetype run = 0;
+    for (const QChar c : view.text) {
+        run = c.isSpace() ? 0 : run + 1;
+        if (run > LongestWrappedRun) {
+            m_txtMessage->setWordWrapMode(QTextOption::WrapAnywhere);
+            break;
+        }
+    }
     const QString sender = TrimSpaces(memo.MemoFromName);
     const QString senderAddress = TrimSpaces(memo.MemoFromAddress);
     m_lblSender->setText(sender);

@@ -42,6 +42,9 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    /// A longer run of text without a space wraps anywhere, not at words.
+    static constexpr qsizetype LongestWrappedRun = 4096;
+
     void buildControls();
     void showMemo(const MemoValues &memo, const QString &userName);
     /// Places the sender and widens the window so that the sender and the

@@ -99,9 +99,13 @@ void frmTavrino::connectMailCheck()
         const int waiting = m_mailCheck->waitingCount();
         showCheckText(text.isEmpty() && waiting > 0 ? Msg::MemosWaiting.arg(waiting) : text);
     });
+    // The settings button is held from the greeting on, shown so a frame
+    // later: a short check ends before, and nothing is painted while it runs.
+    m_buttonDelay.setSingleShot(true);
+    connect(&m_buttonDelay, &QTimer::timeout, this, &frmTavrino::updateButtons);
     connect(m_mailCheck, &MailCheck::greeted, this, [this] {
         m_loggingIn = true;
-        updateButtons();
+        m_buttonDelay.start(StatusFrameMs);
     });
     connect(m_mailCheck, &MailCheck::checkEnded, this, [this] {
         // Sending shares nothing with receiving: once the first check has
@@ -110,6 +114,7 @@ void frmTavrino::connectMailCheck()
         // from sending memos.
         m_firstCheckEnded = true;
         m_loggingIn = false;
+        m_buttonDelay.stop();
         updateButtons();
         if (m_statusDelay.isActive()) // the check's last word shows at once
             setCommandText(m_statusPending);
@@ -427,6 +432,8 @@ void frmTavrino::onMemberSelectionChanged()
 
 void frmTavrino::onSettings()
 {
+    if (m_loggingIn) // held, if not shown so yet
+        return;
     if (m_mailCheck)
         m_mailCheck->holdTimer();
     QString error;

@@ -131,6 +131,7 @@ private:
     bool m_firstCheckEnded = false;
     bool m_loggingIn = false;
     QTimer m_statusDelay;
+    QTimer m_buttonDelay;
     QString m_statusPending;
 
     QGroupBox *m_frameTitle[2] = {};

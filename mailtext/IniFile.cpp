@@ -262,7 +262,12 @@ const QStringList TavrinoKeys = {
     QStringLiteral("Interval"), QStringLiteral("Sleep"),
     // Optional: absent or empty, the servers are spoken to in plain text.
     QStringLiteral("Pop3Security"), QStringLiteral("SmtpSecurity"), QStringLiteral("SmtpAuth"),
-    QStringLiteral("SmtpUserID"), QStringLiteral("SmtpPassword"), QStringLiteral("CAFile")};
+    QStringLiteral("SmtpUserID"), QStringLiteral("SmtpPassword"), QStringLiteral("CAFile"),
+    // Optional: absent or empty, the login is the password's.
+    QStringLiteral("AuthMethod"), QStringLiteral("OAuthProvider"), QStringLiteral("OAuthClientID"),
+    QStringLiteral("OAuthClientSecret"), QStringLiteral("OAuthTenant"),
+    QStringLiteral("OAuthAuthorizeURL"), QStringLiteral("OAuthTokenURL"),
+    QStringLiteral("OAuthScopes")};
 
 QStringList ReadTavrinoValues(const IniFile &ini)
 {

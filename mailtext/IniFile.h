@@ -76,12 +76,20 @@ enum : int {
     List,
     Interval,
     Sleep,
-    Pop3Security, ///< "none", "stls" or "tls"
-    SmtpSecurity, ///< "none", "starttls" or "tls"
-    SmtpAuth,     ///< "0" or "1"
-    SmtpUserID,   ///< overrides UserID for SMTP AUTH
-    SmtpPassword, ///< overrides Password for SMTP AUTH
-    CAFile,       ///< PEM certificate authorities trusted besides the system's
+    Pop3Security,      ///< "none", "stls" or "tls"
+    SmtpSecurity,      ///< "none", "starttls" or "tls"
+    SmtpAuth,          ///< "0" or "1"
+    SmtpUserID,        ///< overrides UserID for SMTP AUTH
+    SmtpPassword,      ///< overrides Password for SMTP AUTH
+    CAFile,            ///< PEM certificate authorities trusted besides the system's
+    AuthMethod,        ///< "password" (or empty) or "oauth"
+    OAuthProvider,     ///< "microsoft", "google" or "custom"
+    OAuthClientID,     ///< the office's own registered client
+    OAuthClientSecret, ///< where the provider gives desktop clients one
+    OAuthTenant,       ///< microsoft: the directory; "organizations" when empty
+    OAuthAuthorizeURL, ///< custom: the authorization endpoint
+    OAuthTokenURL,     ///< custom: the token endpoint
+    OAuthScopes,       ///< custom: scopes separated by blanks
     TextBoxCount = Pop3Security
 };
 } // namespace TavrinoKey

@@ -1,5 +1,7 @@
 #include "MailCheck.h"
 
+#include "OAuthTokens.h"
+
 #include "IniFile.h"
 #include "Messages.h"
 
@@ -75,6 +77,7 @@ void MailCheck::startCheck()
         return;
     }
     m_checking = true;
+    m_tokenRetried = m_retrying = false;
     // The next check is scheduled from the end of this one, so a slow check
     // is never cut short by the following tick.
     m_timer.stop();
@@ -99,11 +102,24 @@ void MailCheck::connectNewCheck()
     connect(check, &Pop3Job::greeted, this, &MailCheck::greeted);
     connect(check, &Pop3Check::messageRetrieved, this, &MailCheck::onRetrieved);
     connect(check, &Pop3Check::checkFinished, this, &MailCheck::onCheckFinished);
-    connect(check, &Pop3Job::failed, this, &MailCheck::onCheckFailed);
+    connect(check, &Pop3Job::failed, this, [this, check](const QString &text) {
+        // A token the server refused may only be stale: one more try with
+        // a fresh one, once the connection is closed.
+        if (!check->tokenRefused() || !m_settings.oauth.tokens || m_shuttingDown ||
+            std::exchange(m_tokenRetried, true))
+            onCheckFailed(text);
+    });
     connect(check, &Pop3Job::closed, this, [this, check] {
         if (m_check == check)
             m_check = nullptr;
         check->deleteLater();
+        if (m_checking && check->tokenRefused() && m_tokenRetried && !m_retrying &&
+            !m_shuttingDown) {
+            m_retrying = true;
+            m_settings.oauth.tokens->dropAccessToken();
+            connectNewCheck();
+            return;
+        }
         if (m_checking) // closed without a word: the check is over all the same
             endCheck(false);
         checkShutDown();
@@ -168,9 +184,8 @@ void MailCheck::onRetrieved(int number, const QByteArray &answer, bool tooLarge)
         known->listedIn = m_listing;
         return;
     }
-    ReadMail read = ParseRetrAnswer(answer);
     const QString memoKey = (m_byUid ? QStringLiteral("uid:") : QString()) + QString::fromUtf8(key);
-    read.memo.MemoKey = memoKey;
+    ReadMail read = ParseRetrAnswer(answer, memoKey);
     m_known.insert(key, Known{read.memo, false, m_listing});
     m_readNow.append(key);
     announce(read.memo);

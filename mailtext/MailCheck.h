@@ -162,6 +162,8 @@ private:
     qint16 m_lastSeconds = 1;
     int m_holds = 0;
     bool m_checking = false;
+    bool m_tokenRetried = false; ///< the running check's login was refused once
+    bool m_retrying = false;     ///< and is being tried again
     bool m_checkWaiting = false; ///< a check asked for while a deletion ran
     bool m_shuttingDown = false;
     bool m_shutDownSent = false;

@@ -96,13 +96,20 @@ QString WithoutBreaks(QString text)
     return text;
 }
 
+/// Where the empty line after the header block starts (its CR LF CR LF), looked
+/// for within MaxHeaderBytes only; -1 when the header block has no end there.
+qsizetype HeaderBlank(QByteArrayView answer)
+{
+    return FindText(answer.first(qMin(answer.size(), MaxHeaderBytes + 4)), "\r\n\r\n");
+}
+
 /// The Message-ID of a RETR answer from its header lines alone, without
 /// decoding the header: the last "Message-ID:" line, its continuation lines
 /// joined as the header reader joins them, each cut at its first CR.
 QString KeyMessageId(QByteArrayView answer)
 {
     const QByteArrayView field("message-id:");
-    const qsizetype blank = FindText(answer, "\r\n\r\n");
+    const qsizetype blank = HeaderBlank(answer);
     // The header block ends at the CR of the empty line, so its last line,
     // never ended by CR LF, is never joined.
     const QByteArrayView block = blank < 0 ? answer : answer.first(blank + 1);
@@ -306,13 +313,20 @@ QByteArray UndoDotStuffing(QByteArrayView retrAnswer)
 
 ReadMail ParseRetrAnswer(const QByteArray &retrAnswer)
 {
+    return ParseRetrAnswer(retrAnswer, MemoKeyOf(retrAnswer));
+}
+
+ReadMail ParseRetrAnswer(const QByteArray &retrAnswer, const QString &key)
+{
     ReadMail result;
     MemoValues &memo = result.memo;
     MailBoxRow &row = result.row;
 
-    // Only bounded parts of the answer are copied or decoded, whatever its shape.
+    // Only bounded parts of the answer are searched, copied or decoded,
+    // whatever its shape: a header block without an end within the bound is
+    // not read, and neither is the body after it.
     const QByteArrayView answer(retrAnswer);
-    const qsizetype blank = FindText(answer, "\r\n\r\n");
+    const qsizetype blank = HeaderBlank(answer);
     // The header block runs up to and including the CR of the first CR LF CR LF.
     const qsizetype headerEnd = blank < 0 ? answer.size() : blank + 1;
     QString subject, from, unfoldedFrom, to, date, messageId;
@@ -352,8 +366,8 @@ ReadMail ParseRetrAnswer(const QByteArray &retrAnswer)
     row.From = WithoutBreaks(TrimSpaces(DecodeHeaderText(from)));
     row.Date = TrimSpaces(date);
     row.MessageId = TrimSpaces(messageId);
-    row.Key = MemoKeyOf(retrAnswer);
-    memo.MemoKey = row.Key;
+    row.Key = key;
+    memo.MemoKey = key;
     return result;
 }
 

@@ -30,8 +30,9 @@ struct MemoValues
 };
 
 /// What is read of a retrieved mail, whatever its size: a header block longer
-/// than MaxHeaderBytes is not read (the mail is no memo), and the body is
-/// decoded up to MaxShownBytes or MaxShownLines, whichever comes first.
+/// than MaxHeaderBytes is not read, nor the body after it (the mail is no
+/// memo), and a body is decoded up to MaxShownBytes or MaxShownLines,
+/// whichever comes first.
 constexpr qsizetype MaxHeaderBytes = 256 * 1024;
 constexpr qsizetype MaxShownBytes = 64 * 1024;
 constexpr int MaxShownLines = 2000;
@@ -86,6 +87,9 @@ struct ReadMail
 
 /// Reads a whole RETR answer (status line to terminating "." line, as received).
 ReadMail ParseRetrAnswer(const QByteArray &retrAnswer);
+/// The same, the memo known by key: its memo key is not computed (a digest of
+/// the whole answer).
+ReadMail ParseRetrAnswer(const QByteArray &retrAnswer, const QString &key);
 
 /// The memo values of a RETR answer.
 inline MemoValues ReadMemoMail(const QByteArray &retrAnswer)

@@ -62,6 +62,26 @@ inline const QString TlsUnavailable =
 inline const QString AuthNotOffered =
     QStringLiteral("サーバーが SMTP 認証 (AUTH PLAIN または LOGIN) に対応していないため、"
                    "パスワードもメッセージも送らずに接続を終了しました。");
+// Signing in with OAuth 2.0 (Microsoft 365, Google and the like).
+inline const QString OAuthNeedsTls =
+    QStringLiteral("OAuth によるサインインには暗号化通信が必要です。"
+                   "Tavrino.ini の %1 を %2 または tls にしてください。");
+inline const QString NotSignedIn =
+    QStringLiteral("サインインしていません。設定画面の「サインイン」でサインインしてください。");
+inline const QString SignInAgain =
+    QStringLiteral("サインインの有効期限が切れたか、取り消されました。"
+                   "設定画面の「サインイン」でサインインし直してください。");
+inline const QString TokenFailed =
+    QStringLiteral("サインインを更新できませんでした。しばらくしてからもう一度お試しください: %1");
+inline const QString SignInTimedOut =
+    QStringLiteral("5 分以内にサインインが終わらなかったため、中止しました。");
+inline const QString SignInRefused = QStringLiteral("サインインできませんでした: %1");
+// The pages the browser shows at the end of a sign-in.
+inline const QString SignInPageDone =
+    QStringLiteral("Tavrino のサインインが完了しました。このページは閉じてかまいません。");
+inline const QString SignInPageFailed =
+    QStringLiteral("Tavrino のサインインは完了していません。このページを閉じて、"
+                   "Tavrino からもう一度サインインしてください。");
 inline const QString BadSetting = QStringLiteral("Tavrino.ini の %1 の値が正しくありません: %2");
 inline const QString CaFileUnreadable = QStringLiteral("CAFile の証明書を読み込めません: %1");
 

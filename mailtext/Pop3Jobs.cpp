@@ -2,6 +2,7 @@
 
 #include "Cp932.h"
 #include "Messages.h"
+#include "OAuthTokens.h"
 #include "WSock.h"
 
 #include <QPointer>
@@ -107,14 +108,49 @@ Pop3Job::Pop3Job(const Pop3Settings &settings, QObject *parent)
         m_deadline.stop();
         Q_EMIT closed();
     });
-    connect(&m_line, &LineSession::secured, this, &Pop3Job::sendUser);
+    connect(&m_line, &LineSession::secured, this, &Pop3Job::login);
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, &Pop3Job::onDeadline);
 }
 
-void Pop3Job::sendUser()
+void Pop3Job::login()
 {
-    command(Pop3State::User, QStringLiteral("USER ") + m_settings.userId);
+    if (m_settings.oauth.enabled)
+        command(Pop3State::Capa, QStringLiteral("CAPA"), ReplyForm::Pop3MultiLine);
+    else
+        command(Pop3State::User, QStringLiteral("USER ") + m_settings.userId);
+}
+
+void Pop3Job::authenticate(const QByteArray &capabilities)
+{
+    QByteArrayList offered;
+    for (const QByteArray &line : capabilities.split('\n')) {
+        const QByteArrayList words = line.simplified().split(' ');
+        if (words.value(0).toUpper() == "SASL")
+            offered += words.mid(1);
+    }
+    m_mechanism = ChooseSaslMechanism(offered);
+    // The token goes in a line of its own: it is too long for the command.
+    command(Pop3State::Auth, QStringLiteral("AUTH ") + SaslMechanismName(m_mechanism),
+            ReplyForm::Pop3Sasl);
+}
+
+void Pop3Job::onContinuation(const LineReply &reply)
+{
+    const QString hidden = QStringLiteral("AUTH ****");
+    if (m_state == Pop3State::Auth) {
+        command(Pop3State::AuthToken,
+                QString::fromLatin1(SaslOAuthResponse(m_mechanism, m_settings.oauth,
+                                                      m_settings.server, m_settings.port)),
+                ReplyForm::Pop3Sasl, hidden);
+    } else if (m_state == Pop3State::AuthToken) {
+        // A refusal, told as a challenge; the final "-ERR" follows the answer.
+        m_tokenRefused = true;
+        command(Pop3State::AuthError, QString::fromLatin1(SaslErrorAnswer(m_mechanism)),
+                ReplyForm::Pop3Line, hidden);
+    } else {
+        fail(QStringLiteral("recv:") + FirstLine(reply.bytes));
+    }
 }
 
 void Pop3Job::start()
@@ -122,19 +158,44 @@ void Pop3Job::start()
     m_state = Pop3State::Idle;
     m_due.setRemainingTime(m_settings.bounds.allowanceMs);
     m_deadline.start(m_settings.bounds.allowanceMs);
-    for (const QString &argument : {m_settings.userId, m_settings.password}) {
+    // A fresh token first; the deadline covers the wait for it too.
+    const auto then = [this](const QString &error) {
+        if (m_line.isClosed()) // past the deadline already
+            return;
+        if (error.isEmpty())
+            start();
+        else
+            failBeforeConnecting(QStringLiteral("AUTH:") + error);
+    };
+    if (m_settings.tls.configError.isEmpty() &&
+        OAuthTokens::fetchFor(&m_settings.oauth, this, then))
+        return;
+    const OAuthLogin &oauth = m_settings.oauth;
+    if (oauth.enabled && oauth.accessToken.isEmpty() && m_settings.tls.configError.isEmpty()) {
+        failBeforeConnecting(QStringLiteral("AUTH:") + Msg::NotSignedIn);
+        return;
+    }
+    for (const QString &argument : oauth.enabled
+                                       ? QStringList{oauth.user, oauth.accessToken}
+                                       : QStringList{m_settings.userId, m_settings.password}) {
         if (!IsSafeArgument(argument)) {
             // Never sent: it would end the command early and start another.
-            const QString shown =
-                argument == m_settings.password ? QStringLiteral("PASS") : QStringLiteral("USER");
-            QTimer::singleShot(0, this, [this, shown] {
-                Q_EMIT failed(shown + QLatin1Char(':') + Msg::UnsafeArgument + shown);
-                m_line.abort();
-            });
+            const QString shown = oauth.enabled                     ? QStringLiteral("AUTH")
+                                  : argument == m_settings.password ? QStringLiteral("PASS")
+                                                                    : QStringLiteral("USER");
+            failBeforeConnecting(shown + QLatin1Char(':') + Msg::UnsafeArgument + shown);
             return;
         }
     }
     m_line.open(m_settings.server, m_settings.port, ReplyForm::Pop3Line, m_settings.tls);
+}
+
+void Pop3Job::failBeforeConnecting(const QString &errorText)
+{
+    QTimer::singleShot(0, this, [this, errorText] {
+        Q_EMIT failed(errorText);
+        m_line.abort();
+    });
 }
 
 void Pop3Job::extendDeadline(qint64 bytes)
@@ -167,7 +228,9 @@ void Pop3Job::quit(bool shown)
 {
     if (m_line.isClosed())
         return;
-    if (!m_loggedIn && m_state != Pop3State::Pass) {
+    const bool loggingIn = m_state == Pop3State::Pass || m_state == Pop3State::AuthToken ||
+                           m_state == Pop3State::AuthError;
+    if (!m_loggedIn && !loggingIn) {
         m_line.abort();
         return;
     }
@@ -212,8 +275,18 @@ void Pop3Job::negative(const QString &line)
 void Pop3Job::onReply(const LineReply &reply)
 {
     const QString line = FirstLine(reply.bytes);
+    if (IsContinuation(reply.bytes)) {
+        onContinuation(reply);
+        return;
+    }
     if (!IsPositive(reply.bytes)) {
         Q_EMIT statusText(line);
+        if (m_state == Pop3State::Capa) {
+            authenticate(QByteArray()); // no capabilities told: XOAUTH2
+            return;
+        }
+        if (m_state == Pop3State::AuthToken || m_state == Pop3State::AuthError)
+            m_tokenRefused = true;
         if (m_state == Pop3State::Stls)
             fail(QStringLiteral("STLS:") + Msg::TlsNotOffered.arg(QStringLiteral("STLS")) +
                  QStringLiteral("\r\n") + line);
@@ -231,7 +304,7 @@ void Pop3Job::onReply(const LineReply &reply)
         if (m_settings.tls.mode == TlsMode::Upgrade)
             command(Pop3State::Stls, QStringLiteral("STLS"));
         else
-            sendUser();
+            login();
         return;
     case Pop3State::Stls:
         m_line.startTls();
@@ -240,6 +313,14 @@ void Pop3Job::onReply(const LineReply &reply)
         command(Pop3State::Pass, QStringLiteral("PASS ") + m_settings.password, ReplyForm::Pop3Line,
                 QStringLiteral("PASS ") + QString(m_settings.password.size(), QLatin1Char('*')));
         return;
+    case Pop3State::Capa:
+        authenticate(reply.bytes);
+        return;
+    case Pop3State::AuthError:
+        fail(QStringLiteral("recv:") + line);
+        return;
+    case Pop3State::Auth:
+    case Pop3State::AuthToken:
     case Pop3State::Pass:
         m_loggedIn = true;
         command(Pop3State::Stat, QStringLiteral("STAT"));

@@ -5,6 +5,7 @@
 // one memo. Nothing is held between them.
 
 #include "LineSession.h"
+#include "SaslOAuth.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -37,25 +38,31 @@ struct Pop3Settings
     LineLimits limits;
     TlsSettings tls; ///< Upgrade: STLS after the greeting
     SessionBounds bounds;
+    OAuthLogin oauth; ///< enabled: CAPA and AUTH instead of USER and PASS
 };
 
 /// The reply a POP3 job waits for; the numbers are the ones the windows follow.
 enum class Pop3State : qint16 {
-    Idle = 0,  ///< the greeting of a new connection; after a session: nothing
-    User = 1,  ///< reply to USER
-    Pass = 3,  ///< reply to PASS
-    Stat = 4,  ///< reply to STAT
-    Retr = 5,  ///< reply to RETR
-    Quit = 6,  ///< reply to QUIT
-    Empty = 7, ///< nothing: the check found no message
-    Dele = 8,  ///< reply to DELE
-    Stls = 9,  ///< reply to STLS
-    Uidl = 10, ///< reply to UIDL
-    List = 11, ///< reply to LIST
+    Idle = 0,       ///< the greeting of a new connection; after a session: nothing
+    User = 1,       ///< reply to USER
+    Pass = 3,       ///< reply to PASS
+    Stat = 4,       ///< reply to STAT
+    Retr = 5,       ///< reply to RETR
+    Quit = 6,       ///< reply to QUIT
+    Empty = 7,      ///< nothing: the check found no message
+    Dele = 8,       ///< reply to DELE
+    Stls = 9,       ///< reply to STLS
+    Uidl = 10,      ///< reply to UIDL
+    List = 11,      ///< reply to LIST
+    Capa = 12,      ///< reply to CAPA, before AUTH
+    Auth = 13,      ///< reply to AUTH and its mechanism: the continuation
+    AuthToken = 14, ///< reply to the token
+    AuthError = 15, ///< the final reply, after answering an error challenge
 };
 
 /// Login shared by both jobs: greeting, STLS and the handshake when so
-/// configured, USER, PASS, STAT; then listed(). The whole session runs
+/// configured, USER and PASS (or CAPA and AUTH with a token), STAT; then
+/// listed(). The whole session runs
 /// against one deadline (see SessionBounds); past it the connection is
 /// dropped at once.
 class Pop3Job : public QObject
@@ -68,6 +75,8 @@ public:
     void start();
     Pop3State state() const { return m_state; }
     bool isClosed() const { return m_line.isClosed(); }
+    /// The server refused the token: a fresh one may be worth one more try.
+    bool tokenRefused() const { return m_tokenRefused; }
 
     /// Ends the connection: QUIT once logged in, its reply awaited within
     /// the quit bound and not reported. closed() follows once. shown: the
@@ -111,11 +120,16 @@ protected:
 
 private:
     void onReply(const LineReply &reply);
-    void sendUser();
+    void login();
+    void failBeforeConnecting(const QString &errorText);
+    void authenticate(const QByteArray &capabilities);
+    void onContinuation(const LineReply &reply);
     void onDeadline();
 
     QTimer m_deadline;
     QDeadlineTimer m_due;
+    SaslMechanism m_mechanism = SaslMechanism::XOAuth2;
+    bool m_tokenRefused = false;
 };
 
 /// One mail check: STAT, UIDL, and only when the desk wants some of the

@@ -40,6 +40,11 @@ bool IsPositive(const QByteArray &buffer)
     return InFirstFour(buffer, "+OK");
 }
 
+bool IsContinuation(const QByteArray &buffer)
+{
+    return buffer.startsWith("+ ") || buffer.startsWith("+\r\n");
+}
+
 void ReplyFramer::expect(ReplyForm form)
 {
     m_form = form;
@@ -68,7 +73,7 @@ ReplyFramer::Status ReplyFramer::next(LineReply &reply)
         if (length == 0)
             return Status::Incomplete;
         if (m_form != ReplyForm::Smtp && !m_discarding && !IsPositive(m_buffer) &&
-            !IsNegative(m_buffer)) {
+            !IsNegative(m_buffer) && !(m_form == ReplyForm::Pop3Sasl && IsContinuation(m_buffer))) {
             // A line that answers no command of ours.
             m_buffer.remove(0, length);
             m_scan = 0;
@@ -107,6 +112,7 @@ qsizetype ReplyFramer::frame()
     const qsizetype size = m_buffer.size();
     switch (m_form) {
     case ReplyForm::Pop3Line:
+    case ReplyForm::Pop3Sasl:
         return statusLine();
     case ReplyForm::Smtp:
         while (true) {

@@ -24,6 +24,7 @@ enum class ReplyForm {
     Pop3Line,      ///< one status line
     Pop3MultiLine, ///< "+OK" line, data, "." line; a negative reply is one line
     Smtp,          ///< lines "nnn-" up to the line "nnn " (or "nnn")
+    Pop3Sasl,      ///< one status line, or a "+ " continuation of AUTH
 };
 
 /// One whole reply, as it arrived (terminator included).
@@ -38,6 +39,9 @@ struct LineReply
 /// A POP3 reply is positive when its first four characters, upper-cased,
 /// hold "+OK".
 bool IsPositive(const QByteArray &reply);
+
+/// A POP3 AUTH continuation: "+" alone or "+ " and a base64 challenge.
+bool IsContinuation(const QByteArray &reply);
 
 class ReplyFramer
 {

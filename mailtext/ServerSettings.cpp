@@ -2,6 +2,7 @@
 
 #include "IniFile.h"
 #include "Messages.h"
+#include "OAuthTokens.h"
 
 #include <QDir>
 
@@ -28,6 +29,36 @@ TlsSettings TlsFrom(const QStringList &values, int key, const QString &upgradeNa
     return tls;
 }
 
+/// An OAuth login as configured: the mailbox is the user's address. A
+/// connection that would carry the token in plain text is refused before it
+/// is made.
+OAuthLogin OAuthFrom(const QStringList &values, int securityKey, const QString &upgradeName,
+                     const QString &folder, TlsSettings *tls)
+{
+    namespace K = TavrinoKey;
+    OAuthLogin login;
+    const QString method = values.value(K::AuthMethod).trimmed();
+    login.enabled = method.compare(QLatin1String("oauth"), Qt::CaseInsensitive) == 0;
+    if (!login.enabled) {
+        if (!method.isEmpty() && method.compare(QLatin1String("password"), Qt::CaseInsensitive) &&
+            tls->configError.isEmpty())
+            tls->configError = QStringLiteral("Tavrino.ini:") +
+                               Msg::BadSetting.arg(TavrinoKeys.at(K::AuthMethod), method);
+        return login;
+    }
+    // The provider knows the mailbox by its address.
+    login.user = values.value(K::UserID).trimmed();
+    if (!login.user.contains(QLatin1Char('@')))
+        login.user += QLatin1Char('@') + values.value(K::Domain).trimmed();
+    // One keeper for the program and the reply component alike.
+    login.tokens = OAuthTokens::of(QDir(folder).filePath(QStringLiteral("Tavrino.ini")));
+    login.tokens->setConfig(OAuthConfigFrom(values));
+    if (tls->mode == TlsMode::None && tls->configError.isEmpty())
+        tls->configError = QStringLiteral("Tavrino.ini:") +
+                           Msg::OAuthNeedsTls.arg(TavrinoKeys.at(securityKey), upgradeName);
+    return login;
+}
+
 } // namespace
 
 Pop3Settings Pop3SettingsFrom(const QStringList &values, const QString &folder)
@@ -40,6 +71,7 @@ Pop3Settings Pop3SettingsFrom(const QStringList &values, const QString &folder)
     p.password = values.value(K::Password);
     p.limits.readDelayMs = qMax(0, values.value(K::Sleep).trimmed().toInt());
     p.tls = TlsFrom(values, K::Pop3Security, QStringLiteral("stls"), folder);
+    p.oauth = OAuthFrom(values, K::Pop3Security, QStringLiteral("stls"), folder, &p.tls);
     return p;
 }
 
@@ -60,5 +92,7 @@ SmtpSend::Settings SmtpSettingsFrom(const QStringList &values, const QString &fo
     const QString password = values.value(K::SmtpPassword);
     s.authUser = user.isEmpty() ? values.value(K::UserID) : user;
     s.authPassword = password.isEmpty() ? values.value(K::Password) : password;
+    s.oauth = OAuthFrom(values, K::SmtpSecurity, QStringLiteral("starttls"), folder, &s.tls);
+    s.auth = s.auth || s.oauth.enabled;
     return s;
 }

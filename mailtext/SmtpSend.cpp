@@ -2,6 +2,7 @@
 
 #include "Cp932.h"
 #include "Messages.h"
+#include "OAuthTokens.h"
 #include "WSock.h"
 
 #include <QTimer>
@@ -63,13 +64,22 @@ QByteArray SmtpDataBlock(const QByteArray &mailText)
 }
 
 SmtpSend::SmtpSend(const Settings &settings, QObject *parent)
-    : QObject(parent), m_settings(settings), m_line(settings.limits)
+    : QObject(parent), m_settings(settings), m_tokens(settings.oauth.tokens)
 {
-    connect(&m_line, &LineSession::statusText, this, &SmtpSend::statusText);
-    connect(&m_line, &LineSession::replied, this, &SmtpSend::onReply);
-    connect(&m_line, &LineSession::failed, this, &SmtpSend::onFailed);
-    connect(&m_line, &LineSession::closed, this, &SmtpSend::closed);
-    connect(&m_line, &LineSession::secured, this, &SmtpSend::greet);
+    newLine();
+}
+
+SmtpSend::~SmtpSend() = default;
+
+void SmtpSend::newLine()
+{
+    m_line = std::make_unique<LineSession>(m_settings.limits);
+    LineSession *line = m_line.get();
+    connect(line, &LineSession::statusText, this, &SmtpSend::statusText);
+    connect(line, &LineSession::replied, this, &SmtpSend::onReply);
+    connect(line, &LineSession::failed, this, &SmtpSend::onFailed);
+    connect(line, &LineSession::closed, this, &SmtpSend::closed);
+    connect(line, &LineSession::secured, this, &SmtpSend::greet);
 }
 
 void SmtpSend::greet()
@@ -90,7 +100,7 @@ void SmtpSend::afterEhlo(const QByteArray &reply)
         }
         return QByteArrayList();
     };
-    if (m_settings.tls.mode == TlsMode::Upgrade && !m_line.isEncrypted()) {
+    if (m_settings.tls.mode == TlsMode::Upgrade && !m_line->isEncrypted()) {
         if (offers("STARTTLS").isEmpty()) {
             fail(QStringLiteral("STARTTLS:") + Msg::TlsNotOffered.arg(QStringLiteral("STARTTLS")));
             return;
@@ -101,7 +111,10 @@ void SmtpSend::afterEhlo(const QByteArray &reply)
     if (m_settings.auth && !m_authenticated) {
         const QByteArrayList mechanisms = offers("AUTH");
         const QString hidden = QStringLiteral("AUTH ****");
-        if (mechanisms.contains("PLAIN")) {
+        if (m_settings.oauth.enabled) {
+            m_mechanism = ChooseSaslMechanism(mechanisms);
+            command(State::AuthOAuth, QStringLiteral("AUTH ") + SaslMechanismName(m_mechanism));
+        } else if (mechanisms.contains("PLAIN")) {
             const QByteArray secret = '\0' + Cp932::Encode(m_settings.authUser) + '\0' +
                                       Cp932::Encode(m_settings.authPassword);
             command(State::Auth,
@@ -135,11 +148,35 @@ void SmtpSend::sendMail(const QString &fromAddress, const QStringList &recipient
             m_recipients.append(r.trimmed());
     }
     m_mail = mailText;
+    begin();
+}
+
+void SmtpSend::begin()
+{
     m_state = State::Greeting;
+    // A fresh token first, shared with every other job of the desk.
+    const auto then = [this](const QString &error) {
+        if (m_done) // cancelled meanwhile
+            return;
+        if (error.isEmpty()) {
+            begin();
+        } else {
+            fail(QStringLiteral("AUTH:") + error);
+            m_line->abort();
+        }
+    };
+    if (m_settings.tls.configError.isEmpty() &&
+        OAuthTokens::fetchFor(&m_settings.oauth, this, then))
+        return;
     // Checked before connecting: such an argument would end its command early
     // and smuggle in one of its own.
     QString unsafe;
-    if (!IsSafeArgument(m_settings.heloName))
+    const OAuthLogin &oauth = m_settings.oauth;
+    if (oauth.enabled && oauth.accessToken.isEmpty() && m_settings.tls.configError.isEmpty())
+        unsafe = QStringLiteral("AUTH:") + Msg::NotSignedIn;
+    else if (oauth.enabled && !(IsSafeArgument(oauth.user) && IsSafeArgument(oauth.accessToken)))
+        unsafe = QStringLiteral("AUTH:") + Msg::UnsafeArgument + QStringLiteral("AUTH");
+    else if (!IsSafeArgument(m_settings.heloName))
         unsafe = QStringLiteral("HELO:") + Msg::UnsafeArgument + Shown(m_settings.heloName);
     else if (!IsSafeArgument(m_from))
         unsafe = QStringLiteral("MAIL FROM:") + Msg::UnsafeArgument + Shown(m_from);
@@ -150,33 +187,48 @@ void SmtpSend::sendMail(const QString &fromAddress, const QStringList &recipient
     if (!unsafe.isEmpty()) {
         QTimer::singleShot(0, this, [this, unsafe] {
             fail(unsafe);
-            m_line.abort();
+            m_line->abort();
         });
         return;
     }
     m_authenticated = false;
-    m_line.open(m_settings.server, m_settings.port, ReplyForm::Smtp, m_settings.tls);
+    m_tokenRefused = false;
+    m_line->open(m_settings.server, m_settings.port, ReplyForm::Smtp, m_settings.tls);
 }
 
 void SmtpSend::cancel()
 {
     m_done = true;
-    m_line.abort();
+    m_line->abort();
 }
 
 void SmtpSend::command(State next, const QString &text, const QString &shown)
 {
     m_state = next;
-    m_line.send(Cp932::Encode(text), ReplyForm::Smtp, shown.isEmpty() ? text : shown);
+    m_line->send(Cp932::Encode(text), ReplyForm::Smtp, shown.isEmpty() ? text : shown);
 }
 
 void SmtpSend::fail(const QString &errorText)
 {
     if (m_done)
         return;
+    if (m_tokenRefused && m_tokens && !std::exchange(m_retried, true)) {
+        // A token the server refused may only be stale: once more with a
+        // fresh one, over a connection of its own. Nothing was sent yet.
+        LineSession *old = m_line.release();
+        old->disconnect(this);
+        old->abort();
+        old->deleteLater();
+        newLine();
+        m_tokens->dropAccessToken();
+        m_settings.oauth.accessToken.clear();
+        m_settings.oauth.tokens = m_tokens;
+        begin();
+        return;
+    }
     m_done = true;
     Q_EMIT failed(errorText);
-    m_line.abort();
+    m_line->abort();
 }
 
 void SmtpSend::onFailed(const QString &errorText)
@@ -224,7 +276,7 @@ void SmtpSend::onReply(const LineReply &reply)
         return;
     case State::StartTls:
         if (expect("220"))
-            m_line.startTls(); // EHLO again once secured
+            m_line->startTls(); // EHLO again once secured
         return;
     case State::AuthLogin:
         if (expect("334"))
@@ -238,11 +290,32 @@ void SmtpSend::onReply(const LineReply &reply)
                     QString::fromLatin1(Cp932::Encode(m_settings.authPassword).toBase64()),
                     QStringLiteral("AUTH ****"));
         return;
+    case State::AuthOAuth:
+        // The token in a line of its own: too long for the command.
+        if (expect("334"))
+            command(State::AuthToken,
+                    QString::fromLatin1(SaslOAuthResponse(m_mechanism, m_settings.oauth,
+                                                          m_settings.server, m_settings.port)),
+                    QStringLiteral("AUTH ****"));
+        return;
+    case State::AuthToken:
+        if (code == "334") {
+            // A refusal, told as a challenge; the final reply follows the answer.
+            m_tokenRefused = true;
+            command(State::AuthError, QString::fromLatin1(SaslErrorAnswer(m_mechanism)),
+                    QStringLiteral("AUTH ****"));
+            return;
+        }
+        m_tokenRefused = code.startsWith('5');
+        [[fallthrough]];
     case State::Auth:
         if (!expect("235"))
             return;
         m_authenticated = true;
         mailFrom(text);
+        return;
+    case State::AuthError:
+        fail(QStringLiteral("recv:") + text);
         return;
     case State::Rcpt:
         if (!expect("250"))
@@ -265,7 +338,7 @@ void SmtpSend::onReply(const LineReply &reply)
         const qsizetype lastLineStart = block.lastIndexOf("\r\n", lastLineEnd - 1);
         const qsizetype from = lastLineStart < 0 ? 0 : lastLineStart + 2;
         Q_EMIT statusText(QString::fromLatin1(block.mid(from, lastLineEnd - from)));
-        m_line.sendBlock(block, ReplyForm::Smtp);
+        m_line->sendBlock(block, ReplyForm::Smtp);
         return;
     }
     case State::EndOfData:
@@ -277,7 +350,7 @@ void SmtpSend::onReply(const LineReply &reply)
         m_state = State::Quit;
         Q_EMIT sent();
         // A polite end: the server would log an abrupt close otherwise.
-        m_line.quit("QUIT", ReplyForm::Smtp);
+        m_line->quit("QUIT", ReplyForm::Smtp);
         return;
     case State::Quit:
         return;

@@ -3,14 +3,18 @@
 // FROM, one RCPT TO per recipient, DATA, the mail text, and QUIT once the
 // server has accepted it. With TLS or authentication configured it greets
 // with EHLO, secures the connection (STARTTLS) and authenticates (AUTH PLAIN
-// or LOGIN) before the mail. The program and the reply component both use it.
+// or LOGIN; XOAUTH2 or OAUTHBEARER with a token) before the mail. The program and the reply
+// component both use it.
 
 #include "LineSession.h"
+#include "SaslOAuth.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+
+#include <memory>
 
 /// Lines of a mail text with dot-stuffing applied and CR LF after each line,
 /// followed by the end of data (CR LF "." CR LF).
@@ -34,6 +38,9 @@ public:
         Auth = 9,       ///< reply to AUTH PLAIN, or to the password of AUTH LOGIN
         AuthLogin = 10, ///< reply to AUTH LOGIN
         AuthUser = 11,  ///< reply to the user name of AUTH LOGIN
+        AuthOAuth = 12, ///< reply to AUTH XOAUTH2 or OAUTHBEARER
+        AuthToken = 13, ///< reply to the token
+        AuthError = 14, ///< the final reply, after answering an error challenge
     };
 
     struct Settings
@@ -46,9 +53,11 @@ public:
         bool auth = false;
         QString authUser;
         QString authPassword;
+        OAuthLogin oauth; ///< enabled: the token instead of the password
     };
 
     explicit SmtpSend(const Settings &settings, QObject *parent = nullptr);
+    ~SmtpSend() override;
 
     /// Connects and delivers mailText (7-bit, lines ending in CR LF but the
     /// last) from fromAddress to the recipients, in order. Blank recipients
@@ -61,7 +70,9 @@ public:
     void cancel();
 
     State state() const { return m_state; }
-    bool isClosed() const { return m_line.isClosed(); }
+    bool isClosed() const { return m_line->isClosed(); }
+    /// The server refused the token: a fresh one may be worth one more try.
+    bool tokenRefused() const { return m_tokenRefused; }
 
 Q_SIGNALS:
     void statusText(const QString &text);
@@ -81,9 +92,12 @@ private:
     void afterEhlo(const QByteArray &reply);
     void mailFrom(const QString &lastReply);
     void fail(const QString &errorText);
+    void newLine();
+    /// Connects with what sendMail() was given: a fresh token first if one is wanted.
+    void begin();
 
     Settings m_settings;
-    LineSession m_line;
+    std::unique_ptr<LineSession> m_line;
     State m_state = State::Greeting;
     QString m_from;
     QStringList m_recipients;
@@ -91,4 +105,8 @@ private:
     QByteArray m_mail;
     bool m_done = false;
     bool m_authenticated = false;
+    bool m_tokenRefused = false;
+    OAuthTokens *m_tokens = nullptr; ///< where a fresh token comes from
+    bool m_retried = false;          ///< the one try with a fresh token is spent
+    SaslMechanism m_mechanism = SaslMechanism::XOAuth2;
 };

@@ -28,12 +28,13 @@ std::pair<int, QString> FirstMissingSetting(const QStringList &values)
     return {-1, QString()};
 }
 
-bool WriteSettings(const IniFile &ini, const QStringList &values)
+bool WriteSettings(const IniFile &ini, const QStringList &values,
+                   const QList<std::pair<QString, QString>> &more)
 {
     QList<std::pair<QString, QString>> entries;
     for (int i = 0; i < qMin(values.size(), int(TavrinoKey::SmtpAuth) + 1); ++i)
         entries.append({TavrinoKeys.at(i), values.at(i).trimmed()});
-    return ini.SetIniParms(TavrinoSection, entries);
+    return ini.SetIniParms(TavrinoSection, entries + more);
 }
 
 namespace {

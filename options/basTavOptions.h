@@ -16,9 +16,10 @@ std::pair<int, QString> FirstMissingSetting(const QStringList &values);
 /// Stores the values (in the order of TavrinoKeys) trimmed, all in one
 /// replacement of the file: the eleven of the text boxes and the three
 /// connection choices, as far as values go. SmtpUserID, SmtpPassword and
-/// CAFile are edited in the file alone and never written. False when the file
-/// could not be written (then nothing was).
-bool WriteSettings(const IniFile &ini, const QStringList &values);
+/// CAFile are edited in the file alone and never written; more follow them.
+/// False when the file could not be written (then nothing was).
+bool WriteSettings(const IniFile &ini, const QStringList &values,
+                   const QList<std::pair<QString, QString>> &more = {});
 
 /// The choices for Pop3Security and SmtpSecurity (key), in the order the
 /// dialog lists them: plain text, an upgrade with STLS or STARTTLS, TLS from

@@ -7,6 +7,7 @@
 #include "IniFile.h"
 #include "Messages.h"
 #include "OptionTexts.h"
+#include "SignInFrame.h"
 #include "basTavOptions.h"
 #include "frmAbout.h"
 #include "frmEdit.h"
@@ -80,6 +81,13 @@ frmSetting::frmSetting(const QString &folder, QWidget *parent)
     }
     m_chkStartup->setChecked(QFile::exists(AutostartEntryPath()));
     updateEmail();
+    m_signIn = new SignInFrame(m_ini.path(), m_stored, this);
+    static_cast<QGridLayout *>(layout())->addWidget(m_signIn, 4, 0, 1, 2);
+    const QList<QWidget *> order =
+        QList<QWidget *>{m_txt[Sleep], m_chkStartup} + m_signIn->controls() +
+        QList<QWidget *>{m_cmdHelp, m_cmdButton[0], m_cmdButton[1], m_cmdButton[2]};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
     m_helpFile = QDir(folder).filePath(QStringLiteral("Tavrino.html"));
     InstallHelpKey(this, m_helpFile);
 
@@ -220,7 +228,7 @@ void frmSetting::buildControls()
         TextButton(this, QStringLiteral("cmdButton2"), OptMsg::About, OptMsg::AboutTip);
     for (QPushButton *button : m_cmdButton)
         buttons->addWidget(button);
-    layout->addLayout(buttons, 4, 0, 1, 2);
+    layout->addLayout(buttons, 5, 0, 1, 2); // below the sign-in frame
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
     // Tab order as the frames read: down the left, then down the right.
@@ -278,7 +286,7 @@ void frmSetting::onSave()
     }
     // All values in one replacement of the file; on failure the dialog stays
     // open with what was typed.
-    if (!WriteSettings(m_ini, values)) {
+    if (!WriteSettings(m_ini, values, m_signIn->entries())) {
         ShowBox(this, QMessageBox::Warning, IniWriteErrorText(m_ini.path()));
         return;
     }

@@ -13,6 +13,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QToolButton;
+class SignInFrame;
 
 class frmSetting : public QDialog
 {
@@ -49,4 +50,5 @@ private:
     QPushButton *m_cmdEdit = nullptr;
     QPushButton *m_cmdButton[3] = {}; ///< 0 save, 1 cancel, 2 about
     QToolButton *m_cmdHelp = nullptr;
+    SignInFrame *m_signIn = nullptr;
 };

@@ -233,7 +233,7 @@ private:
 /// POP3 settings for user1 / pass on a loopback port, with short bounds.
 inline Pop3Settings Pop3At(quint16 port, int replyTimeoutMs = 5000)
 {
-    Pop3Settings s{u"127.0.0.1"_s, QString::number(port), u"user1"_s, u"pass"_s, {}, {}, {}};
+    Pop3Settings s{u"127.0.0.1"_s, QString::number(port), u"user1"_s, u"pass"_s, {}, {}, {}, {}};
     s.limits.replyTimeoutMs = replyTimeoutMs;
     s.limits.quitTimeoutMs = 2000;
     return s;

@@ -127,14 +127,14 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
         QCOMPARE(Clipped(&dialog), QStringList());
         QString tabs = u"txtUserName"_s;
-        for (int i = 0; i < 20; ++i) {
+        for (int i = 0; i < 21; ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             tabs += u' ' + QApplication::focusWidget()->objectName();
         }
         QCOMPARE(tabs, u"txtUserName txtUserID txtPassword txtDomain txtPop3Server txtPop3Port "
                        u"cboPop3Security txtSmtpServer txtSmtpPort cboSmtpSecurity chkSmtpAuth "
-                       u"cmdBrowse cmdEdit txtInterval txtSleep chkStartup cmdHelp cmdButton0 "
-                       u"cmdButton1 cmdButton2 txtUserName"_s);
+                       u"cmdBrowse cmdEdit txtInterval txtSleep chkStartup cboAuthMethod cmdHelp "
+                       u"cmdButton0 cmdButton1 cmdButton2 txtUserName"_s);
         // Each box filled in turn, in the order the dialog asks for them.
         const QStringList order = u"Pop3Server:POP3 Server,Pop3Port:POP3 Port,UserName:UserName,"
                                   u"UserID:UserID,SmtpServer:SMTP Server,SmtpPort:SMTP Port,"
@@ -184,6 +184,26 @@ private Q_SLOTS:
                                         u"SmtpPort=SmtpPort\r\nList=List\r\nInterval=Interval\r\n"
                                         u"Sleep=Sleep\r\nPop3Security=none\r\nSmtpSecurity=none\r\n"
                                         u"SmtpAuth=0\r\n"_s));
+    }
+
+    // A login method chosen is written after the rest; sign-in waits for a
+    // method that is not the password.
+    void settingsLoginMethod()
+    {
+        WriteFile(path(u"Tavrino.ini"_s), "[Tavrino]\r\n");
+        frmSetting dialog(m_dir->path());
+        dialog.show();
+        for (const char *box : BoxNames)
+            Child<QLineEdit>(&dialog, box)->setText(QLatin1String(box + 3));
+        auto *method = Child<QComboBox>(&dialog, "cboAuthMethod");
+        QVERIFY(!Child<QPushButton>(&dialog, "cmdSignIn")->isEnabled());
+        method->setCurrentIndex(2);
+        QCOMPARE(method->currentText(), u"Google"_s);
+        QVERIFY(Child<QPushButton>(&dialog, "cmdSignIn")->isEnabled());
+        QCOMPARE(Text(&dialog, "lblAccount"), u"サインインしていません"_s);
+        Child<QPushButton>(&dialog, "cmdButton0")->click();
+        QVERIFY(ReadFile(path(u"Tavrino.ini"_s))
+                    .endsWith("SmtpAuth=0\r\nAuthMethod=oauth\r\nOAuthProvider=google\r\n"));
     }
 
     void settingsSecurity_data()

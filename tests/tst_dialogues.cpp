@@ -219,7 +219,7 @@ private Q_SLOTS:
         FakeServer server;
         server.script(script);
         SmtpSend::Settings s{
-            u"127.0.0.1"_s, QString::number(server.port()), u"host1"_s, {}, {}, false, {}, {}};
+            u"127.0.0.1"_s, QString::number(server.port()), u"host1"_s, {}, {}, false, {}, {}, {}};
         if (script == "refused")
             s.port = QString::number(FakeServer::closedPort());
         // Short bounds where the server stays silent.
@@ -277,6 +277,11 @@ private Q_SLOTS:
         QTest::newRow("SMTP security unknown") << u"SmtpSecurity= SSL "_s << bad + u"SmtpSecurity の値が正しくありません: SSL"_s;
         QTest::newRow("SMTP authentication unknown") << u"SmtpAuth=yes"_s << bad + u"SmtpAuth の値が正しくありません: yes"_s;
         QTest::newRow("POP3 CAFile missing") << u"Pop3Security=tls|CAFile=no.pem"_s << ca + "no.pem";
+        const QString plain = u"Tavrino.ini:OAuth によるサインインには暗号化通信が必要です。Tavrino.ini の %1 を %2 または tls にしてください。"_s;
+        QTest::newRow("POP3 OAuth in plain text") << u"Pop3Security=none|AuthMethod=oauth"_s << plain.arg(u"Pop3Security"_s, u"stls"_s);
+        QTest::newRow("SMTP OAuth in plain text") << u"SmtpSecurity=|AuthMethod=OAuth"_s << plain.arg(u"SmtpSecurity"_s, u"starttls"_s);
+        QTest::newRow("POP3 OAuth before signing in") << u"Pop3Security=stls|AuthMethod=oauth"_s << u"AUTH:サインインしていません。設定画面の「サインイン」でサインインしてください。"_s;
+        QTest::newRow("login method unknown") << u"AuthMethod=sso"_s << bad + u"AuthMethod の値が正しくありません: sso"_s;
         QTest::newRow("SMTP CAFile empty") << u"SmtpSecurity=starttls|CAFile=empty.pem"_s << ca + "empty.pem";
         // clang-format on
     }
@@ -301,6 +306,7 @@ private Q_SLOTS:
         if (failure.isEmpty()) {
             QVERIFY(pop3.tls.mode == TlsMode::None && pop3.tls.configError.isEmpty());
             QVERIFY(smtp.tls.mode == TlsMode::None && smtp.tls.configError.isEmpty() && !smtp.auth);
+            QVERIFY(!pop3.oauth.enabled && !smtp.oauth.enabled);
             return;
         }
         QStringList failures;
@@ -327,6 +333,7 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("script"); // see FakeServer::script
         QTest::addColumn<QString>("outcome");   // the first line of the failure, or "done"
         QTest::addColumn<QByteArray>("wire");   // what the server got, up to the mail
+        QTest::addColumn<bool>("oauth");        // the token "tok" instead of the password
         const QString untrusted = u"TLS:サーバーの証明書を信頼できません。"
                                   u"パスワードもメッセージも送らずに接続を終了しました。"_s;
         const QString notOffered = u"サーバーが %1 に対応していないため、暗号化できません。"
@@ -338,48 +345,96 @@ private Q_SLOTS:
         QTest::newRow("POP3 over STLS")
             << u"stls"_s << u"server"_s
             << QByteArray("<+OK|>STLS|<+OK go|T|>USER user1|<+OK|>PASS pass|<+OK|>STAT|<+OK 0 0")
-            << u"done"_s << QByteArray("STLS\r\nUSER user1\r\nPASS pass\r\nSTAT\r\n");
+            << u"done"_s << QByteArray("STLS\r\nUSER user1\r\nPASS pass\r\nSTAT\r\n") << false;
         QTest::newRow("POP3 server without STLS")
             << u"stls"_s << u"server"_s << QByteArray("<+OK|>STLS|<-ERR no")
-            << u"STLS:"_s + notOffered.arg(u"STLS"_s) << QByteArray("STLS\r\n");
+            << u"STLS:"_s + notOffered.arg(u"STLS"_s) << QByteArray("STLS\r\n") << false;
         QTest::newRow("POP3S certificate of another authority")
-            << u"tls"_s << u"rogue"_s << QByteArray() << untrusted << QByteArray();
+            << u"tls"_s << u"rogue"_s << QByteArray() << untrusted << QByteArray() << false;
         QTest::newRow("SMTP STARTTLS and AUTH PLAIN")
             << u"starttls"_s << u"server"_s
             << upgrade +
                    "<220 go|T|>EHLO host1|<250-host1\r\n250 AUTH PLAIN LOGIN|"
                    ">AUTH PLAIN AHVzZXIxAHBhc3M=|<235 ok" +
                    mail
-            << u"done"_s << starttls + ehlo + "AUTH PLAIN AHVzZXIxAHBhc3M=\r\n";
+            << u"done"_s << starttls + ehlo + "AUTH PLAIN AHVzZXIxAHBhc3M=\r\n"
+            << false;
         QTest::newRow("SMTPS and AUTH LOGIN, the only one offered")
             << u"smtps"_s << u"server"_s
             << "<220 hi|>EHLO host1|<250-host1\r\n250 AUTH LOGIN|>AUTH LOGIN|<334 VXNlcm5hbWU6|"
                ">dXNlcjE=|<334 UGFzc3dvcmQ6|>cGFzcw==|<235 ok" +
                    mail
-            << u"done"_s << ehlo + "AUTH LOGIN\r\ndXNlcjE=\r\ncGFzcw==\r\n";
+            << u"done"_s << ehlo + "AUTH LOGIN\r\ndXNlcjE=\r\ncGFzcw==\r\n"
+            << false;
         QTest::newRow("SMTP AUTH refused")
             << u"starttls"_s << u"server"_s
             << upgrade + "<220 go|T|>EHLO host1|<250-host1\r\n250 AUTH PLAIN|>AUTH PLAIN "
                          "AHVzZXIxAHBhc3M=|<535 5.7.8 Authentication failed"
             << u"recv:535 5.7.8 Authentication failed"_s
-            << starttls + ehlo + "AUTH PLAIN AHVzZXIxAHBhc3M=\r\n";
+            << starttls + ehlo + "AUTH PLAIN AHVzZXIxAHBhc3M=\r\n"
+            << false;
         QTest::newRow("SMTP server without STARTTLS")
             << u"starttls"_s << u"server"_s
             << QByteArray("<220 hi|>EHLO host1|<250-host1\r\n250 AUTH PLAIN")
-            << u"STARTTLS:"_s + notOffered.arg(u"STARTTLS"_s) << ehlo;
+            << u"STARTTLS:"_s + notOffered.arg(u"STARTTLS"_s) << ehlo << false;
         QTest::newRow("SMTP certificate for another host")
-            << u"starttls"_s << u"otherhost"_s << upgrade + "<220 go|T" << untrusted << starttls;
+            << u"starttls"_s << u"otherhost"_s << upgrade + "<220 go|T" << untrusted << starttls
+            << false;
         QTest::newRow("SMTP AUTH not offered")
             << u"starttls"_s << u"server"_s << upgrade + "<220 go|T|>EHLO host1|<250 host1"
             << u"AUTH:サーバーが SMTP 認証 (AUTH PLAIN または LOGIN) に対応していないため、"
                u"パスワードもメッセージも送らずに接続を終了しました。"_s
-            << starttls + ehlo;
+            << starttls + ehlo << false;
         QTest::newRow("SMTP plain text after the answer to STARTTLS")
             << u"starttls"_s << u"server"_s << upgrade + "<220 go\r\n250 injected"
             << u"TLS:サーバーとの暗号化通信を確立できませんでした。"
                u"パスワードもメッセージも送らずに接続を終了しました。"_s
-            << starttls;
+            << starttls << false;
+        // {x}: the XOAUTH2 response, {b}: the OAUTHBEARER one (it names the port).
+        const QByteArray stls = "<+OK|>STLS|<+OK go|T|>CAPA|<+OK\r\nUSER\r\nSASL PLAIN XOAUTH2";
+        const QByteArray refusal = "eyJzdGF0dXMiOiI0MDAiLCJzY2hlbWVzIjoiQmVhcmVyIn0=";
+        QTest::newRow("POP3 OAuth: XOAUTH2")
+            << u"stls"_s << u"server"_s << stls + "\r\n.|>AUTH XOAUTH2|<+ |>{x}|<+OK|>STAT|<+OK 0 0"
+            << u"done"_s << QByteArray("STLS\r\nCAPA\r\nAUTH XOAUTH2\r\n{x}\r\nSTAT\r\n") << true;
+        QTest::newRow("POP3 OAuth: OAUTHBEARER where listed")
+            << u"tls"_s << u"server"_s
+            << QByteArray("<+OK|>CAPA|<+OK\r\nSASL XOAUTH2 OAUTHBEARER\r\n.|>AUTH OAUTHBEARER|<+|"
+                          ">{b}|<+OK|>STAT|<+OK 0 0")
+            << u"done"_s << QByteArray("CAPA\r\nAUTH OAUTHBEARER\r\n{b}\r\nSTAT\r\n") << true;
+        QTest::newRow("POP3 OAuth: XOAUTH2 refused by a challenge")
+            << u"stls"_s << u"server"_s
+            << stls + "\r\n.|>AUTH XOAUTH2|<+ |>{x}|<+ " + refusal + "|>|<-ERR [AUTH] failed"
+            << u"recv:-ERR [AUTH] failed"_s
+            << QByteArray("STLS\r\nCAPA\r\nAUTH XOAUTH2\r\n{x}\r\n\r\n") << true;
+        QTest::newRow("POP3 OAuth: OAUTHBEARER refused by a challenge")
+            << u"stls"_s << u"server"_s
+            << stls + " OAUTHBEARER\r\n.|>AUTH OAUTHBEARER|<+ |>{b}|<+ " + refusal +
+                   "|>AQ==|<-ERR [AUTH] failed"
+            << u"recv:-ERR [AUTH] failed"_s
+            << QByteArray("STLS\r\nCAPA\r\nAUTH OAUTHBEARER\r\n{b}\r\nAQ==\r\n") << true;
+        QTest::newRow("SMTP OAuth: XOAUTH2")
+            << u"starttls"_s << u"server"_s
+            << upgrade +
+                   "<220 go|T|>EHLO host1|<250-host1\r\n250 AUTH LOGIN XOAUTH2|"
+                   ">AUTH XOAUTH2|<334 |>{x}|<235 ok" +
+                   mail
+            << u"done"_s << starttls + ehlo + "AUTH XOAUTH2\r\n{x}\r\n"
+            << true;
+        QTest::newRow("SMTP OAuth: OAUTHBEARER where offered")
+            << u"smtps"_s << u"server"_s
+            << "<220 hi|>EHLO host1|<250-host1\r\n250 AUTH XOAUTH2 OAUTHBEARER|"
+               ">AUTH OAUTHBEARER|<334 |>{b}|<235 ok" +
+                   mail
+            << u"done"_s << ehlo + "AUTH OAUTHBEARER\r\n{b}\r\n"
+            << true;
+        QTest::newRow("SMTP OAuth: XOAUTH2 refused by a challenge")
+            << u"smtps"_s << u"server"_s
+            << "<220 hi|>EHLO host1|<250-host1\r\n250 AUTH XOAUTH2|>AUTH XOAUTH2|<334 |>{x}|<334 " +
+                   refusal + "|>|<535 5.7.8 failed"
+            << u"recv:535 5.7.8 failed"_s << ehlo + "AUTH XOAUTH2\r\n{x}\r\n\r\n"
+            << true;
     }
+
     // Nothing secret leaves the desk unless the connection is secured and
     // the certificate is the server's; the server's transcript shows it.
     void secured()
@@ -387,8 +442,18 @@ private Q_SLOTS:
         QFETCH(QString, mode);
         QFETCH(QString, cert);
         QFETCH(QByteArray, script);
+        QFETCH(QByteArray, wire);
+        QFETCH(bool, oauth);
         const bool implicit = mode == u"tls"_s || mode == u"smtps"_s;
         FakeServer server;
+        const OAuthLogin login{oauth, u"user1@host1"_s, u"tok"_s};
+        const QByteArray bearer =
+            "n,a=user1@host1,\x01host=localhost\x01port=" + QByteArray::number(server.port()) +
+            "\x01"
+            "auth=Bearer tok\x01\x01";
+        for (QByteArray *text : {&script, &wire})
+            text->replace("{x}", "dXNlcj11c2VyMUBob3N0MQFhdXRoPUJlYXJlciB0b2sBAQ==")
+                .replace("{b}", bearer.toBase64());
         server.useCertificate(m_certs.filePath(cert), implicit);
         server.script(script);
         const TlsSettings tls{
@@ -404,6 +469,7 @@ private Q_SLOTS:
             Pop3Settings s = Pop3At(server.port());
             s.server = u"localhost"_s;
             s.tls = tls;
+            s.oauth = login;
             auto *check = new Pop3Check(s);
             job.reset(check);
             record(check, &Pop3Check::checkFinished, &Pop3Job::failed, &Pop3Job::statusText);
@@ -411,7 +477,7 @@ private Q_SLOTS:
         } else {
             const QString port = QString::number(server.port());
             auto *send = new SmtpSend(
-                {u"localhost"_s, port, u"host1"_s, {}, tls, true, u"user1"_s, u"pass"_s});
+                {u"localhost"_s, port, u"host1"_s, {}, tls, true, u"user1"_s, u"pass"_s, login});
             job.reset(send);
             record(send, &SmtpSend::sent, &SmtpSend::failed, &SmtpSend::statusText);
             send->sendMail(u"user1@host1"_s, {u"a@b"_s}, "x");
@@ -423,11 +489,11 @@ private Q_SLOTS:
                 u"TLS:サーバーの証明書"_s)) // followed by the reason the certificate was refused
             QVERIFY(!outcomes.first().section(u"\r\n"_s, 1).isEmpty());
         QVERIFY2(server.failure().isEmpty(), qPrintable(server.failure()));
-        QFETCH(QByteArray, wire);
         const QByteArray got = server.wire();
         QCOMPARE(outcome == u"done"_s ? got.left(wire.size()) : got, wire);
         // Credentials never show.
-        QVERIFY(!status.join('|').contains(u"pass"_s) && !status.join('|').contains(u"AHVz"_s));
+        for (const QString &secret : {u"pass"_s, u"AHVz"_s, u"dXNlcj1"_s, u"bixh"_s})
+            QVERIFY(!status.join('|').contains(secret));
         QCOMPARE(status.contains(u"AUTH ****"_s), wire.contains("AUTH"));
     }
 
@@ -595,6 +661,7 @@ private Q_SLOTS:
         QTest::newRow("the mailbox stays busy") << two << false << QByteArray() << QList{Result::TimedOut} << 0;
         QTest::newRow("QUIT refused after DELE") << two << false << uidl + ">DELE 2|<+OK|>QUIT|<-ERR cannot update|C" << QList{Result::Failed} << 2;
         QTest::newRow("dropped before QUIT's answer") << two << false << uidl + ">DELE 2|<+OK|>QUIT|C" << QList{Result::Failed} << 2;
+        QTest::newRow("dropped under DELE") << two << false << uidl + ">DELE 2|C" << QList{Result::Failed} << 2;
         QTest::newRow("DELE refused") << two << false << uidl + ">DELE 2|<-ERR locked|>QUIT|<+OK|C" << QList{Result::Failed} << 2;
         QTest::newRow("a viewer closed while its deletion waits") << QStringList{u"uid:u2"_s, u"-uid:u1"_s} << false << deleted << QList{Result::Deleted} << 1;
         QTest::newRow("a second deletion waits its turn") << QStringList{u"uid:u2"_s, u"uid:u1"_s} << false

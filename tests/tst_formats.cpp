@@ -338,7 +338,7 @@ private Q_SLOTS:
         for (int i = 0; i < 300'000; ++i)
             folded += "\r\n w";
         QTest::newRow("one header folded 300,000 times")
-            << folded + "\r\n\r\ntext\r\n" + end << QString() << u"text\r\n"_s;
+            << folded + "\r\n\r\ntext\r\n" + end << QString() << QString();
         QTest::newRow("a single line of 3 MB") << memo + "\r\n" + QByteArray(3 << 20, 'a') + end
                                                << record << QString(64 * 1024, u'a') + note;
         const QByteArray shortLines = QByteArray("l\r\n").repeated(2000);

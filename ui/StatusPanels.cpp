@@ -49,8 +49,11 @@ StatusPanels::StatusPanels(const QString &panel2Tip, QWidget *parent) : QStatusB
         }
         m_panels[i] = label;
     }
+    // The panels show minutes: refreshed as each minute begins, not every
+    // second in every window (a desk may have fifty open).
+    m_clock.setSingleShot(true);
+    m_clock.setTimerType(Qt::PreciseTimer); // a coarse one may come seconds late
     connect(&m_clock, &QTimer::timeout, this, &StatusPanels::refreshClock);
-    m_clock.start(1000);
     refreshClock();
 }
 
@@ -96,4 +99,8 @@ void StatusPanels::refreshClock()
     const QDateTime now = QDateTime::currentDateTime();
     ShowText(m_panels[2], now.toString(QStringLiteral("yyyy/MM/dd")));
     ShowText(m_panels[3], now.toString(QStringLiteral("H:mm")));
+    // A little past the minute's turn, so that a timer early by a few
+    // milliseconds never shows the old minute for another minute.
+    const int intoMinute = now.time().second() * 1000 + now.time().msec();
+    m_clock.start(60000 - intoMinute + 50);
 }

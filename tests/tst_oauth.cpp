@@ -1,0 +1,316 @@
+// Signing in and keeping tokens, against a token endpoint played on the
+// loopback address; the test is the browser.
+
+#include "FakeServer.h"
+#include "IniFile.h"
+#include "MailCheck.h"
+#include "Messages.h"
+#include "OAuthTokens.h"
+#include "Settings.h"
+
+#include <QtNetwork>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+/// A token endpoint answering each POST with the next scripted answer.
+class FakeTokenEndpoint : public QTcpServer
+{
+public:
+    FakeTokenEndpoint() { listen(QHostAddress::LocalHost, 0); }
+    QList<QByteArray> answers; ///< "status json"; taken in order
+    QList<QUrlQuery> forms;    ///< what came, in order
+
+    OAuthConfig config() const
+    {
+        OAuthConfig c;
+        c.provider = u"custom"_s;
+        c.clientId = u"desk"_s;
+        c.authorizeUrl = QUrl(u"https://auth.invalid/authorize?tenant=x"_s);
+        c.tokenUrl = QUrl(u"http://127.0.0.1:%1/token"_s.arg(serverPort()));
+        c.scopes = u"mail offline_access"_s;
+        return c;
+    }
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto *socket = new QTcpSocket(this);
+        socket->setSocketDescriptor(descriptor);
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+            const QByteArray in = socket->peek(1 << 16);
+            const qsizetype end = in.indexOf("\r\n\r\n");
+            const QRegularExpressionMatch length =
+                QRegularExpression(u"Content-Length: *(\\d+)"_s,
+                                   QRegularExpression::CaseInsensitiveOption)
+                    .match(QString::fromLatin1(in));
+            if (end < 0 || in.size() < end + 4 + length.captured(1).toInt())
+                return;
+            forms << QUrlQuery(QString::fromUtf8(in.mid(end + 4)));
+            const QByteArray answer = answers.isEmpty() ? "500 {}" : answers.takeFirst();
+            const QByteArray body = answer.mid(4);
+            socket->write("HTTP/1.1 " + answer.left(3) +
+                          " X\r\nContent-Type: application/json\r\nConnection: close\r\n"
+                          "Content-Length: " +
+                          QByteArray::number(body.size()) + "\r\n\r\n" + body);
+            socket->disconnectFromHost();
+        });
+    }
+};
+
+/// What a browser gets from GET target on port, sent with host as Host.
+static QByteArray Browse(quint16 port, const QByteArray &target, const QByteArray &host)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    socket.write("GET " + target + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
+    QByteArray page;
+    QObject::connect(&socket, &QTcpSocket::readyRead, [&] { page += socket.readAll(); });
+    QDeadlineTimer bound(5000);
+    while (socket.state() != QAbstractSocket::UnconnectedState && !bound.hasExpired())
+        QTest::qWait(10); // the listener answers on this thread's event loop
+    return page + socket.readAll();
+}
+
+/// A desk signed in with the access token a1; its endpoint refreshes to a2.
+struct SignedIn
+{
+    QTemporaryDir folder;
+    FakeTokenEndpoint endpoint;
+    OAuthTokens tokens{folder.filePath(u"Tavrino.ini"_s)};
+    SignedIn()
+    {
+        endpoint.answers << R"(200 {"access_token":"a2","expires_in":3600})";
+        tokens.setConfig(endpoint.config());
+        tokens.takeGrant({u"a1"_s, u"r1"_s, QDateTime::currentDateTimeUtc().addSecs(3600)});
+    }
+};
+
+class TestOAuth : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void signIn_data()
+    {
+        QTest::addColumn<QByteArray>("first"); // what comes before the provider's redirect
+        QTest::addColumn<QString>("outcome");  // "signed in" or the failure
+        QTest::newRow("the redirect") << QByteArray() << u"signed in"_s;
+        QTest::newRow("a page naming another port first")
+            << QByteArray("other port") << u"signed in"_s;
+        QTest::newRow("another path first") << QByteArray("favicon") << u"signed in"_s;
+        QTest::newRow("a wrong state")
+            << QByteArray("wrong state") << u"サインインできませんでした: state"_s;
+        QTest::newRow("refused at the provider")
+            << QByteArray("access_denied") << u"サインインできませんでした: access_denied"_s;
+    }
+    void signIn()
+    {
+        QFETCH(QByteArray, first);
+        QFETCH(QString, outcome);
+        FakeTokenEndpoint endpoint;
+        endpoint.answers << R"(200 {"access_token":"a1","refresh_token":"r1","expires_in":3600})";
+        QNetworkAccessManager network;
+        OAuthSignIn signIn(endpoint.config(), &network);
+        QUrl opened;
+        QStringList outcomes;
+        connect(&signIn, &OAuthSignIn::openBrowser, this, [&](const QUrl &url) { opened = url; });
+        connect(&signIn, &OAuthSignIn::signedIn, this, [&](const OAuthGrant &g) {
+            outcomes << u"signed in"_s << g.accessToken << g.refreshToken;
+        });
+        connect(&signIn, &OAuthSignIn::failed, this, [&](const QString &e) { outcomes << e; });
+        signIn.start();
+        QVERIFY(opened.isValid());
+        const QUrlQuery asked(opened);
+        QCOMPARE(asked.queryItemValue(u"tenant"_s), u"x"_s);
+        QCOMPARE(asked.queryItemValue(u"code_challenge_method"_s), u"S256"_s);
+        const QByteArray port = QByteArray::number(signIn.port());
+        QCOMPARE(asked.queryItemValue(u"redirect_uri"_s), u"http://127.0.0.1:"_s + port + u'/');
+        const QByteArray host = "127.0.0.1:" + port;
+        const QByteArray state = asked.queryItemValue(u"state"_s).toLatin1();
+        const QByteArray done = u"サインインが完了しました"_s.toUtf8();
+        if (first == "other port" || first == "favicon") {
+            const QByteArray page =
+                first == "favicon"
+                    ? Browse(signIn.port(), "/favicon.ico", host)
+                    : Browse(signIn.port(), "/?code=c0&state=" + state, "127.0.0.1:1");
+            QVERIFY(page.startsWith("HTTP/1.1 404"));
+        } else if (!first.isEmpty()) {
+            const QByteArray query = first == "wrong state"
+                                         ? QByteArray("code=c1&state=x" + state)
+                                         : QByteArray("error=" + first + "&state=" + state);
+            QVERIFY(!Browse(signIn.port(), "/?" + query, host).contains(done));
+            QCOMPARE(outcomes, QStringList{outcome});
+            QCOMPARE(endpoint.forms.size(), 0);
+            return;
+        }
+        QVERIFY(Browse(signIn.port(), "/?code=c1&state=" + state, host).contains(done));
+        QTRY_COMPARE(outcomes, QStringList({outcome, u"a1"_s, u"r1"_s}));
+        const QUrlQuery form = endpoint.forms.value(0);
+        QCOMPARE(form.queryItemValue(u"code"_s), u"c1"_s);
+        QCOMPARE(form.queryItemValue(u"grant_type"_s), u"authorization_code"_s);
+        const QByteArray verifier = form.queryItemValue(u"code_verifier"_s).toLatin1();
+        QCOMPARE(QCryptographicHash::hash(verifier, QCryptographicHash::Sha256)
+                     .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals),
+                 asked.queryItemValue(u"code_challenge"_s).toLatin1());
+        // The listener is gone once the redirect came.
+        QTcpSocket late;
+        late.connectToHost(QHostAddress::LocalHost, signIn.port());
+        QVERIFY(!late.waitForConnected(2000));
+    }
+
+    void listenerTimesOut()
+    {
+        QNetworkAccessManager network;
+        OAuthSignIn signIn(FakeTokenEndpoint().config(), &network);
+        signIn.setListenMs(50);
+        QSignalSpy failed(&signIn, &OAuthSignIn::failed);
+        signIn.start();
+        QVERIFY(failed.wait(5000));
+        QCOMPARE(failed.first().first().toString(), Msg::SignInTimedOut);
+    }
+
+    // An expired access token is refreshed once, however many ask; a
+    // refused refresh token asks for a sign-in once and the endpoint is not
+    // asked again.
+    void tokens_data()
+    {
+        QTest::addColumn<QByteArray>("answer"); // of the token endpoint to the refresh
+        QTest::addColumn<QString>("token");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<int>("signInNeeded");
+        QTest::newRow("refreshed") << QByteArray(R"(200 {"access_token":"a2","expires_in":3600})")
+                                   << u"a2"_s << QString() << 0;
+        QTest::newRow("revoked") << QByteArray(R"(400 {"error":"invalid_grant"})") << QString()
+                                 << Msg::SignInAgain << 1;
+        QTest::newRow("endpoint down") << QByteArray(R"(503 {"error":"temporarily_unavailable"})")
+                                       << QString() << u"temporarily_unavailable"_s << 0;
+    }
+    void tokens()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, token);
+        QFETCH(QString, error);
+        QTemporaryDir folder;
+        FakeTokenEndpoint endpoint;
+        endpoint.answers << answer;
+        OAuthTokens tokens(folder.filePath(u"Tavrino.ini"_s));
+        tokens.setConfig(endpoint.config());
+        QSignalSpy needed(&tokens, &OAuthTokens::signInNeeded);
+        tokens.takeGrant({u"a1"_s, u"r1"_s, QDateTime::currentDateTimeUtc().addSecs(3600)});
+        // Nobody but the owner: no group or other bits.
+        QCOMPARE(QFile(tokens.secretFile()).permissions() & 0x0FFF,
+                 QFileDevice::ReadUser | QFileDevice::WriteUser);
+        QStringList got;
+        auto ask = [&] {
+            tokens.accessToken(this,
+                               [&](const QString &t, const QString &e) { got << t + u'|' + e; });
+        };
+        ask();
+        QCOMPARE(got, QStringList(u"a1|"_s)); // fresh: nothing asked
+        tokens.dropAccessToken();             // as after a refused login
+        got.clear();
+        ask();
+        ask();
+        QTRY_COMPARE(got.size(), 2);
+        QCOMPARE(endpoint.forms.size(), 1);
+        QCOMPARE(endpoint.forms[0].queryItemValue(u"refresh_token"_s), u"r1"_s);
+        QCOMPARE(got[0].section(u'|', 0, 0), token);
+        QVERIFY2(got[0].section(u'|', 1).contains(error), qPrintable(got[0]));
+        QCOMPARE(got[0], got[1]);
+        QFETCH(int, signInNeeded);
+        if (signInNeeded) {
+            for (int i = 0; i < 3; ++i)
+                ask();
+            QCOMPARE(got.size(), 5);
+            QCOMPARE(got.last(), u"|"_s + Msg::SignInAgain);
+            QCOMPARE(endpoint.forms.size(), 1);
+        }
+        QCOMPARE(needed.size(), signInNeeded);
+    }
+
+    // A login refused with the token at hand is tried once more with a
+    // fresh one; refused again, the check fails once, as any check does.
+    void checkRetriesOnce_data()
+    {
+        QTest::addColumn<bool>("againRefused");
+        QTest::newRow("the fresh token taken") << false;
+        QTest::newRow("the fresh token refused too") << true;
+    }
+    void checkRetriesOnce()
+    {
+        QFETCH(bool, againRefused);
+        SignedIn desk;
+        FakeTokenEndpoint &endpoint = desk.endpoint;
+        OAuthTokens &tokens = desk.tokens;
+        FakeServer server;
+        const QByteArray login = "<+OK|>CAPA|<+OK\r\nSASL XOAUTH2\r\n.|>AUTH XOAUTH2|<+|>*";
+        server.script(
+            login + "|<-ERR [AUTH] failed|C|" + login +
+            (againRefused ? "|<-ERR [AUTH] failed|C" : "|<+OK|>STAT|<+OK 0 0|>QUIT|<+OK|C"));
+        Pop3Settings settings = Pop3At(server.port());
+        settings.oauth = {true, u"user1@host1"_s, QString(), &tokens};
+        MailCheck check(settings, u"60"_s);
+        QSignalSpy errors(&check, &MailCheck::errorMessage);
+        QSignalSpy ended(&check, &MailCheck::checkEnded);
+        check.start();
+        QVERIFY(ended.wait(10000));
+        QCOMPARE(ended.first().first().toBool(), !againRefused);
+        QCOMPARE(errors.size(), againRefused ? 1 : 0);
+        VERIFY_SCRIPT(server);
+        QCOMPARE(server.connections(), 2);
+        QCOMPARE(endpoint.forms.size(), 1);
+        const QList<QByteArray> sent = server.received();
+        QVERIFY(QByteArray::fromBase64(sent.value(2)).contains("auth=Bearer a1\x01"));
+        QVERIFY(QByteArray::fromBase64(sent.value(5)).contains("auth=Bearer a2\x01"));
+    }
+
+    // The same for a send: the mail goes out over a second connection.
+    void sendRetriesOnce()
+    {
+        SignedIn desk;
+        OAuthTokens &tokens = desk.tokens;
+        FakeServer server;
+        const QByteArray login =
+            "<220 hi|>EHLO host1|<250-host1\r\n250 AUTH XOAUTH2|>AUTH XOAUTH2|<334 |>*";
+        server.script(login + "|<535 5.7.8 no|C|" + login +
+                      "|<235 ok|>MAIL FROM:<a@b>|<250 ok|>RCPT TO:<c@d>|<250 ok|>DATA|<354 go|"
+                      ">x|>|>.|<250 ok|>QUIT|<221 bye|C");
+        SmtpSend::Settings settings{.server = u"127.0.0.1"_s,
+                                    .port = QString::number(server.port()),
+                                    .heloName = u"host1"_s};
+        settings.auth = true;
+        settings.oauth = {true, u"user1@host1"_s, QString(), &tokens};
+        SmtpSend job(settings);
+        QSignalSpy sent(&job, &SmtpSend::sent);
+        QSignalSpy failed(&job, &SmtpSend::failed);
+        job.sendMail(u"a@b"_s, {u"c@d"_s}, "x");
+        QVERIFY(sent.wait(10000));
+        QCOMPARE(failed.size(), 0);
+        QTRY_VERIFY(server.done());
+        VERIFY_SCRIPT(server);
+        QVERIFY(QByteArray::fromBase64(server.received().value(5)).contains("auth=Bearer a2\x01"));
+    }
+
+    // The program reads the login method with the rest, and its jobs share
+    // the keeper the settings dialog signs in with.
+    void programReadsTheLoginMethod()
+    {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(u"Tavrino.ini"_s);
+        QVERIFY(IniFile(path).SetIniParms(TavrinoSection, {{u"UserID"_s, u"user1"_s},
+                                                           {u"Domain"_s, u"host1"_s},
+                                                           {u"AuthMethod"_s, u"oauth"_s},
+                                                           {u"OAuthProvider"_s, u"google"_s},
+                                                           {u"OAuthClientID"_s, u"desk"_s}}));
+        const Settings s = Settings::Read(folder.path());
+        const OAuthTokens *keeper = OAuthTokens::of(path);
+        QVERIFY(s.pop3().oauth.enabled && s.smtp().oauth.enabled);
+        QCOMPARE(s.pop3().oauth.tokens, keeper);
+        QCOMPARE(s.smtp().oauth.user, u"user1@host1"_s);
+        QCOMPARE(keeper->config().tokenUrl, QUrl(u"https://oauth2.googleapis.com/token"_s));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestOAuth)
+#include "tst_oauth.moc"
