@@ -89,18 +89,15 @@ private Q_SLOTS:
             server.send("-ERR no such message");
         if (kind == 9 || kind == 10)
             s.port = QString::number(FakeServer::closedPort());
-        if (kind == 10)
-            s.server = u"no-such-host.invalid"_s;
+        s.server = kind == 10 ? u"no-such-host.invalid"_s : s.server;
         if (kind == 13) // a byte every 50 ms: 6 bytes in a window of 300 ms
             server.trickle("+OK 100\r\nSubject: slow\r\n\r\ntext\r\n.\r\n", 1, 50);
         if (kind == 18) // a byte every 100 ms, for ever
             server.trickle("+OK 100\r\nX: " + QByteArray(1000, 'x'), 1, 100);
         if (kind == 14)
             server.send(QByteArray(10000, 'x'), false);
-        if (kind == 15)
-            s.userId = u"user1\r\nDELE 1"_s;
-        if (kind == 16)
-            s.password = u"pa"_s + QChar(0) + u"ss"_s;
+        s.userId = kind == 15 ? u"user1\r\nDELE 1"_s : s.userId;
+        s.password = kind == 16 ? u"pa"_s + QChar(0) + u"ss"_s : s.password;
         if (kind <= 5 || kind == 8 || kind == 17 || kind == 19)
             server.expect("QUIT").send("+OK");
 
@@ -198,7 +195,6 @@ private Q_SLOTS:
         row("multi-line greeting in one read", upTo(".", sent), u"sent"_s);
         row("multi-line greeting in two reads", upTo(".", sent).replace("\r\n220 ready", "|<220 ready"), u"sent"_s);
         row("commands in code page 932", upTo(".", sent, Cp932::Encode(u"営業@host1"_s)), u"sent"_s, u"営業@host1"_s);
-        // A refused recipient is named.
         row("251 to RCPT TO", upTo("RCPT TO:<a@b>", "<251 User not local"), u"recv:251 User not local\r\n宛先: a@b"_s);
         row("550 to RCPT TO", upTo("RCPT TO:<a@b>", "<550 5.1.1 no such user"), u"recv:550 5.1.1 no such user\r\n宛先: a@b"_s);
         row("554 after the data", upTo(".", "<554 5.7.1 rejected: spam"), u"recv:554 5.7.1 rejected: spam"_s);
@@ -222,7 +218,6 @@ private Q_SLOTS:
             u"127.0.0.1"_s, QString::number(server.port()), u"host1"_s, {}, {}, false, {}, {}, {}};
         if (script == "refused")
             s.port = QString::number(FakeServer::closedPort());
-        // Short bounds where the server stays silent.
         s.limits.replyTimeoutMs = outcome.startsWith(u"recv:接続処理"_s) ? 300 : 5000;
         // After a mail, the answer to QUIT ends the connection, not the bound.
         s.limits.quitTimeoutMs = outcome == u"sent"_s ? 60000 : 2000;
@@ -424,13 +419,11 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!outcomes.isEmpty(), 10000);
         QFETCH(QString, outcome);
         QCOMPARE(outcomes.first().section(u"\r\n"_s, 0, 0), outcome);
-        if (outcome.startsWith(
-                u"TLS:サーバーの証明書"_s)) // followed by the reason the certificate was refused
+        if (outcome.startsWith(u"TLS:サーバーの証明書"_s)) // and why it was refused
             QVERIFY(!outcomes.first().section(u"\r\n"_s, 1).isEmpty());
         QVERIFY2(server.failure().isEmpty(), qPrintable(server.failure()));
         const QByteArray got = server.wire();
         QCOMPARE(outcome == u"done"_s ? got.left(wire.size()) : got, wire);
-        // Credentials never show.
         for (const QString &secret : {u"pass"_s, u"AHVz"_s, u"dXNlcj1"_s, u"bixh"_s})
             QVERIFY(!status.join('|').contains(secret));
         QCOMPARE(status.contains(u"AUTH ****"_s), wire.contains("AUTH"));
