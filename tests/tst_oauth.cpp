@@ -72,15 +72,15 @@ static QByteArray Browse(quint16 port, const QByteArray &target, const QByteArra
     return page + socket.readAll();
 }
 
-/// A desk signed in with the access token a1; its endpoint refreshes to a2.
+/// A desk signed in with the access token a1; its endpoint answers a refresh with answer.
 struct SignedIn
 {
     QTemporaryDir folder;
     FakeTokenEndpoint endpoint;
     OAuthTokens tokens{folder.filePath(u"Tavrino.ini"_s)};
-    SignedIn()
+    explicit SignedIn(const QByteArray &answer = R"(200 {"access_token":"a2","expires_in":3600})")
     {
-        endpoint.answers << R"(200 {"access_token":"a2","expires_in":3600})";
+        endpoint.answers << answer;
         tokens.setConfig(endpoint.config());
         tokens.takeGrant({u"a1"_s, u"r1"_s, QDateTime::currentDateTimeUtc().addSecs(3600)});
     }
@@ -120,7 +120,6 @@ private Q_SLOTS:
         });
         connect(&signIn, &OAuthSignIn::failed, this, [&](const QString &e) { outcomes << e; });
         signIn.start();
-        QVERIFY(opened.isValid());
         const QUrlQuery asked(opened);
         QCOMPARE(asked.queryItemValue(u"tenant"_s), u"x"_s);
         QCOMPARE(asked.queryItemValue(u"code_challenge_method"_s), u"S256"_s);
@@ -153,7 +152,6 @@ private Q_SLOTS:
         QCOMPARE(QCryptographicHash::hash(verifier, QCryptographicHash::Sha256)
                      .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals),
                  asked.queryItemValue(u"code_challenge"_s).toLatin1());
-        // The listener is gone once the redirect came.
         QTcpSocket late;
         late.connectToHost(QHostAddress::LocalHost, signIn.port());
         QVERIFY(!late.waitForConnected(2000));
@@ -191,13 +189,11 @@ private Q_SLOTS:
         QFETCH(QByteArray, answer);
         QFETCH(QString, token);
         QFETCH(QString, error);
-        QTemporaryDir folder;
-        FakeTokenEndpoint endpoint;
-        endpoint.answers << answer;
-        OAuthTokens tokens(folder.filePath(u"Tavrino.ini"_s));
-        tokens.setConfig(endpoint.config());
+        QFETCH(int, signInNeeded);
+        SignedIn desk(answer);
+        FakeTokenEndpoint &endpoint = desk.endpoint;
+        OAuthTokens &tokens = desk.tokens;
         QSignalSpy needed(&tokens, &OAuthTokens::signInNeeded);
-        tokens.takeGrant({u"a1"_s, u"r1"_s, QDateTime::currentDateTimeUtc().addSecs(3600)});
         // Nobody but the owner: no group or other bits.
         QCOMPARE(QFile(tokens.secretFile()).permissions() & 0x0FFF,
                  QFileDevice::ReadUser | QFileDevice::WriteUser);
@@ -218,7 +214,6 @@ private Q_SLOTS:
         QCOMPARE(got[0].section(u'|', 0, 0), token);
         QVERIFY2(got[0].section(u'|', 1).contains(error), qPrintable(got[0]));
         QCOMPARE(got[0], got[1]);
-        QFETCH(int, signInNeeded);
         if (signInNeeded) {
             for (int i = 0; i < 3; ++i)
                 ask();
@@ -229,67 +224,65 @@ private Q_SLOTS:
         QCOMPARE(needed.size(), signInNeeded);
     }
 
-    // A login refused with the token at hand is tried once more with a
-    // fresh one; refused again, the check fails once, as any check does.
-    void checkRetriesOnce_data()
+    // A login refused with the token at hand is tried once more with a fresh
+    // one over a new connection; refused again, the check fails once, as any
+    // check does.
+    void retriesOnce_data()
     {
+        QTest::addColumn<bool>("smtp");
         QTest::addColumn<bool>("againRefused");
-        QTest::newRow("the fresh token taken") << false;
-        QTest::newRow("the fresh token refused too") << true;
+        QTest::newRow("check: the fresh token taken") << false << false;
+        QTest::newRow("check: the fresh token refused too") << false << true;
+        QTest::newRow("send: the fresh token taken") << true << false;
     }
-    void checkRetriesOnce()
+    void retriesOnce()
     {
+        QFETCH(bool, smtp);
         QFETCH(bool, againRefused);
         SignedIn desk;
-        FakeTokenEndpoint &endpoint = desk.endpoint;
-        OAuthTokens &tokens = desk.tokens;
         FakeServer server;
-        const QByteArray login = "<+OK|>CAPA|<+OK\r\nSASL XOAUTH2\r\n.|>AUTH XOAUTH2|<+|>*";
-        server.script(
-            login + "|<-ERR [AUTH] failed|C|" + login +
-            (againRefused ? "|<-ERR [AUTH] failed|C" : "|<+OK|>STAT|<+OK 0 0|>QUIT|<+OK|C"));
-        Pop3Settings settings = Pop3At(server.port());
-        settings.oauth = {true, u"user1@host1"_s, QString(), &tokens};
-        MailCheck check(settings, u"60"_s);
-        QSignalSpy errors(&check, &MailCheck::errorMessage);
-        QSignalSpy ended(&check, &MailCheck::checkEnded);
-        check.start();
-        QVERIFY(ended.wait(10000));
-        QCOMPARE(ended.first().first().toBool(), !againRefused);
+        const QByteArray login =
+            smtp ? "<220 hi|>EHLO host1|<250-host1\r\n250 AUTH XOAUTH2|>AUTH XOAUTH2|<334 |>*"
+                 : "<+OK|>CAPA|<+OK\r\nSASL XOAUTH2\r\n.|>AUTH XOAUTH2|<+|>*";
+        const QByteArray refused = smtp ? "|<535 5.7.8 no|C" : "|<-ERR [AUTH] failed|C";
+        const QByteArray taken = smtp ? "|<235 ok|>MAIL FROM:<a@b>|<250 ok|>RCPT TO:<c@d>|<250 ok|"
+                                        ">DATA|<354 go|>x|>|>.|<250 ok|>QUIT|<221 bye|C"
+                                      : "|<+OK|>STAT|<+OK 0 0|>QUIT|<+OK|C";
+        server.script(login + refused + "|" + login + (againRefused ? refused : taken));
+        const OAuthLogin oauth{true, u"user1@host1"_s, QString(), &desk.tokens};
+        QStringList errors;
+        int done = -1;
+        std::unique_ptr<QObject> job;
+        if (smtp) {
+            SmtpSend::Settings settings{.server = u"127.0.0.1"_s,
+                                        .port = QString::number(server.port()),
+                                        .heloName = u"host1"_s};
+            settings.auth = true;
+            settings.oauth = oauth;
+            auto *send = new SmtpSend(settings);
+            job.reset(send);
+            connect(send, &SmtpSend::sent, this, [&] { done = 1; });
+            connect(send, &SmtpSend::failed, this, [&](const QString &e) { errors << e; });
+            send->sendMail(u"a@b"_s, {u"c@d"_s}, "x");
+        } else {
+            Pop3Settings settings = Pop3At(server.port());
+            settings.oauth = oauth;
+            auto *check = new MailCheck(settings, u"60"_s);
+            job.reset(check);
+            connect(check, &MailCheck::errorMessage, this, [&](const QString &e) { errors << e; });
+            connect(check, &MailCheck::checkEnded, this, [&](bool ok) { done = ok; });
+            check->start();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(done >= 0 || !errors.isEmpty(), 10000);
+        QTRY_VERIFY(server.done() || !server.failure().isEmpty());
+        QCOMPARE(done, int(!againRefused));
         QCOMPARE(errors.size(), againRefused ? 1 : 0);
         VERIFY_SCRIPT(server);
         QCOMPARE(server.connections(), 2);
-        QCOMPARE(endpoint.forms.size(), 1);
+        QCOMPARE(desk.endpoint.forms.size(), 1);
         const QList<QByteArray> sent = server.received();
         QVERIFY(QByteArray::fromBase64(sent.value(2)).contains("auth=Bearer a1\x01"));
         QVERIFY(QByteArray::fromBase64(sent.value(5)).contains("auth=Bearer a2\x01"));
-    }
-
-    // The same for a send: the mail goes out over a second connection.
-    void sendRetriesOnce()
-    {
-        SignedIn desk;
-        OAuthTokens &tokens = desk.tokens;
-        FakeServer server;
-        const QByteArray login =
-            "<220 hi|>EHLO host1|<250-host1\r\n250 AUTH XOAUTH2|>AUTH XOAUTH2|<334 |>*";
-        server.script(login + "|<535 5.7.8 no|C|" + login +
-                      "|<235 ok|>MAIL FROM:<a@b>|<250 ok|>RCPT TO:<c@d>|<250 ok|>DATA|<354 go|"
-                      ">x|>|>.|<250 ok|>QUIT|<221 bye|C");
-        SmtpSend::Settings settings{.server = u"127.0.0.1"_s,
-                                    .port = QString::number(server.port()),
-                                    .heloName = u"host1"_s};
-        settings.auth = true;
-        settings.oauth = {true, u"user1@host1"_s, QString(), &tokens};
-        SmtpSend job(settings);
-        QSignalSpy sent(&job, &SmtpSend::sent);
-        QSignalSpy failed(&job, &SmtpSend::failed);
-        job.sendMail(u"a@b"_s, {u"c@d"_s}, "x");
-        QVERIFY(sent.wait(10000));
-        QCOMPARE(failed.size(), 0);
-        QTRY_VERIFY(server.done());
-        VERIFY_SCRIPT(server);
-        QVERIFY(QByteArray::fromBase64(server.received().value(5)).contains("auth=Bearer a2\x01"));
     }
 
     // The program reads the login method with the rest, and its jobs share
