@@ -62,13 +62,14 @@ protected:
 static QByteArray Browse(quint16 port, const QByteArray &target, const QByteArray &host)
 {
     QTcpSocket socket;
+    QSignalSpy closed(&socket, &QTcpSocket::disconnected);
     socket.connectToHost(QHostAddress::LocalHost, port);
     socket.write("GET " + target + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
     QByteArray page;
     QObject::connect(&socket, &QTcpSocket::readyRead, [&] { page += socket.readAll(); });
-    QDeadlineTimer bound(5000);
-    while (socket.state() != QAbstractSocket::UnconnectedState && !bound.hasExpired())
-        QTest::qWait(10); // the listener answers on this thread's event loop
+    // The listener answers on this thread's event loop, then closes.
+    if (socket.state() != QAbstractSocket::UnconnectedState)
+        closed.wait(5000);
     return page + socket.readAll();
 }
 
