@@ -7,8 +7,6 @@
 #include "JisConvert.h"
 #include "Messages.h"
 
-#include <QLocale>
-
 #include <algorithm>
 #include <cstring>
 
@@ -386,8 +384,7 @@ MemoView ViewOfMemo(const MemoValues &memo)
     view.caller = columns(37, 20);
     const QString &body = memo.MemoBody;
     if (memo.MemoCutFrom > 0) // its end is not the mail's: nothing to drop, a note instead
-        view.text =
-            body + CrLf + Msg::BodyCut.arg(QLocale(QLocale::English).toString(memo.MemoCutFrom));
+        view.text = body + CrLf + Msg::BodyCut.arg(Msg::GroupThousands(quint64(memo.MemoCutFrom)));
     else
         view.text = TrimSpaces(body.size() > 3 ? body.left(body.size() - 3) : QString());
     return view;

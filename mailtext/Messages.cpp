@@ -15,3 +15,11 @@ QString Msg::KindSentence(QChar kind)
         return {};
     }
 }
+
+QString Msg::GroupThousands(quint64 number)
+{
+    QString digits = QString::number(number);
+    for (qsizetype i = digits.size() - 3; i > 0; i -= 3)
+        digits.insert(i, QLatin1Char(','));
+    return digits;
+}

@@ -106,5 +106,7 @@ inline const QString DeleteFailed =
 
 /// The summary sentence for a memo kind character; empty for any other.
 QString KindSentence(QChar kind);
+/// A number in the pattern "###,###,###": digits grouped by three.
+QString GroupThousands(quint64 number);
 
 } // namespace Msg

@@ -90,14 +90,6 @@ int DropPosition(int dragged, int target)
     return dragged < target ? target - 1 : target;
 }
 
-QString GroupThousands(quint64 number)
-{
-    QString digits = QString::number(number);
-    for (qsizetype i = digits.size() - 3; i > 0; i -= 3)
-        digits.insert(i, QLatin1Char(','));
-    return digits;
-}
-
 quint64 TotalPhysicalMemoryKB()
 {
     struct sysinfo info

@@ -44,9 +44,6 @@ constexpr int MaxMemberRows = 32767;
 /// immediately above the row it was dropped on.
 int DropPosition(int dragged, int target);
 
-/// A number in the pattern "###,###,###": digits grouped by three.
-QString GroupThousands(quint64 number);
-
 /// The machine's physical memory in KB.
 quint64 TotalPhysicalMemoryKB();
 

@@ -58,7 +58,7 @@ frmAbout::frmAbout(QWidget *parent) : QDialog(parent)
     layout->addWidget(Label(this, QStringLiteral("lblCopyright"), OptMsg::Copyright), 2, 1, 1, 2);
     layout->addWidget(Line(this, QStringLiteral("Line1_0")), 3, 0, 1, 3);
     layout->addWidget(Label(this, QStringLiteral("lblDisclaimer"),
-                            OptMsg::MemoryPrefix + GroupThousands(TotalPhysicalMemoryKB()) +
+                            OptMsg::MemoryPrefix + Msg::GroupThousands(TotalPhysicalMemoryKB()) +
                                 OptMsg::MemorySuffix),
                       4, 0, 1, 3);
     layout->addWidget(Line(this, QStringLiteral("Line1_1")), 5, 0, 1, 3);
