@@ -2,7 +2,7 @@
 """A person at headless Chromium: on the provider's consent page types the user
 and password, presses 許可する and waits for the desk's page to say that the
 sign-in is done. Prints the address of that page. Usage: consent.py URL USER PASSWORD"""
-import itertools, json, queue, re, signal, subprocess, sys, tempfile, threading, time
+import itertools, json, os, queue, re, signal, subprocess, sys, tempfile, threading, time
 import websocket
 
 url, user, password = sys.argv[1:4]
@@ -51,9 +51,10 @@ class Page:
         return self.call("Runtime.evaluate", expression=expression, returnByValue=True)["result"].get("value")
 
 
-with tempfile.TemporaryDirectory() as profile:
+with tempfile.TemporaryDirectory(ignore_cleanup_errors=True) as profile:
     browser = subprocess.Popen(["chromium", "--headless=new", "--no-sandbox", "--remote-debugging-port=0",
-                                f"--user-data-dir={profile}", url], stderr=subprocess.PIPE, text=True)
+                                f"--user-data-dir={profile}", url], stderr=subprocess.PIPE, text=True,
+                               start_new_session=True)
     try:
         found = queue.Queue()
         threading.Thread(target=lambda: [found.put(m[1]) for line in browser.stderr
@@ -75,6 +76,6 @@ with tempfile.TemporaryDirectory() as profile:
             page.call("Input.dispatchMouseEvent", type=kind, button="left", clickCount=1, **box)
         page.wait("document.body !== null && document.body.innerText.includes('サインインが完了しました')")
         print(page.js("location.href"))
-    finally:
-        browser.kill()
+    finally:  # the browser and every process it started
+        os.killpg(browser.pid, signal.SIGKILL)
         browser.wait()

@@ -44,11 +44,13 @@ class TestE2eOAuth : public QObject
 
     /// Signs user in through the settings dialog that show() opens and keeps
     /// the secrets the sign-in made.
-    void signIn(int user, const QString &folder, const std::function<void()> &show)
+    bool signIn(int user, const QString &folder, const std::function<void()> &show)
     {
         m_user = user;
         QTimer::singleShot(0, this, [&] {
-            const auto closeAtEnd = qScopeGuard([] {
+            const auto closeAtEnd = qScopeGuard([this] {
+                m_browser.terminate();
+                m_browser.waitForFinished(10000);
                 if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
                     dialog->reject();
             });
@@ -71,7 +73,7 @@ class TestE2eOAuth : public QObject
             QCOMPARE(SecretsShown(), QStringList());
         });
         show();
-        QVERIFY(!QTest::currentTestFailed());
+        return !QTest::currentTestFailed();
     }
 
     /// Every text of every window, through accessibility: names, values, descriptions.
@@ -99,7 +101,8 @@ class TestE2eOAuth : public QObject
     /// The provider's answer to a test control (POST) or to its counts (GET).
     QByteArray provider(const QString &path)
     {
-        const QNetworkRequest request(QUrl(m_office.port("OAUTH_URL") + path));
+        QNetworkRequest request(QUrl(m_office.port("OAUTH_URL") + path));
+        request.setHeader(QNetworkRequest::ContentTypeHeader, "application/x-www-form-urlencoded");
         const std::unique_ptr<QNetworkReply> reply(path == u"/admin/stats"_s
                                                        ? m_network.get(request)
                                                        : m_network.post(request, QByteArray()));
@@ -136,6 +139,8 @@ private Q_SLOTS:
     }
     void cleanupTestCase()
     {
+        m_browser.terminate();
+        m_browser.waitForFinished(10000);
         m_b.reset();
         m_a.reset();
         QDesktopServices::unsetUrlHandler(u"http"_s);
@@ -144,11 +149,11 @@ private Q_SLOTS:
     void signedInDesksExchangeMemosAndShowNoSecret()
     {
         // A through the dialog's class, B through the component of its program folder.
-        signIn(1, m_a->folder.path(), [&] { frmSetting(m_a->folder.path()).exec(); });
+        QVERIFY(signIn(1, m_a->folder.path(), [&] { frmSetting(m_a->folder.path()).exec(); }));
         QString error;
         ITavOptions *options = m_componentsOfB.options(&error);
         QVERIFY2(options, qPrintable(error));
-        signIn(2, m_folderOfB.path(), [&] { options->ShowSetting(); });
+        QVERIFY(signIn(2, m_folderOfB.path(), [&] { options->ShowSetting(); }));
         m_a->settings = Settings::Read(m_a->folder.path());
         m_b = std::make_unique<Desk>(0);
         m_b->settings = Settings::Read(m_folderOfB.path());
@@ -185,6 +190,7 @@ private Q_SLOTS:
 
     void anExpiredTokenIsRenewedUnseen()
     {
+        QVERIFY(m_b);
         const int refreshed = count("refresh_token");
         provider(u"/admin/expire?user=user2@tavrino.test"_s);
         QCOMPARE(m_b->checkNow(), 1);
@@ -194,6 +200,7 @@ private Q_SLOTS:
 
     void aRevokedGrantAsksOnceToSignInAgain()
     {
+        QVERIFY(m_b);
         const int refreshed = count("refresh_token");
         provider(u"/admin/revoke?user=user2@tavrino.test"_s);
         for (int i = 0; i < 3; ++i)
