@@ -1,54 +1,47 @@
 #!/usr/bin/python3
-"""A person at headless Chromium: on the provider's consent page types the user
-and password, presses 許可する and waits for the desk's page to say that the
-sign-in is done. Prints the address of that page. Usage: consent.py URL USER PASSWORD"""
+"""A person at headless Chromium signs in on the provider's page: types the user and
+password, presses 許可する, waits until the desk's page says the sign-in is done and
+prints that page's address. Usage: consent.py URL USER PASSWORD"""
 import itertools, json, os, queue, re, signal, subprocess, sys, tempfile, threading, time
 import websocket
 
 url, user, password = sys.argv[1:4]
 deadline = time.monotonic() + 60
 signal.signal(signal.SIGTERM, lambda *_: sys.exit("stopped"))
+ids, events, session = itertools.count(1), [], {}
 
 
-def left():
-    if time.monotonic() > deadline:
-        sys.exit("consent.py: out of time")
-    return deadline - time.monotonic()
+def receive():
+    ws.settimeout(max(0.01, deadline - time.monotonic()))  # past it, recv raises
+    return json.loads(ws.recv())
 
 
-class Page:
-    def __init__(self, ws_url):
-        self.ws = websocket.create_connection(ws_url, timeout=left(), suppress_origin=True)
-        self.ids, self.events, self.session = itertools.count(1), [], None
+def call(method, **params):
+    n = next(ids)
+    ws.send(json.dumps({"id": n, "method": method, "params": params, **session}))
+    while (answer := receive()).get("id") != n:
+        events.append(answer)
+    return answer.get("result", {})
 
-    def receive(self):
-        self.ws.settimeout(left())
-        return json.loads(self.ws.recv())
 
-    def call(self, method, **params):
-        n = next(self.ids)
-        message = {"id": n, "method": method, "params": params}
-        self.ws.send(json.dumps(message | ({"sessionId": self.session} if self.session else {})))
-        while (answer := self.receive()).get("id") != n:
-            self.events.append(answer)
-        return answer.get("result", {})
+def event(method):
+    while (got := events.pop(0) if events else receive()).get("method") != method:
+        pass
+    return got["params"]
 
-    def event(self, method):
-        while True:
-            got = self.events.pop(0) if self.events else self.receive()
-            if got.get("method") == method:
-                return got["params"]
 
-    def wait(self, condition):
-        """Waits until the page's condition (JavaScript) holds, over navigations."""
-        js = f"""new Promise(done => {{ const met = () => {condition};
-            if (met()) return done(true); new MutationObserver((_, o) => met() && (o.disconnect(),
-            done(true))).observe(document, {{childList: true, subtree: true, characterData: true}}); }})"""
-        while not self.call("Runtime.evaluate", expression=js, awaitPromise=True).get("result", {}).get("value"):
-            self.event("Runtime.executionContextCreated")  # the page went on: ask the new one
+def value(expression):
+    return call("Runtime.evaluate", expression=expression, returnByValue=True,
+                awaitPromise=True).get("result", {}).get("value")
 
-    def js(self, expression):
-        return self.call("Runtime.evaluate", expression=expression, returnByValue=True)["result"].get("value")
+
+def wait(condition):
+    """Until the page's condition holds; a page that goes on is asked again."""
+    js = f"""new Promise(done => {{ const met = () => {condition}; if (met()) return done(true);
+        new MutationObserver((_, o) => met() && (o.disconnect(), done(true)))
+            .observe(document, {{childList: true, subtree: true, characterData: true}}); }})"""
+    while not value(js):
+        event("Runtime.executionContextCreated")
 
 
 with tempfile.TemporaryDirectory(ignore_cleanup_errors=True) as profile:
@@ -56,26 +49,26 @@ with tempfile.TemporaryDirectory(ignore_cleanup_errors=True) as profile:
                                 f"--user-data-dir={profile}", url], stderr=subprocess.PIPE, text=True,
                                start_new_session=True)
     try:
-        found = queue.Queue()
+        found = queue.Queue()  # the reader drains the browser's log to its end
         threading.Thread(target=lambda: [found.put(m[1]) for line in browser.stderr
                                          if (m := re.search(r"DevTools listening on (ws://\S+)", line))],
                          daemon=True).start()
-        page = Page(found.get(timeout=left()))
-        page.call("Target.setDiscoverTargets", discover=True)
-        while (target := page.event("Target.targetCreated")["targetInfo"])["type"] != "page":
+        ws = websocket.create_connection(found.get(timeout=30), suppress_origin=True)
+        call("Target.setDiscoverTargets", discover=True)
+        while (target := event("Target.targetCreated")["targetInfo"])["type"] != "page":
             pass
-        page.session = page.call("Target.attachToTarget", targetId=target["targetId"], flatten=True)["sessionId"]
-        page.call("Runtime.enable")
-        page.wait("document.querySelector('#allow') !== null")
+        session["sessionId"] = call("Target.attachToTarget", targetId=target["targetId"], flatten=True)["sessionId"]
+        call("Runtime.enable")
+        wait("document.getElementById('allow') !== null")
         for field, text in (("user", user), ("password", password)):
-            page.js(f"document.getElementById('{field}').focus()")
-            page.call("Input.insertText", text=text)
-        box = page.js("(r => ({x: r.x + r.width / 2, y: r.y + r.height / 2}))"
-                      "(document.getElementById('allow').getBoundingClientRect())")
+            value(f"document.getElementById('{field}').focus()")
+            call("Input.insertText", text=text)
+        box = value("(r => ({x: r.x + r.width / 2, y: r.y + r.height / 2}))"
+                    "(document.getElementById('allow').getBoundingClientRect())")
         for kind in ("mousePressed", "mouseReleased"):
-            page.call("Input.dispatchMouseEvent", type=kind, button="left", clickCount=1, **box)
-        page.wait("document.body !== null && document.body.innerText.includes('サインインが完了しました')")
-        print(page.js("location.href"))
+            call("Input.dispatchMouseEvent", type=kind, button="left", clickCount=1, **box)
+        wait("document.body !== null && document.body.innerText.includes('サインインが完了しました')")
+        print(value("location.href"))
     finally:  # the browser and every process it started
         os.killpg(browser.pid, signal.SIGKILL)
         browser.wait()
