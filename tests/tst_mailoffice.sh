@@ -13,7 +13,6 @@ cleanup() {
     exec 5>&- 2>/dev/null
     "$S/mailoffice-stop.sh" "$D/two" >/dev/null 2>&1
     "$S/mailoffice-stop.sh" "$D/tls" >/dev/null 2>&1
-    "$S/mailoffice-stop.sh" "$D/oauth" >/dev/null 2>&1
     "$S/mailoffice-stop.sh" "$D" >/dev/null 2>&1
     rm -rf "$D" "$OUT"
 }
@@ -85,121 +84,68 @@ done
 if pgrep -r R,S,D,T,t -af -- "$D/" >&2; then fail "processes of $D left after stop"; fi
 part "stop"
 
-# TLS mode, in a folder of its own: what the office itself refuses. Logins
-# and mail over STLS, POP3S, STARTTLS and SMTPS, and the certificates, are
-# proven by the program's own tests on this mode.
+# TLS mode, then OAuth mode (TLS mode and more) in both forms, in a folder of their own: what
+# the office itself refuses. Logins and mail over STLS, POP3S, STARTTLS and SMTPS, the certificates,
+# the sign-in and the logins with each OAuth mechanism are the program's own tests (tst_e2e_oauth).
+# Here: a password or a token before STLS, mail without AUTH, a wrong PKCE verifier and a revoked
+# token are refused; AUTH comes after STARTTLS alone, with the mode's mechanisms.
 grep -qx TLS=0 "$D/ports.env" || fail "plain ports.env lacks TLS=0"
-start --tls "$D/tls" || fail "TLS start: exit status $?: $(cat "$OUT/err")"
-[ ! -s "$OUT/err" ] || fail "TLS start wrote to stderr: $(cat "$OUT/err")"
-for k in TLS=1 "CA_FILE=$D/tls/tls/ca.pem" "TLS_DIR=$D/tls/tls"; do
-    grep -qxF "$k" "$D/tls/ports.env" || fail "TLS ports.env lacks $k"
-done
-# Prints one line per failed check.
-timeout 60 python3 - "$D/tls/ports.env" >"$OUT/tls" 2>&1 <<'EOF' || fail "TLS checks: exit status $?"
-import poplib, smtplib, ssl, sys
+for mode in tls "oauth OAUTHBEARER XOAUTH2" "oauth=xoauth2 XOAUTH2"; do
+    m=${mode%% *}
+    start --"$m" "$D/tls" || fail "--$m start: exit status $?: $(cat "$OUT/err")"
+    [ ! -s "$OUT/err" ] || fail "--$m start wrote to stderr: $(cat "$OUT/err")"
+    for k in TLS=1 "CA_FILE=$D/tls/tls/ca.pem" "TLS_DIR=$D/tls/tls"; do
+        grep -qxF "$k" "$D/tls/ports.env" || fail "--$m ports.env lacks $k"
+    done
+    # Prints one line per failed check.
+    timeout 60 python3 - "$D/tls/ports.env" "${mode#tls}" >"$OUT/tls" 2>&1 <<'EOF' || fail "--$m checks: exit status $?"
+import base64, contextlib, http.client, json, poplib, smtplib, ssl, sys, urllib.parse as up
 env = dict(l.rstrip("\n").split("=", 1) for l in open(sys.argv[1]))
-ctx = ssl.create_default_context(cafile=env["CA_FILE"])
-H, pop3, smtp = "127.0.0.1", int(env["POP3_PORT"]), int(env["SMTP_PORT"])
-
-def refused(what, f):
-    try:
-        f()
-        print(what + " was accepted")
-    except (poplib.error_proto, smtplib.SMTPException):
-        pass
-
-p = poplib.POP3(H, pop3, timeout=10)
-refused("USER/PASS before STLS", lambda: (p.user("user1"), p.pass_("pass1")))
-s = smtplib.SMTP(H, smtp, timeout=10)
+H, ctx, mechanisms = "127.0.0.1", ssl.create_default_context(cafile=env["CA_FILE"]), sys.argv[2].split()[1:]
+def pop3_in(login, stls=True):
+    with contextlib.closing(poplib.POP3(H, int(env["POP3_PORT"]), timeout=10)) as p:
+        try:
+            return (stls and p.stls(ctx), *login(p))[-1].startswith(b"+OK")
+        except poplib.error_proto:
+            return False
+if pop3_in(lambda p: (p.user("user1"), p.pass_("pass1")), stls=False):
+    print("USER/PASS before STLS was accepted")
+s = smtplib.SMTP(H, int(env["SMTP_PORT"]), timeout=10)
 s.ehlo()
 if not s.has_extn("starttls") or s.has_extn("auth"):
     print("before STARTTLS: STARTTLS missing or AUTH offered")
 s.starttls(context=ctx)
-refused("mail without AUTH",
-        lambda: s.sendmail("user2@tavrino.test", ["user3@tavrino.test"], "Subject: x\r\n\r\nx"))
-EOF
-while IFS= read -r l; do fail "TLS: $l"; done <"$OUT/tls"
-"$S/mailoffice-stop.sh" "$D/tls" >/dev/null || fail "TLS stop: exit status $?"
-part "TLS"
-
-# OAuth mode: the code flow with PKCE, then the token on POP3 after STLS and
-# SMTP after STARTTLS with both mechanisms; no token before STLS, none revoked.
-start --oauth "$D/oauth" || fail "OAuth start: exit status $?: $(cat "$OUT/err")"
-grep -qxF 'OAUTH_MECHANISMS="OAUTHBEARER XOAUTH2"' "$D/oauth/ports.env" || fail "OAuth ports.env"
-timeout 60 python3 - "$D/oauth/ports.env" >"$OUT/oauth" 2>&1 <<'EOF' || fail "OAuth checks: exit status $?"
-import base64, http.client, json, poplib, smtplib, ssl, sys, urllib.parse as up
-env = dict(l.rstrip("\n").split("=", 1) for l in open(sys.argv[1]))
-H, ctx = "127.0.0.1", ssl.create_default_context(cafile=env["CA_FILE"])
-pop3, smtp = int(env["POP3_PORT"]), int(env["SMTP_PORT"])
-web = http.client.HTTPConnection(H, int(env["OAUTH_PORT"]), timeout=10)
-def call(method, path, form=None):
-    web.request(method, path, form and up.urlencode(form),
-                {"Content-Type": "application/x-www-form-urlencoded"})
-    r = web.getresponse()
-    return r, r.read().decode()
-q = dict(response_type="code", client_id="tavrino-desk", redirect_uri="http://127.0.0.1:9/",
-         state="s-1", scope="mail", code_challenge_method="S256",
-         code_challenge="RY58Zf29F6I6Keibp9Sfq05wSIhYFeOgsRJSJ0nTRL8")
-if 'id="allow"' not in call("GET", "/authorize?" + up.urlencode(q))[1]:
-    print("GET /authorize: no consent page")
-r, _ = call("POST", "/authorize", dict(q, user="user1", password="pass1", action="allow"))
-back = up.urlsplit(r.getheader("Location", ""))
-code = dict(up.parse_qsl(back.query))
-if r.status != 302 or back.netloc != "127.0.0.1:9" or code.get("state") != "s-1":
-    print("POST /authorize: no redirect with the state")
-grant = dict(grant_type="authorization_code", code=code.get("code"), client_id="tavrino-desk",
-             redirect_uri=q["redirect_uri"])
-if '"invalid_grant"' not in call("POST", "/token", dict(grant, code_verifier="x" * 54))[1]:
-    print("a wrong verifier was not invalid_grant")
-verifier = "Tavrino-verifier-0123456789-abcdefghijklmnopqrstuvwxyz"
-token = json.loads(call("POST", "/token", dict(grant, code_verifier=verifier))[1])["access_token"]
-
-def sasl(mech, port):
-    a = "auth=Bearer %s\x01\x01" % token
-    raw = ("user=user1@tavrino.test\x01" if mech == "XOAUTH2" else
-           "n,a=user1@tavrino.test,\x01host=127.0.0.1\x01port=%d\x01" % port) + a
-    return mech + " " + base64.b64encode(raw.encode()).decode()
-def pop3_in(mech, stls=True):
-    p = poplib.POP3(H, pop3, timeout=10)
-    try:
-        if stls:
-            p.stls(ctx)
-        if p._shortcmd("AUTH " + sasl(mech, pop3)).startswith(b"+ "):
-            p._shortcmd("")  # the failure's JSON challenge
-        return True
-    except poplib.error_proto:
-        return False
-    finally:
-        p.close()
-def smtp_in(mech):
-    with smtplib.SMTP(H, smtp, timeout=10) as s:
-        s.starttls(context=ctx)
-        s.ehlo()
-        return s.docmd("AUTH", sasl(mech, smtp))[0] == 235
-for mech in ("XOAUTH2", "OAUTHBEARER"):
-    for where, ok in (("POP3", pop3_in(mech)), ("SMTP", smtp_in(mech))):
-        if not ok:
-            print("%s: AUTH %s with the token refused" % (where, mech))
-if pop3_in("XOAUTH2", stls=False):
-    print("POP3: a token was taken before STLS")
-call("POST", "/admin/revoke?user=user1@tavrino.test")
-if pop3_in("XOAUTH2"):
-    print("POP3: a revoked token was taken")
-EOF
-while IFS= read -r l; do fail "OAuth: $l"; done <"$OUT/oauth"
-# XOAUTH2 alone: the office starts again in that mode; no OAUTHBEARER offered.
-start --oauth=xoauth2 "$D/oauth" || fail "XOAUTH2 start: exit status $?: $(cat "$OUT/err")"
-# shellcheck source=/dev/null
-. "$D/oauth/ports.env"
-ehlo=$(timeout 20 python3 -c 'import smtplib, ssl, sys
-s = smtplib.SMTP("127.0.0.1", int(sys.argv[1]), timeout=10)
-s.starttls(context=ssl.create_default_context(cafile=sys.argv[2]))
 s.ehlo()
-print(s.esmtp_features.get("auth"))' "$SMTP_PORT" "$CA_FILE")
-[ "$OAUTH_MECHANISMS $ehlo" = "XOAUTH2  PLAIN LOGIN XOAUTH2" ] || fail "XOAUTH2 mode: $OAUTH_MECHANISMS, EHLO AUTH$ehlo"
-oapid=$(cat "$D/oauth/oauth.pid")
-"$S/mailoffice-stop.sh" "$D/oauth" >/dev/null || fail "OAuth stop: exit status $?"
-case "$(ps -o stat= -p "$oapid")" in '' | Z*) ;; *) fail "authorization server $oapid left after stop" ;; esac
-part "OAuth"
+if s.esmtp_features["auth"].split() != ["PLAIN", "LOGIN"] + mechanisms:
+    print("AUTH offered: %s" % s.esmtp_features["auth"])
+with contextlib.suppress(smtplib.SMTPException):
+    s.sendmail("user2@tavrino.test", ["user3@tavrino.test"], "Subject: x\r\n\r\nx")
+    print("mail without AUTH was accepted")
+if env.get("OAUTH_MECHANISMS", '""') != '"%s"' % " ".join(mechanisms):
+    print("OAUTH_MECHANISMS=%s" % env.get("OAUTH_MECHANISMS"))
+if not mechanisms:
+    sys.exit()
+to = dict(client_id="tavrino-desk", redirect_uri="http://127.0.0.1:9/")
+web = http.client.HTTPConnection(H, int(env["OAUTH_PORT"]), timeout=10)
+def post(path, **form):
+    web.request("POST", path, up.urlencode(form), {"Content-Type": "application/x-www-form-urlencoded"})
+    return (r := web.getresponse()).getheader("Location", ""), r.read().decode()
+back = post("/authorize", response_type="code", state="s", scope="mail", code_challenge_method="S256", user="user1",
+            password="pass1", action="allow", code_challenge="RY58Zf29F6I6Keibp9Sfq05wSIhYFeOgsRJSJ0nTRL8", **to)[0]
+grant = dict(to, grant_type="authorization_code", code=up.parse_qs(up.urlsplit(back).query)["code"][0])
+if '"invalid_grant"' not in post("/token", code_verifier="x" * 54, **grant)[1]:
+    print("a wrong verifier was not invalid_grant")
+token = json.loads(post("/token", code_verifier="Tavrino-verifier-0123456789-abcdefghijklmnopqrstuvwxyz", **grant)[1])["access_token"]
+xoauth2 = base64.b64encode(f"user=user1@tavrino.test\x01auth=Bearer {token}\x01\x01".encode()).decode()
+login = lambda p: (p._shortcmd("AUTH XOAUTH2 " + xoauth2),)
+took = [pop3_in(login), pop3_in(login, stls=False), (post("/admin/revoke?user=user1@tavrino.test"), pop3_in(login))[1]]
+if took != [True, False, False]:
+    print("POP3 took the token after STLS, before STLS, revoked: %s" % took)
+EOF
+    while IFS= read -r l; do fail "--$m: $l"; done <"$OUT/tls"
+done
+"$S/mailoffice-stop.sh" "$D/tls" >/dev/null || fail "TLS stop: exit status $?"
+if pgrep -r R,S,D,T,t -af -- "$D/tls/" >&2; then fail "processes of the TLS office left after stop"; fi
+part "TLS and OAuth"
 
 [ "$fails" -eq 0 ] && echo "all passed" || { echo "$fails failed"; exit 1; }
