@@ -1,8 +1,12 @@
-// Two desks on the mail office in its OAuth mode, signed in through the settings dialog by a
-// person at headless Chromium (consent.py). Memos and a reply travel with tokens, over STARTTLS
-// and STLS (with TAV_OAUTH_SECURITY=tls over SMTPS and POP3S); an expired token is renewed
-// unseen; a revoked grant asks once to sign in again. No window shows a secret.
+// Two desks in one process on the real mail office in its OAuth mode, signed in through the
+// settings dialog by a person at headless Chromium (consent.py): desk A (user1) sends a memo
+// through its form; desk B (user2), with the real components, pops it up and answers through the
+// reply component; over STARTTLS and STLS (with TAV_OAUTH_SECURITY=tls over SMTPS and POP3S).
+// B meets a flood and deletes in its viewer, committed before it closes; an expired token is
+// renewed unseen; a revoked grant asks once to sign in again. No window shows a secret. Each memo
+// announced once: tst_dialogues.
 
+#include "Messages.h"
 #include "frmMessage.h"
 #include "frmSetting.h"
 #include "tst_windowhelpers.h"
@@ -28,7 +32,7 @@ class TestE2eOAuth : public QObject
 
     QByteArray ini(int user) const
     {
-        return u"[Tavrino]\r\nUserName=U%1\r\nUserID=user%1\r\nDomain=tavrino.test\r\n"
+        return u"[Tavrino]\r\nUserName=%9\r\nUserID=user%1\r\nDomain=tavrino.test\r\n"
                u"List=m.lst\r\nInterval=300\r\nSleep=0\r\nPop3Server=localhost\r\n"
                u"SmtpServer=localhost\r\nPop3Security=%2\r\nSmtpSecurity=%3\r\n"
                u"SmtpAuth=1\r\nAuthMethod=oauth\r\nOAuthProvider=custom\r\n"
@@ -39,8 +43,8 @@ class TestE2eOAuth : public QObject
                         m_office.port(m_implicit ? "POP3S_PORT" : "POP3_PORT"),
                         m_office.port(m_implicit ? "SMTPS_PORT" : "SMTP_PORT"),
                         m_office.port("CA_FILE"), m_office.port("OAUTH_AUTHORIZE_URL"),
-                        m_office.port("OAUTH_TOKEN_URL"))
-                   .toLatin1();
+                        m_office.port("OAUTH_TOKEN_URL"), user == 1 ? u"営業 太郎"_s : u"鈴木"_s)
+                   .toUtf8();
     }
 
     /// Presses the window's サインイン button for user; the person at the browser signs in.
@@ -75,7 +79,7 @@ class TestE2eOAuth : public QObject
             signInWith(dialog, user, folder);
             const QString account = u"サインイン済み: user%1@tavrino.test"_s.arg(user);
             QTRY_COMPARE(Text(dialog, "lblAccount"), account);
-            QCOMPARE(Shown(m_secrets + QStringList{account}), QStringList{account});
+            QCOMPARE(Exposed(m_secrets + QStringList{account}), QStringList{account});
         });
         show();
         return !QTest::currentTestFailed();
@@ -83,7 +87,7 @@ class TestE2eOAuth : public QObject
 
     /// Those of texts that a name, a value or a description of any part of any window holds,
     /// as accessibility tells them.
-    static QStringList Shown(QStringList texts)
+    static QStringList Exposed(QStringList texts)
     {
         QString all;
         std::function<void(QAccessibleInterface *)> walk = [&](QAccessibleInterface *node) {
@@ -133,7 +137,7 @@ private Q_SLOTS:
         QVERIFY(WriteFile(m_a->folder.filePath(u"m.lst"_s), "B;user2@tavrino.test\r\n"));
         QVERIFY(WriteFile(m_folderOfB.filePath(u"Tavrino.ini"_s), ini(2)));
         QVERIFY(WriteFile(m_folderOfB.filePath(u"m.lst"_s), "A;user1@tavrino.test\r\n"));
-        for (int user : {1, 2})
+        for (int user : {1, 2, 3})
             for (const QFileInfo &mail : m_office.mailsOf(user))
                 QVERIFY(QFile::remove(mail.filePath()));
     }
@@ -163,26 +167,81 @@ private Q_SLOTS:
         const QString pop3Log = m_office.folder + u"/log/dovecot.log"_s;
         const QString smtpLog = m_office.folder + u"/log/postfix.log"_s;
         const qsizetype pop3From = ReadFile(pop3Log).size(), smtpFrom = ReadFile(smtpLog).size();
-        SendMemo(*m_a, *m_b, u"商事"_s, u"髙橋"_s, u"トークンで"_s);
-        QVERIFY(!QTest::currentTestFailed());
-        QCOMPARE(Text(m_b->window->viewers()[0], "txtMessage").trimmed(), u"トークンで"_s);
+        auto *send = Child<QToolButton>(m_a->window.get(), "cmdButton0");
+        QTRY_VERIFY_WITH_TIMEOUT(send->isEnabled(), 15000);
+        FillMemo(m_a->window.get(), {0}, 0, false, u"山﨑商事"_s, u"髙橋"_s,
+                 u"折り返しお願いします。\n内線123まで"_s);
+        QTest::mouseClick(send, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(Text(m_a->window.get(), "sbrMsgPanel2"), Msg::MessageSent, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT((m_b->checkNow(), m_b->window->viewers().size() == 1), 30000);
+        // A's name, with its space, as typed: in the viewer, the memo list and the reply window.
+        QCOMPARE(Shown(m_b->window->viewers()[0]).section(u'|', 1, 4),
+                 u" 山﨑商事| 髙橋|折り返しお願いします。\n内線123まで\n|営業 太郎"_s);
+        m_b->window->ShowMemoList();
+        QCOMPARE(Child<QTreeWidget>(m_b->window.get(), "lstMemo")->topLevelItem(0)->text(4),
+                 u"営業 太郎"_s);
         QVERIFY(ReadFile(smtpLog).mid(smtpFrom).contains(
             QByteArray("sasl_method=" + m_mechanism + ", sasl_username=user1@tavrino.test")));
         QVERIFY(ReadFile(pop3Log).mid(pop3From).contains(
             QByteArray("user=<user2@tavrino.test>, method=" + m_mechanism)));
         QCOMPARE(ReadFile(m_a->folder.filePath(u"Tavrino.ini"_s)), ini(1)); // no token written
 
-        // B answers from the viewer through the reply component, with the same sign-in.
+        // B answers from the viewer through the reply component, with the same sign-in, sealed,
+        // over the quote. A second window of the component, sent at the same time, keeps its own
+        // recipient and text.
         QTest::mouseClick(Child<QToolButton>(m_b->window->viewers()[0], "cmdButton1"),
                           Qt::LeftButton);
         QTRY_COMPARE(ReplyWindows().size(), 1);
-        Child<QPlainTextEdit>(ReplyWindows().first(), "txtMessage")->setPlainText(u"承知"_s);
-        QTest::mouseClick(Child<QToolButton>(ReplyWindows().first(), "cmdButton0"), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(ReplyWindows().size(), 0, 15000);
+        QCOMPARE(Text(ReplyWindows().first(), "lblToName"), u"営業 太郎"_s);
+        auto *text = Child<QPlainTextEdit>(ReplyWindows().first(), "txtMessage");
+        text->setPlainText(u"承知しました。"_s + text->toPlainText());
+        Child<QCheckBox>(ReplyWindows().first(), "chkCover")->setChecked(true);
+        ITavReply *reply = m_componentsOfB.reply(&error);
+        QVERIFY2(reply, qPrintable(error));
+        QCOMPARE(reply->ShowReply(u"user3@tavrino.test"_s, u"名前"_s, u"user3@"_s), 0);
+        QCOMPARE(ReplyWindows().size(), 2);
+        for (QWidget *w : ReplyWindows())
+            QTest::mouseClick(Child<QToolButton>(w, "cmdButton0"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(ReplyWindows().size(), 0, 15000); // closed once accepted
+        QTRY_COMPARE_WITH_TIMEOUT(m_office.mailsOf(3).size(), 1, 10000);
+        const QByteArray mail = ReadFile(m_office.mailsOf(3)[0].filePath());
+        QVERIFY(mail.contains("\nTo:user3@") && mail.trimmed().endsWith("user3@"));
+
+        // A's desk shows its own covered, then the answer over the quote, from B.
         QTRY_VERIFY_WITH_TIMEOUT((m_a->checkNow(), m_a->window->viewers().size() == 1), 30000);
-        QCOMPARE(Text(m_a->window->viewers()[0], "txtMessage").left(2), u"承知"_s);
+        frmMessage *shown = m_a->window->viewers()[0];
+        QVERIFY(Child<QPushButton>(shown, "cmdCover")->isVisible());
+        QTest::mouseClick(Child<QPushButton>(shown, "cmdCover"), Qt::LeftButton);
+        QCOMPARE(Shown(shown).section('|', 0, 5),
+                 u"| | |承知しました。\n\n---Original Message---\n折り返しお願いします。\n"
+                 u"内線123まで\n|鈴木|user2@tavrino.test"_s);
         QCOMPARE(m_browserRuns, 2);
-        QCOMPARE(Shown(m_secrets), QStringList());
+        QCOMPARE(Exposed(m_secrets), QStringList());
+        QVERIFY2(m_boxes.boxes.isEmpty(), qPrintable(m_boxes.boxes.join('\n')));
+    }
+
+    void aFloodWaitsAndADeletionCommitsBeforeItsViewerCloses()
+    {
+        QVERIFY(m_b);
+        for (frmMessage *viewer : m_b->window->viewers())
+            viewer->close();
+        QTRY_VERIFY(m_b->window->viewers().isEmpty());
+        const QString box = m_office.folder + u"/mail/tavrino.test/user2/new/"_s;
+        for (int i = 1; i <= 52; ++i) // delivered as the office delivers
+            QVERIFY(WriteFile(box + u"flood%1.tavrino"_s.arg(i),
+                              "Subject: memo\r\n\r\n" + QByteArray::number(i)));
+        QTRY_VERIFY_WITH_TIMEOUT((m_b->checkNow(), m_b->check->waitingCount() == 2), 60000);
+        QCOMPARE(m_b->window->viewers().size(), 50);
+        QCOMPARE(Text(m_b->window.get(), "sbrMsgPanel2"), u"表示待ちのメッセージ: 2 件"_s);
+
+        // A deletion is over when the server has committed it.
+        const qsizetype stored = m_office.mailsOf(2).size();
+        QPointer<frmMessage> viewer = m_b->window->viewers()[0];
+        auto *del = Child<QToolButton>(viewer.data(), "cmdButton0");
+        QTRY_VERIFY_WITH_TIMEOUT((viewer->RefreshDeleteButton(), del->isEnabled()), 15000);
+        QTest::mouseClick(del, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!viewer, 15000);
+        QCOMPARE(m_office.mailsOf(2).size(), stored - 1);
         QVERIFY2(m_boxes.boxes.isEmpty(), qPrintable(m_boxes.boxes.join('\n')));
     }
 
@@ -215,7 +274,7 @@ private Q_SLOTS:
         QCOMPARE(m_b->checkNow(), 1);
         QCOMPARE(m_boxes.boxes.size(), 1);
         QCOMPARE(m_browserRuns, 3);
-        QCOMPARE(Shown(m_secrets), QStringList());
+        QCOMPARE(Exposed(m_secrets), QStringList());
     }
 };
 

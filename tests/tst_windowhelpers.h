@@ -4,10 +4,9 @@
 #include "Components.h"
 #include "Cp932.h"
 #include "MailCheck.h"
-#include "Messages.h"
 #include "frmTavrino.h"
 
-#include <QtTest>
+#include <QSignalSpy>
 #include <QtWidgets>
 
 #include <memory>
@@ -110,19 +109,6 @@ struct Desk
         return ended.wait(15000) ? ended.first().first().toBool() : -1;
     }
 };
-
-/// Desk a sends a memo of text to its first member through its form; desk b checks until it
-/// shows it in its first viewer.
-inline void SendMemo(Desk &a, Desk &b, const QString &org, const QString &caller,
-                     const QString &text)
-{
-    auto *send = Child<QToolButton>(a.window.get(), "cmdButton0");
-    QTRY_VERIFY_WITH_TIMEOUT(send->isEnabled(), 15000);
-    FillMemo(a.window.get(), {0}, 0, false, org, caller, text);
-    QTest::mouseClick(send, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(Text(a.window.get(), "sbrMsgPanel2"), Msg::MessageSent, 15000);
-    QTRY_VERIFY_WITH_TIMEOUT((b.checkNow(), b.window->viewers().size() == 1), 30000);
-}
 
 /// A program folder of its own, holding copies of the real components.
 inline bool CopyComponents(const QString &folder)
