@@ -81,26 +81,19 @@ public:
     /// without stat, the password is refused.
     FakeServer &pop3Login(const QByteArray &stat)
     {
-        send("+OK").expect("USER user1").send("+OK").expect("PASS pass");
-        if (stat.isEmpty())
-            return send("-ERR [AUTH] Authentication failed.");
-        return send("+OK").expect("STAT").send(stat);
+        return script("<+OK|>USER user1|<+OK|>PASS pass|" +
+                      (stat.isEmpty() ? QByteArray("<-ERR [AUTH] Authentication failed.")
+                                      : QByteArray("<+OK|>STAT|<" + stat)));
     }
-    /// POP3: UIDL answered with uids (message n at n - 1).
-    FakeServer &pop3Uidl(const QList<QByteArray> &uids)
+    /// POP3: UIDL answered with uids (message n at n - 1), or LIST of count messages of 100 octets.
+    FakeServer &pop3Uidl(const QList<QByteArray> &uids) { return listing("UIDL", uids); }
+    FakeServer &pop3List(int count) { return listing("LIST", QList<QByteArray>(count, "100")); }
+    FakeServer &listing(const QByteArray &command, const QList<QByteArray> &fields)
     {
         QByteArray answer = "+OK\r\n";
-        for (qsizetype i = 0; i < uids.size(); ++i)
-            answer += QByteArray::number(i + 1) + ' ' + uids[i] + "\r\n";
-        return expect("UIDL").send(answer + ".\r\n", false);
-    }
-    /// POP3: LIST of count messages of 100 octets each.
-    FakeServer &pop3List(int count)
-    {
-        QByteArray answer = "+OK\r\n";
-        for (int i = 1; i <= count; ++i)
-            answer += QByteArray::number(i) + " 100\r\n";
-        return expect("LIST").send(answer + ".\r\n", false);
+        for (qsizetype i = 0; i < fields.size(); ++i)
+            answer += QByteArray::number(i + 1) + ' ' + fields[i] + "\r\n";
+        return expect(command).send(answer + ".\r\n", false);
     }
     /// POP3: one check: login, STAT and UIDL of uids; LIST and the RETR of the
     /// answers by message number when there are any; with end, QUIT and the close.

@@ -461,16 +461,15 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("announced");
         QTest::addColumn<QString>("error");
         const QStringList all{"one", "two", "three", "four"};
+        // clang-format off
         // A failed check is retried on schedule; no memo pops up twice.
-        QTest::newRow("dropped in the middle of RETR 3")
-            << 2 << all << u"recv:リモートホストから切断された。"_s;
-        QTest::newRow("STAT without a count between checks")
-            << 3 << all << u"STAT:メールサーバーの応答を読み取れません。\r\n+OK"_s;
+        QTest::newRow("dropped in the middle of RETR 3") << 2 << all << u"recv:リモートホストから切断された。"_s;
+        QTest::newRow("STAT without a count between checks") << 3 << all << u"STAT:メールサーバーの応答を読み取れません。\r\n+OK"_s;
         QTest::newRow("one too large, read through once") << 4 << all.mid(1) << QString();
         // A memo gone from the server is forgotten, and announced again when it is back.
-        const QStringList again{"one", "two", "three", "two", "four"};
-        QTest::newRow("one gone, then back") << 5 << again << QString();
+        QTest::newRow("one gone, then back") << 5 << QStringList{"one", "two", "three", "two", "four"} << QString();
         QTest::newRow("no UIDL: two mails without Message-ID") << 6 << all << QString();
+        // clang-format on
     }
     void memosAnnouncedOnce()
     {

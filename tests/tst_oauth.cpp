@@ -23,13 +23,12 @@ public:
 
     OAuthConfig config() const
     {
-        OAuthConfig c;
-        c.provider = u"custom"_s;
-        c.clientId = u"desk"_s;
-        c.authorizeUrl = QUrl(u"https://auth.invalid/authorize?tenant=x"_s);
-        c.tokenUrl = QUrl(u"http://127.0.0.1:%1/token"_s.arg(serverPort()));
-        c.scopes = u"mail offline_access"_s;
-        return c;
+        return {u"custom"_s,
+                u"desk"_s,
+                {},
+                QUrl(u"https://auth.invalid/authorize?tenant=x"_s),
+                QUrl(u"http://127.0.0.1:%1/token"_s.arg(serverPort())),
+                u"mail offline_access"_s};
     }
 
 protected:
@@ -96,14 +95,13 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("first"); // what comes before the provider's redirect
         QTest::addColumn<QString>("outcome");  // "signed in" or the failure
+        // clang-format off
         QTest::newRow("the redirect") << QByteArray() << u"signed in"_s;
-        QTest::newRow("a page naming another port first")
-            << QByteArray("other port") << u"signed in"_s;
+        QTest::newRow("a page naming another port first") << QByteArray("other port") << u"signed in"_s;
         QTest::newRow("another path first") << QByteArray("favicon") << u"signed in"_s;
-        QTest::newRow("a wrong state")
-            << QByteArray("wrong state") << u"サインインできませんでした: state"_s;
-        QTest::newRow("refused at the provider")
-            << QByteArray("access_denied") << u"サインインできませんでした: access_denied"_s;
+        QTest::newRow("a wrong state") << QByteArray("wrong state") << u"サインインできませんでした: state"_s;
+        QTest::newRow("refused at the provider") << QByteArray("access_denied") << u"サインインできませんでした: access_denied"_s;
+        // clang-format on
     }
     void signIn()
     {
@@ -178,12 +176,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("token");
         QTest::addColumn<QString>("error");
         QTest::addColumn<int>("signInNeeded");
-        QTest::newRow("refreshed") << QByteArray(R"(200 {"access_token":"a2","expires_in":3600})")
-                                   << u"a2"_s << QString() << 0;
-        QTest::newRow("revoked") << QByteArray(R"(400 {"error":"invalid_grant"})") << QString()
-                                 << Msg::SignInAgain << 1;
-        QTest::newRow("endpoint down") << QByteArray(R"(503 {"error":"temporarily_unavailable"})")
-                                       << QString() << u"temporarily_unavailable"_s << 0;
+        // clang-format off
+        QTest::newRow("refreshed") << QByteArray(R"(200 {"access_token":"a2","expires_in":3600})") << u"a2"_s << QString() << 0;
+        QTest::newRow("revoked") << QByteArray(R"(400 {"error":"invalid_grant"})") << QString() << Msg::SignInAgain << 1;
+        QTest::newRow("endpoint down") << QByteArray(R"(503 {"error":"temporarily_unavailable"})") << QString() << u"temporarily_unavailable"_s << 0;
+        // clang-format on
     }
     void tokens()
     {
@@ -260,12 +257,11 @@ private Q_SLOTS:
         int done = -1;
         std::unique_ptr<QObject> owner;
         if (smtp) {
-            SmtpSend::Settings settings{.server = u"127.0.0.1"_s,
-                                        .port = QString::number(server.port()),
-                                        .heloName = u"host1"_s};
-            settings.auth = true;
-            settings.oauth = oauth;
-            auto *send = new SmtpSend(settings);
+            auto *send = new SmtpSend({.server = u"127.0.0.1"_s,
+                                       .port = QString::number(server.port()),
+                                       .heloName = u"host1"_s,
+                                       .auth = true,
+                                       .oauth = oauth});
             owner.reset(send);
             connect(send, &SmtpSend::sent, this, [&] { done = 1; });
             connect(send, &SmtpSend::failed, this, [&](const QString &e) { errors << e; });
