@@ -292,6 +292,8 @@ private Q_SLOTS:
         QTest::newRow("drop on itself") << abcd << u"m 1 1"_s << same + u" 1 11"_s << QString();
         QTest::newRow("drop below the rows") << abcd << u"m 1 -1"_s << same + u" 1 11"_s << QString();
         QTest::newRow("press below the rows") << abcd << u"m -1 0"_s << same + u" 0 01"_s << QString();
+        // Nothing can be saved over the file with a part of its rows.
+        QTest::newRow("too long") << QStringList(MaxMemberRows + 1, u"a;b"_s) << QString() << u" -1 11"_s << OptMsg::ListTooLong;
         // clang-format on
     }
     void editorButtons()
@@ -309,7 +311,7 @@ private Q_SLOTS:
         };
         const QHash<QChar, const char *> buttons = {
             {u'i', "cmdEdit0"}, {u'd', "cmdEdit2"}, {u'u', "cmdArrow0"}, {u'v', "cmdArrow1"}};
-        for (const QString &step : steps.split(u',')) {
+        for (const QString &step : steps.split(u',', Qt::SkipEmptyParts)) {
             const QStringList args = step.mid(2).split(u' ');
             Child<QLineEdit>(&window, "txtUserName")->setText(step.mid(2).section(u'|', 0, 0));
             Child<QLineEdit>(&window, "txtAddress")->setText(step.section(u'|', 1));
@@ -327,6 +329,8 @@ private Q_SLOTS:
               "after");
         QCOMPARE(m_boxes.boxes, box.isEmpty() ? QStringList() : QStringList{Warning(box)});
         QCOMPARE(Clipped(&window), QStringList());
+        QCOMPARE(Child<QPushButton>(&window, "cmdButton0")->isEnabled(),
+                 box != OptMsg::ListTooLong);
     }
 
     void editorSave()
@@ -351,15 +355,6 @@ private Q_SLOTS:
                                       u"プロシージャの呼び出し、または引数が不正です。"_s),
                               Warning(u"アプリケーションエラー！\r\n書き込みできません。"_s),
                               Warning(OptMsg::ListSaved + u"\r\n"_s + OptMsg::ListRestart)}));
-    }
-
-    void editorRefusesAListTooLong()
-    {
-        WriteFile(path(u"members.lst"_s), QByteArray("a;b\r\n").repeated(MaxMemberRows + 1));
-        frmEdit window(u"members.lst"_s, m_dir->path(), QString());
-        QCOMPARE(m_boxes.boxes, {Warning(OptMsg::ListTooLong)});
-        // Nothing can be saved over the file with a part of its rows.
-        QVERIFY(Rows(&window).isEmpty() && !Child<QPushButton>(&window, "cmdButton0")->isEnabled());
     }
 
     void aboutBox()
