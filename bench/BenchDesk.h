@@ -56,6 +56,10 @@ struct WireSession
 {
     Side side = Side::Desk;
     bool open = true;
+    /// The dialogue went on inside TLS after STLS: what follows is opaque,
+    /// only the session's times and bytes are known.
+    bool tls = false;
+    qint64 clientBytes = 0, serverBytes = 0;
     Clock::time_point accepted, closed, quitReplied, lastTraffic, lastReply;
     /// Commands and the greeting not yet answered whole.
     int pending = 0;
@@ -113,6 +117,9 @@ public:
     void fromClient(WireSession &s, const char *data, size_t size, Clock::time_point now,
                     Clock::time_point mark)
     {
+        s.clientBytes += qint64(size);
+        if (s.tls)
+            return;
         m_line.append(data, qsizetype(size));
         qsizetype start = 0;
         qsizetype end;
@@ -156,6 +163,9 @@ public:
     void fromServer(WireSession &s, const char *data, size_t size, Clock::time_point now,
                     bool hashRetr)
     {
+        s.serverBytes += qint64(size);
+        if (s.tls)
+            return;
         size_t at = 0;
         while (at < size && !m_pending.empty()) {
             const Command &c = m_pending.front();
@@ -192,12 +202,12 @@ public:
             if (statusLine && positive && c.multiLine)
                 m_inBody = true;
             else if (statusLine || terminator)
-                replyEnded(s, now);
+                replyEnded(s, now, statusLine && positive);
         }
     }
 
 private:
-    void replyEnded(WireSession &s, Clock::time_point now)
+    void replyEnded(WireSession &s, Clock::time_point now, bool positiveStatus)
     {
         const Command c = m_pending.front();
         m_pending.pop_front();
@@ -207,6 +217,8 @@ private:
         m_replyStart = true;
         if (c.verb == "QUIT")
             s.quitReplied = now;
+        if (c.verb == "STLS" && positiveStatus)
+            s.tls = true;
         if (c.verb == "UIDL" && m_inBody) {
             m_capture.chop(3); // the "." line
             s.uidlDigest = QCryptographicHash::hash(m_capture, QCryptographicHash::Sha1).toHex();
@@ -572,22 +584,27 @@ inline QList<QByteArray> ViewerWindows()
 }
 
 /// A copy of the program folder, set up for one user through the proxy.
+/// loginLines (CR LF lines) take the place of the password, and may set the
+/// connection's security too.
 inline bool PrepareDesk(const QString &programDir, const QString &folder, const BenchOffice &office,
-                        quint16 pop3Port, int user, int interval = 1)
+                        quint16 pop3Port, int user, int interval = 1,
+                        const QString &loginLines = QString())
 {
     QDir(folder).removeRecursively();
     if (Run(QStringLiteral("cp"), {QStringLiteral("-a"), programDir, folder}) != 0)
         return false;
-    const QString ini =
-        QStringLiteral("[Tavrino]\r\nUserName=営業部 鈴木\r\nUserID=user%1\r\nPassword=pass%1\r\n"
-                       "Domain=%2\r\nPop3Server=127.0.0.1\r\nPop3Port=%3\r\n"
-                       "SmtpServer=127.0.0.1\r\nSmtpPort=%4\r\nList=members.lst\r\n"
-                       "Interval=%5\r\nSleep=0\r\n")
-            .arg(user)
-            .arg(office.domain())
-            .arg(pop3Port)
-            .arg(office.smtpPort())
-            .arg(interval);
+    const QString login =
+        loginLines.isEmpty() ? QStringLiteral("Password=pass%1\r\n").arg(user) : loginLines;
+    const QString ini = QStringLiteral("[Tavrino]\r\nUserName=営業部 鈴木\r\nUserID=user%1\r\n%6"
+                                       "Domain=%2\r\nPop3Server=127.0.0.1\r\nPop3Port=%3\r\n"
+                                       "SmtpServer=127.0.0.1\r\nSmtpPort=%4\r\nList=members.lst\r\n"
+                                       "Interval=%5\r\nSleep=0\r\n")
+                            .arg(user)
+                            .arg(office.domain())
+                            .arg(pop3Port)
+                            .arg(office.smtpPort())
+                            .arg(interval)
+                            .arg(login);
     const QString members =
         QStringLiteral("総務部 佐藤;user1@") + office.domain() + QStringLiteral("\r\n");
     QFile iniFile(folder + QStringLiteral("/Tavrino.ini"));
@@ -605,6 +622,9 @@ public:
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        // No session bus, so no secret service: a signed-in desk reads its
+        // refresh token from the file beside Tavrino.ini.
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
         m_process.setProcessEnvironment(env);
         m_process.setWorkingDirectory(folder);
         m_process.setProcessChannelMode(QProcess::MergedChannels);
@@ -626,10 +646,15 @@ public:
         }
         return -1;
     }
+    /// Holds the process still (SIGSTOP), or lets it go on (SIGCONT): a desk
+    /// held between its checks leaves the machine to another one's check.
+    void pause() { signal(SIGSTOP); }
+    void resume() { signal(SIGCONT); }
     void stop()
     {
         if (m_process.state() == QProcess::NotRunning)
             return;
+        resume();
         m_process.terminate();
         if (!m_process.waitForFinished(10000)) {
             m_process.kill();
@@ -638,6 +663,12 @@ public:
     }
 
 private:
+    void signal(int number)
+    {
+        if (m_process.state() == QProcess::Running)
+            ::kill(pid_t(m_process.processId()), number);
+    }
+
     QProcess m_process;
 };
 
