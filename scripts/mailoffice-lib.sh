@@ -28,3 +28,7 @@ dovecot_pid() { master_pid "$DVRUN/master.pid" "$DVDIR/dovecot.conf"; }
 port_free() {
     ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
 }
+
+# Pid of the office's authorization server (--oauth), if running. The caller
+# sets DIR and OAUTHPID.
+oauth_pid() { master_pid "$OAUTHPID" "--office=$DIR"; }

@@ -5,8 +5,11 @@
 #
 # Usage: scripts/mailoffice-start.sh [--tls] DIR [SMTP_PORT POP3_PORT]
 #        scripts/mailoffice-start.sh --tls DIR SMTP_PORT POP3_PORT SMTPS_PORT POP3S_PORT
+#        scripts/mailoffice-start.sh --oauth[=xoauth2] DIR [SMTP_PORT POP3_PORT [SMTPS_PORT POP3S_PORT]]
 #
 #   --tls      TLS mode (see below). Without it: plain text, no TLS at all.
+#   --oauth    TLS mode plus OAuth 2.0 sign-in (see below); --oauth=xoauth2
+#              offers the SASL mechanism XOAUTH2 only, not OAUTHBEARER.
 #   DIR        working folder, created if missing. Keep the path short
 #              (e.g. from `mktemp -d /tmp/tavmo.XXXX`): Dovecot's socket
 #              paths under it must fit in 108 bytes.
@@ -44,10 +47,22 @@
 #                              DNS:mail.example.invalid only
 # The last two exist for tests of clients that must refuse them.
 #
+# With --oauth everything of --tls (passwords still work where they do
+# there), plus an authorization server, scripts/oauth-server.py, on plain
+# HTTP at 127.0.0.1:OAUTH_PORT (its endpoints are described in that file;
+# pid in DIR/oauth.pid, log in DIR/log/oauth.log). POP3 after STLS and SMTP
+# after STARTTLS offer AUTH XOAUTH2 and OAUTHBEARER as well; Dovecot asks
+# the server at every such login whether the token is active and whose it is
+# (its username is the address, user1@tavrino.test). ports.env adds OAUTH=1
+# OAUTH_PORT OAUTH_URL OAUTH_AUTHORIZE_URL OAUTH_TOKEN_URL OAUTH_CLIENT_ID
+# OAUTH_SCOPES OAUTH_MECHANISMS (the OAuth mechanisms offered); OAUTH=0 in
+# the other modes. OAUTH_ACCESS_LIFETIME in the environment sets the
+# lifetime of access tokens in seconds (300 without it).
+#
 # Needs root (Postfix's master runs as root). Creates the system user
 # "tavmail" (owner of the mailboxes) when it does not exist yet.
 # If DIR already holds a running office in the same mode, says so and
-# succeeds; one in the other mode is stopped and started again.
+# succeeds; one in another mode is stopped and started again.
 # Stop with scripts/mailoffice-stop.sh DIR.
 set -eu
 unset MAIL_CONFIG
@@ -63,19 +78,28 @@ say() { echo "mailoffice-start: $*"; }
 . "$(dirname "$0")/mailoffice-lib.sh"
 
 TLS=0
-if [ "${1:-}" = --tls ]; then
-    TLS=1
-    shift
-fi
+OAUTH=0
+OAUTH_MECHS=
+case "${1:-}" in
+--tls) TLS=1 ;;
+--oauth) TLS=1 OAUTH=1 OAUTH_MECHS="OAUTHBEARER XOAUTH2" ;;
+--oauth=xoauth2) TLS=1 OAUTH=1 OAUTH_MECHS=XOAUTH2 ;;
+esac
+[ $TLS -eq 0 ] || shift
 [ $# -eq 1 ] || [ $# -eq 3 ] || { [ $TLS -eq 1 ] && [ $# -eq 5 ]; } ||
-    die "usage: $0 [--tls] DIR [SMTP_PORT POP3_PORT]" \
-        "(with --tls optionally also SMTPS_PORT POP3S_PORT)"
+    die "usage: $0 [--tls | --oauth[=xoauth2]] DIR [SMTP_PORT POP3_PORT]" \
+        "(with --tls or --oauth optionally also SMTPS_PORT POP3S_PORT)"
 [ "$(id -u)" -eq 0 ] || die "must run as root (Postfix's master needs it)"
 for prog in /usr/sbin/postfix /usr/sbin/dovecot /usr/sbin/postconf; do
     [ -x "$prog" ] || die "$prog missing; run scripts/install-deps.sh"
 done
 if [ $TLS -eq 1 ]; then
     command -v openssl >/dev/null || die "openssl missing; run scripts/install-deps.sh"
+fi
+if [ $OAUTH -eq 1 ]; then
+    for prog in python3 setpriv setsid; do
+        command -v $prog >/dev/null || die "$prog missing; run scripts/install-deps.sh"
+    done
 fi
 
 mkdir -p "$1"
@@ -104,6 +128,7 @@ DVRUN=$DVDIR/run
 MAILDIR=$DIR/mail
 LOGDIR=$DIR/log
 TLSDIR=$DIR/tls
+OAUTHPID=$DIR/oauth.pid
 
 PY=$(command -v /usr/bin/python3 || command -v python3 || true)
 
@@ -154,10 +179,21 @@ sys.exit(0 if line.startswith(want) else 1)
 EOF
 }
 
+# Succeeds when the authorization server on 127.0.0.1:$1 answers.
+http_answers() (
+    line=
+    exec 3<>"/dev/tcp/127.0.0.1/$1" || exit 1
+    printf 'GET /admin/stats HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n' >&3
+    IFS= read -r -t 2 line <&3 || true
+    while IFS= read -r -t 2 _ <&3; do :; done
+    case "$line" in "HTTP/1."*" 200 "*) exit 0 ;; esac
+    exit 1
+)
+
 show_logs() {
     echo "----- postfix check -----" >&2
     /usr/sbin/postfix -c "$PFCONF" check >&2 2>&1 || true
-    for f in "$LOGDIR/postfix.log" "$LOGDIR/dovecot.log"; do
+    for f in "$LOGDIR/postfix.log" "$LOGDIR/dovecot.log" "$LOGDIR/oauth.log"; do
         if [ -f "$f" ]; then
             echo "----- $f (tail) -----" >&2
             tail -n 30 "$f" >&2
@@ -262,22 +298,35 @@ EOF
 
 # --- already running? ---------------------------------------------------------
 
+# The mode in words, from TLS, OAUTH and the OAuth mechanisms.
+mode_words() {
+    if [ "$2" = 1 ]; then
+        echo "with OAuth ($3)"
+    elif [ "$1" = 1 ]; then
+        echo "with TLS"
+    else
+        echo "without TLS"
+    fi
+}
+MODE=$(mode_words $TLS $OAUTH "$OAUTH_MECHS")
+
 if pfpid=$(postfix_pid) && dvpid=$(dovecot_pid); then
-    running_tls=$(old_env TLS)
-    if [ "${running_tls:-0}" = "$TLS" ]; then
-        say "mail office in $DIR is already running (postfix $pfpid, dovecot $dvpid)"
+    running=$(mode_words "$(old_env TLS)" "$(old_env OAUTH)" "$(old_env OAUTH_MECHANISMS | tr -d '"')")
+    oapid=
+    if [ "$running" = "$MODE" ] && { [ $OAUTH -eq 0 ] || oapid=$(oauth_pid); }; then
+        say "mail office in $DIR is already running (postfix $pfpid, dovecot $dvpid${oapid:+, authorization server $oapid})"
         [ -f "$DIR/ports.env" ] && cat "$DIR/ports.env"
         exit 0
     fi
-    if [ $TLS -eq 1 ]; then
-        say "mail office in $DIR is running without TLS; starting it again with TLS"
+    if [ "$running" = "$MODE" ]; then
+        say "mail office in $DIR is running without its authorization server; starting it again"
     else
-        say "mail office in $DIR is running with TLS; starting it again without TLS"
+        say "mail office in $DIR is running $running; starting it again $MODE"
     fi
     "$(dirname "$0")/mailoffice-stop.sh" "$DIR" >/dev/null
 fi
 # Half running, or leftovers: clear up first.
-if [ -e "$PFQUEUE/pid/master.pid" ] || [ -e "$DVRUN/master.pid" ]; then
+if [ -e "$PFQUEUE/pid/master.pid" ] || [ -e "$DVRUN/master.pid" ] || [ -e "$OAUTHPID" ]; then
     "$(dirname "$0")/mailoffice-stop.sh" "$DIR" >/dev/null
 fi
 
@@ -332,6 +381,19 @@ elif [ -z "$SMTP_PORT" ] || [ -z "$SMTPS_PORT" ]; then
         elif [ -z "$POP3S_PORT" ]; then POP3S_PORT=$p
         fi
     done
+fi
+OAUTH_PORT=''
+if [ $OAUTH -eq 1 ]; then
+    OAUTH_PORT=$(old_env OAUTH_PORT)
+    if [ -z "$OAUTH_PORT" ] || ! port_free "$OAUTH_PORT" ||
+        ! distinct "$SMTP_PORT" "$POP3_PORT" "$SMTPS_PORT" "$POP3S_PORT" "$OAUTH_PORT"; then
+        OAUTH_PORT=''
+        for p in $(pick_ports 5); do
+            case " $SMTP_PORT $POP3_PORT $SMTPS_PORT $POP3S_PORT " in *" $p "*) continue ;; esac
+            OAUTH_PORT=$p
+            break
+        done
+    fi
 fi
 
 # --- mailbox owner ---------------------------------------------------------------
@@ -536,6 +598,60 @@ disable_plaintext_auth = yes"
     port = $POP3S_PORT
     ssl = yes"
 fi
+dv_mechs="plain login"
+dv_passdb="passdb {
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%u $dv_passwd
+}"
+if [ $OAUTH -eq 1 ]; then
+    oauth_mechs=${OAUTH_MECHS,,}
+    dv_mechs="plain login $oauth_mechs"
+    # A token is good when the authorization server calls it active, for the
+    # user it names. The second passdb then lets it in only inside TLS, by
+    # the same %{secured} names as the passwords: its file, found only under
+    # pop3-TLS and smtp-secured, lets every mailbox in without a password.
+    rm -rf "$DVDIR/oauth-logins"
+    mkdir -p "$DVDIR/oauth-logins"
+    ln -s ../oauth-users "$DVDIR/oauth-logins/pop3-TLS"
+    ln -s ../oauth-users "$DVDIR/oauth-logins/smtp-secured"
+    for i in $(seq 1 $NUSERS); do
+        echo "user$i@$DOMAIN:::::::nopassword"
+    done >"$DVDIR/oauth-users.new"
+    chown root:dovecot "$DVDIR/oauth-users.new"
+    chmod 640 "$DVDIR/oauth-users.new"
+    mv -f "$DVDIR/oauth-users.new" "$DVDIR/oauth-users"
+    cat >"$DVDIR/oauth2.conf.ext" <<EOF
+# Token checks of the Tavrino mail office (generated): RFC 7662
+# introspection at every login, nothing cached.
+introspection_mode = post
+introspection_url = http://127.0.0.1:$OAUTH_PORT/introspect
+force_introspection = yes
+username_attribute = username
+active_attribute = active
+active_value = true
+timeout_msecs = 10000
+EOF
+    chmod 644 "$DVDIR/oauth2.conf.ext"
+    dv_passdb="passdb {
+  driver = oauth2
+  mechanisms = $oauth_mechs
+  args = $DVDIR/oauth2.conf.ext
+  result_success = continue-ok
+}
+passdb {
+  driver = passwd-file
+  mechanisms = $oauth_mechs
+  args = username_format=%u $DVDIR/oauth-logins/%s-%{secured}
+  skip = unauthenticated
+  result_failure = return-fail
+  result_internalfail = return-fail
+}
+passdb {
+  driver = passwd-file
+  mechanisms = plain login
+  args = scheme=PLAIN username_format=%u $dv_passwd
+}"
+fi
 cat >"$DVDIR/dovecot.conf" <<EOF
 # Private Dovecot instance of the Tavrino mail office (generated).
 instance_name = $DIR
@@ -545,7 +661,7 @@ log_path = $LOGDIR/dovecot.log
 protocols = pop3
 listen = 127.0.0.1
 $dv_ssl
-auth_mechanisms = plain login
+auth_mechanisms = $dv_mechs
 auth_default_realm = $DOMAIN
 auth_verbose = yes
 default_login_user = dovenull
@@ -557,10 +673,7 @@ last_valid_gid = $MGID
 mail_location = maildir:$MAILDIR/%d/%n
 shutdown_clients = yes
 
-passdb {
-  driver = passwd-file
-  args = scheme=PLAIN username_format=%u $dv_passwd
-}
+$dv_passdb
 userdb {
   driver = passwd-file
   args = username_format=%u $DVDIR/users
@@ -626,6 +739,7 @@ POP3_PORT=$POP3_PORT
 MAIL_DOMAIN=$DOMAIN
 MAIL_HOST=127.0.0.1
 TLS=$TLS
+OAUTH=$OAUTH
 EOF
 if [ $TLS -eq 1 ]; then
     cat >>"$DIR/ports.env.new" <<EOF
@@ -633,6 +747,17 @@ SMTPS_PORT=$SMTPS_PORT
 POP3S_PORT=$POP3S_PORT
 CA_FILE=$TLSDIR/ca.pem
 TLS_DIR=$TLSDIR
+EOF
+fi
+if [ $OAUTH -eq 1 ]; then
+    cat >>"$DIR/ports.env.new" <<EOF
+OAUTH_PORT=$OAUTH_PORT
+OAUTH_URL=http://127.0.0.1:$OAUTH_PORT
+OAUTH_AUTHORIZE_URL=http://127.0.0.1:$OAUTH_PORT/authorize
+OAUTH_TOKEN_URL=http://127.0.0.1:$OAUTH_PORT/token
+OAUTH_CLIENT_ID=tavrino-desk
+OAUTH_SCOPES="mail offline_access"
+OAUTH_MECHANISMS="$OAUTH_MECHS"
 EOF
 fi
 mv -f "$DIR/ports.env.new" "$DIR/ports.env"
@@ -645,6 +770,19 @@ mv -f "$DIR/ports.env.new" "$DIR/ports.env"
 # Both daemons start with a small clean environment, not the caller's.
 CLEANENV="env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 MAIL_CONFIG=$PFCONF"
 : >"$LOGDIR/start.out"
+if [ $OAUTH -eq 1 ]; then
+    # First, so that Dovecot finds it at the first login. As nobody, in a
+    # session of its own; it reads users.txt and appends to oauth.log.
+    touch "$LOGDIR/oauth.log"
+    chown nobody:nogroup "$LOGDIR/oauth.log"
+    chgrp nogroup "$DIR/users.txt"
+    chmod g+r "$DIR/users.txt"
+    $CLEANENV ${OAUTH_ACCESS_LIFETIME:+"OAUTH_ACCESS_LIFETIME=$OAUTH_ACCESS_LIFETIME"} \
+        setsid setpriv --reuid=nobody --regid=nogroup --clear-groups \
+        "$PY" "$(dirname "$0")/oauth-server.py" "--office=$DIR" "--port=$OAUTH_PORT" \
+        </dev/null >>"$LOGDIR/oauth.log" 2>&1 &
+    echo $! >"$OAUTHPID"
+fi
 if ! { /usr/sbin/postfix -c "$PFCONF" check &&
     $CLEANENV /usr/lib/postfix/sbin/master -c "$PFCONF" -w; } >>"$LOGDIR/start.out" 2>&1; then
     echo "mailoffice-start: Postfix did not start" >&2
@@ -667,15 +805,25 @@ smtp_ok=''   # "ok" once the port has greeted
 pop3_ok=
 smtps_ok=
 pop3s_ok=
+oauth_ok=
 if [ $TLS -eq 0 ]; then
     smtps_ok=ok pop3s_ok=ok # no such ports
 fi
+[ $OAUTH -eq 1 ] || oauth_ok=ok
 while :; do
     [ -n "$smtp_ok" ] || { greets "$SMTP_PORT" 220 2>/dev/null && smtp_ok=ok; } || true
     [ -n "$pop3_ok" ] || { greets "$POP3_PORT" +OK 2>/dev/null && pop3_ok=ok; } || true
     [ -n "$smtps_ok" ] || { tls_greets "$SMTPS_PORT" 220 2>/dev/null && smtps_ok=ok; } || true
     [ -n "$pop3s_ok" ] || { tls_greets "$POP3S_PORT" +OK 2>/dev/null && pop3s_ok=ok; } || true
-    [ -n "$smtp_ok" ] && [ -n "$pop3_ok" ] && [ -n "$smtps_ok" ] && [ -n "$pop3s_ok" ] && break
+    [ -n "$oauth_ok" ] || { http_answers "$OAUTH_PORT" 2>/dev/null && oauth_ok=ok; } || true
+    [ -n "$smtp_ok" ] && [ -n "$pop3_ok" ] && [ -n "$smtps_ok" ] && [ -n "$pop3s_ok" ] &&
+        [ -n "$oauth_ok" ] && break
+    if [ -z "$oauth_ok" ] && ! oauth_pid >/dev/null; then
+        echo "mailoffice-start: the authorization server ended" >&2
+        show_logs
+        "$(dirname "$0")/mailoffice-stop.sh" "$DIR" >/dev/null 2>&1 || true
+        exit 1
+    fi
     if [ $SECONDS -ge $deadline ]; then
         if [ $TLS -eq 0 ]; then
             echo "mailoffice-start: mail office did not answer within ${START_TIMEOUT}s" \
@@ -686,7 +834,8 @@ while :; do
                 "(SMTP 127.0.0.1:$SMTP_PORT ${smtp_ok:-silent}," \
                 "POP3 127.0.0.1:$POP3_PORT ${pop3_ok:-silent}," \
                 "SMTPS 127.0.0.1:$SMTPS_PORT ${smtps_ok:-silent}," \
-                "POP3S 127.0.0.1:$POP3S_PORT ${pop3s_ok:-silent})" >&2
+                "POP3S 127.0.0.1:$POP3S_PORT ${pop3s_ok:-silent}${OAUTH_PORT:+,}" \
+                "${OAUTH_PORT:+authorization server 127.0.0.1:$OAUTH_PORT ${oauth_ok:-silent}})" >&2
         fi
         show_logs
         "$(dirname "$0")/mailoffice-stop.sh" "$DIR" >/dev/null 2>&1 || true
@@ -695,7 +844,13 @@ while :; do
     sleep 0.1
 done
 
-if [ $TLS -eq 0 ]; then
+if [ $OAUTH -eq 1 ]; then
+    say "mail office running in $DIR with TLS and OAuth ($OAUTH_MECHS):" \
+        "SMTP 127.0.0.1:$SMTP_PORT (STARTTLS), SMTPS 127.0.0.1:$SMTPS_PORT," \
+        "POP3 127.0.0.1:$POP3_PORT (STLS), POP3S 127.0.0.1:$POP3S_PORT," \
+        "authorization server http://127.0.0.1:$OAUTH_PORT, authority $TLSDIR/ca.pem," \
+        "domain $DOMAIN, users user1..user$NUSERS (passwords pass1..pass$NUSERS)"
+elif [ $TLS -eq 0 ]; then
     say "mail office running in $DIR: SMTP 127.0.0.1:$SMTP_PORT, POP3 127.0.0.1:$POP3_PORT," \
         "domain $DOMAIN, users user1..user$NUSERS (passwords pass1..pass$NUSERS)"
 else

@@ -6,7 +6,8 @@
 # Usage: scripts/mailoffice-stop.sh DIR
 #
 # Only that office's processes are signalled: the Postfix and Dovecot masters
-# named in DIR's pid files (each ends its own children), and afterwards any
+# named in DIR's pid files (each ends its own children), the authorization
+# server of --oauth (DIR/oauth.pid), and afterwards any
 # stray process whose command line or environment names DIR's Postfix or
 # Dovecot set-up:
 #   master -c DIR/postfix ...            (Postfix master)
@@ -14,6 +15,7 @@
 #   MAIL_CONFIG=DIR/postfix              (Postfix services, environment)
 #   dovecot -c DIR/dovecot/dovecot.conf  (Dovecot master)
 #   dovecot-DIR/...                      (Dovecot services)
+#   oauth-server.py --office=DIR ...     (authorization server)
 set -eu
 unset MAIL_CONFIG
 
@@ -34,6 +36,7 @@ PFCONF=$DIR/postfix
 PFQUEUE=$DIR/spool
 DVDIR=$DIR/dovecot
 DVRUN=$DVDIR/run
+OAUTHPID=$DIR/oauth.pid
 
 # Pids of all living processes of this office. (Patterns go in on stdin, so
 # that grep's own command line does not match.)
@@ -42,7 +45,7 @@ office_procs() {
     re=$(printf '%s' "$DIR" | sed 's/[][\.*^$+?(){}|]/\\&/g')
     # shellcheck disable=SC2062 # the globs name files, not patterns
     {
-        printf '%s\n' "$PFCONF" "queue_directory=$PFQUEUE" "$DVDIR/dovecot.conf" |
+        printf '%s\n' "$PFCONF" "queue_directory=$PFQUEUE" "$DVDIR/dovecot.conf" "--office=$DIR" |
             grep -lzxF -f - /proc/[0-9]*/cmdline
         printf '%s\n' "dovecot-$re/.*" | grep -lzxE -f - /proc/[0-9]*/cmdline
         printf '%s\n' "MAIL_CONFIG=$PFCONF" | grep -lzxF -f - /proc/[0-9]*/environ
@@ -75,20 +78,22 @@ wait_gone() {
 
 pfpid=$(postfix_pid) || pfpid=
 dvpid=$(dovecot_pid) || dvpid=
+oapid=$(oauth_pid) || oapid=
 procs=$(office_procs)
 
-if [ -z "$pfpid$dvpid$procs" ]; then
+if [ -z "$pfpid$dvpid$oapid$procs" ]; then
+    rm -f "$OAUTHPID"
     say "no mail office running in $DIR"
     exit 0
 fi
 
 # SIGTERM to each master, as `postfix stop` and `doveadm stop` do; each ends
 # its children. (Dovecot's master always lingers about one second.)
-for pid in $pfpid $dvpid; do
+for pid in $pfpid $dvpid $oapid; do
     kill -TERM "$pid" 2>/dev/null || true
 done
 # shellcheck disable=SC2086
-wait_gone $pfpid $dvpid $procs
+wait_gone $pfpid $dvpid $oapid $procs
 
 # Whatever is left, or was running without its master.
 strays=$(office_procs)
@@ -107,5 +112,6 @@ if [ -n "$strays" ]; then
 fi
 left=$(office_procs)
 [ -z "$left" ] || die "could not stop processes:" "$left"
+rm -f "$OAUTHPID"
 
-say "stopped mail office in $DIR${pfpid:+ (postfix $pfpid)}${dvpid:+ (dovecot $dvpid)}"
+say "stopped mail office in $DIR${pfpid:+ (postfix $pfpid)}${dvpid:+ (dovecot $dvpid)}${oapid:+ (authorization server $oapid)}"
