@@ -49,7 +49,9 @@ inline double Ms(Clock::duration d)
 
 // ------------------------------------------------------------------ proxy
 
-enum class Side { Desk = 0, Reference = 1 };
+/// The proxy's listening ports: one per client it tells apart.
+enum class Side { Desk = 0, Reference = 1, SecondDesk = 2 };
+inline constexpr int SideCount = 3;
 
 /// One client connection as the proxy passed it on.
 struct WireSession
@@ -280,7 +282,7 @@ class WireProxy
 public:
     explicit WireProxy(quint16 upstream) : m_upstream(upstream)
     {
-        for (int side = 0; side < 2; ++side) {
+        for (int side = 0; side < SideCount; ++side) {
             m_listen[side] = ::socket(AF_INET, SOCK_STREAM, 0);
             sockaddr_in addr = Loopback(0);
             socklen_t length = sizeof addr;
@@ -305,7 +307,10 @@ public:
                 ::close(fd);
         }
     }
-    bool isUp() const { return m_port[0] && m_port[1]; }
+    bool isUp() const
+    {
+        return std::all_of(m_port, m_port + SideCount, [](quint16 p) { return p; });
+    }
     quint16 port(Side side) const { return m_port[int(side)]; }
 
     int count(Side side) const
@@ -364,11 +369,13 @@ public:
 private:
     void acceptLoop()
     {
-        pollfd fds[2] = {{m_listen[0], POLLIN, 0}, {m_listen[1], POLLIN, 0}};
+        pollfd fds[SideCount];
+        for (int side = 0; side < SideCount; ++side)
+            fds[side] = {m_listen[side], POLLIN, 0};
         while (!m_stop) {
-            if (::poll(fds, 2, 100) <= 0)
+            if (::poll(fds, SideCount, 100) <= 0)
                 continue;
-            for (int side = 0; side < 2; ++side) {
+            for (int side = 0; side < SideCount; ++side) {
                 if (!(fds[side].revents & POLLIN))
                     continue;
                 const int client = ::accept(m_listen[side], nullptr, nullptr);
@@ -469,8 +476,8 @@ private:
     }
 
     quint16 m_upstream;
-    int m_listen[2] = {-1, -1};
-    quint16 m_port[2] = {0, 0};
+    int m_listen[SideCount] = {-1, -1, -1};
+    quint16 m_port[SideCount] = {};
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_hashRetr{false};
     std::atomic<bool> m_refuseUidl{false};
@@ -478,7 +485,7 @@ private:
     std::vector<std::thread> m_relays; // touched by the acceptor only, until it ends
     mutable std::mutex m_mutex;
     std::vector<WireSession> m_sessions;
-    std::vector<size_t> m_bySide[2];
+    std::vector<size_t> m_bySide[SideCount];
     Clock::time_point m_mark = Clock::time_point::max();
 };
 
