@@ -3,12 +3,14 @@
 #include "AppIcons.h"
 #include "AppMessages.h"
 #include "AppUi.h"
+#include "BrowserSignIn.h"
 #include "Components.h"
 #include "HelpWindow.h"
 #include "IniFile.h"
 #include "JisConvert.h"
 #include "MailCheck.h"
 #include "Messages.h"
+#include "OAuthTokens.h"
 #include "SmtpSend.h"
 #include "StatusPanels.h"
 #include "frmMemoList.h"
@@ -457,6 +459,24 @@ void frmTavrino::onMailCheckError(const QString &text)
     m_errorBox = OpenBox(QMessageBox::Warning,
                          text + QStringLiteral("\r\n") +
                              AppMsg::SideReceive.arg(m_settings.Pop3Server, m_settings.Pop3Port));
+    // A sign-in refused or never made is mended from the box itself.
+    const OAuthLogin oauth = m_settings.pop3().oauth;
+    if (oauth.enabled && oauth.tokens && oauth.tokens->needsSignIn()) {
+        QPushButton *button = m_errorBox->addButton(AppMsg::SignIn, QMessageBox::AcceptRole);
+        NameControl(button, QStringLiteral("cmdSignIn"), AppMsg::SignIn);
+        button->setToolTip(AppMsg::SignInTip);
+        connect(button, &QPushButton::clicked, this, [this, tokens = oauth.tokens] {
+            if (m_signIn) // the browser is already asked
+                return;
+            m_signIn = StartBrowserSignIn(tokens, tokens->config(), this,
+                                          [this](const QString &errorText) {
+                                              if (errorText.isEmpty() && m_mailCheck)
+                                                  m_mailCheck->checkNow();
+                                              else if (!errorText.isEmpty())
+                                                  OpenBox(QMessageBox::Warning, errorText);
+                                          });
+        });
+    }
     updateTray();
 }
 

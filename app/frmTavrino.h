@@ -16,6 +16,7 @@
 
 class ComponentHost;
 class MailCheck;
+class OAuthSignIn;
 class QButtonGroup;
 class QCheckBox;
 class QGroupBox;
@@ -124,6 +125,7 @@ private:
     QList<MemberRow> m_members;
     QList<QPointer<frmMessage>> m_viewers;
     QPointer<QMessageBox> m_errorBox;
+    QPointer<OAuthSignIn> m_signIn; ///< started from the failure box
     QPointer<frmMemoList> m_memoList;
     bool m_bulkSelecting = false;
     bool m_unloaded = false;

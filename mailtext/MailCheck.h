@@ -127,6 +127,7 @@ private:
         bool hasContext = false;
         DeleteCallback done;
         QTimer *bound = nullptr;
+        bool tokenRetried = false; ///< its login was refused once already
     };
     /// A message the desk has read: its memo from the first time, or only
     /// the fact that it is too large to keep.

@@ -55,6 +55,8 @@ public:
     void takeGrant(const OAuthGrant &grant);
     void signOut();
     bool isSignedIn();
+    /// Checks cannot log in until someone signs in (again).
+    bool needsSignIn() { return m_refused || !isSignedIn(); }
 
 Q_SIGNALS:
     /// The refresh token was refused (revoked, expired): once, until the

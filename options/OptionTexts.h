@@ -11,8 +11,6 @@ inline const QString FrameSignIn = QStringLiteral("サインイン");
 inline const QString AuthMethod = QStringLiteral("ログイン方法");
 inline const QString AuthMethods[] = {QStringLiteral("パスワード"), QStringLiteral("Microsoft 365"),
                                       QStringLiteral("Google"), QStringLiteral("その他 (OAuth)")};
-inline const QString SignIn = QStringLiteral("サインイン");
-inline const QString SignInTip = QStringLiteral("ブラウザーでサインインします");
 inline const QString SignOut = QStringLiteral("サインアウト");
 inline const QString SignOutTip = QStringLiteral("保存してあるサインインを消します");
 inline const QString SignedInAs = QStringLiteral("サインイン済み: %1");

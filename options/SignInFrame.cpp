@@ -1,16 +1,16 @@
 #include "SignInFrame.h"
 
+#include "AppMessages.h"
 #include "AppUi.h"
+#include "BrowserSignIn.h"
 #include "IniFile.h"
 #include "OAuthTokens.h"
 #include "OptionTexts.h"
 
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QTimer>
 
 namespace {
 // The choices in their order, as AuthMethod and OAuthProvider name them.
@@ -40,7 +40,7 @@ SignInFrame::SignInFrame(const QString &appIniFile, const QStringList &stored, Q
     m_cboAuthMethod->setCurrentIndex(m_readChoice);
     m_lblAccount = new QLabel(this);
     m_lblAccount->setObjectName(QStringLiteral("lblAccount"));
-    m_cmdSignIn = TextButton(this, QStringLiteral("cmdSignIn"), OptMsg::SignIn, OptMsg::SignInTip);
+    m_cmdSignIn = TextButton(this, QStringLiteral("cmdSignIn"), AppMsg::SignIn, AppMsg::SignInTip);
     m_cmdSignOut =
         TextButton(this, QStringLiteral("cmdSignOut"), OptMsg::SignOut, OptMsg::SignOutTip);
     grid->addWidget(label, 0, 0);
@@ -91,24 +91,12 @@ void SignInFrame::signIn()
     values[TavrinoKey::AuthMethod] = QLatin1String(method);
     values[TavrinoKey::OAuthProvider] = QLatin1String(provider);
     const OAuthConfig config = OAuthConfigFrom(values);
-    m_tokens->setConfig(config);
-    auto *signIn = new OAuthSignIn(config, m_tokens->network(), this);
-    m_running = signIn;
-    connect(signIn, &OAuthSignIn::openBrowser, this,
-            [](const QUrl &url) { QDesktopServices::openUrl(url); });
-    connect(signIn, &OAuthSignIn::signedIn, this, [this, signIn](const OAuthGrant &grant) {
-        signIn->deleteLater();
-        m_tokens->takeGrant(grant);
-    });
-    connect(signIn, &OAuthSignIn::failed, this, [this, signIn](const QString &text) {
-        signIn->deleteLater();
-        // Told once the listener's own signal is over, never inside it.
-        QTimer::singleShot(0, this, [this, text] {
-            update();
+    auto *signIn = StartBrowserSignIn(m_tokens, config, this, [this](const QString &text) {
+        update();
+        if (!text.isEmpty())
             ShowBox(this, QMessageBox::Warning, text);
-        });
     });
+    m_running = signIn;
     connect(signIn, &QObject::destroyed, this, &SignInFrame::update, Qt::QueuedConnection);
-    signIn->start();
     update();
 }

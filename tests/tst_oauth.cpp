@@ -230,30 +230,35 @@ private Q_SLOTS:
     // check does.
     void retriesOnce_data()
     {
-        QTest::addColumn<bool>("smtp");
+        QTest::addColumn<QString>("job");
         QTest::addColumn<bool>("againRefused");
-        QTest::newRow("check: the fresh token taken") << false << false;
-        QTest::newRow("check: the fresh token refused too") << false << true;
-        QTest::newRow("send: the fresh token taken") << true << false;
+        QTest::newRow("check: the fresh token taken") << u"check"_s << false;
+        QTest::newRow("check: the fresh token refused too") << u"check"_s << true;
+        QTest::newRow("send: the fresh token taken") << u"send"_s << false;
+        QTest::newRow("deletion: the fresh token taken") << u"delete"_s << false;
     }
     void retriesOnce()
     {
-        QFETCH(bool, smtp);
+        QFETCH(QString, job);
         QFETCH(bool, againRefused);
+        const bool smtp = job == u"send"_s;
         SignedIn desk;
         FakeServer server;
         const QByteArray login =
             smtp ? "<220 hi|>EHLO host1|<250-host1\r\n250 AUTH XOAUTH2|>AUTH XOAUTH2|<334 |>*"
                  : "<+OK|>CAPA|<+OK\r\nSASL XOAUTH2\r\n.|>AUTH XOAUTH2|<+|>*";
         const QByteArray refused = smtp ? "|<535 5.7.8 no|C" : "|<-ERR [AUTH] failed|C";
-        const QByteArray taken = smtp ? "|<235 ok|>MAIL FROM:<a@b>|<250 ok|>RCPT TO:<c@d>|<250 ok|"
-                                        ">DATA|<354 go|>x|>|>.|<250 ok|>QUIT|<221 bye|C"
-                                      : "|<+OK|>STAT|<+OK 0 0|>QUIT|<+OK|C";
+        const QByteArray taken =
+            smtp ? "|<235 ok|>MAIL FROM:<a@b>|<250 ok|>RCPT TO:<c@d>|<250 ok|"
+                   ">DATA|<354 go|>x|>|>.|<250 ok|>QUIT|<221 bye|C"
+            : job == u"delete"_s
+                ? "|<+OK|>STAT|<+OK 1 9|>UIDL|<+OK\r\n1 u1\r\n.|>DELE 1|<+OK|>QUIT|<+OK|C"
+                : "|<+OK|>STAT|<+OK 0 0|>QUIT|<+OK|C";
         server.script(login + refused + "|" + login + (againRefused ? refused : taken));
         const OAuthLogin oauth{true, u"user1@host1"_s, QString(), &desk.tokens};
         QStringList errors;
         int done = -1;
-        std::unique_ptr<QObject> job;
+        std::unique_ptr<QObject> owner;
         if (smtp) {
             SmtpSend::Settings settings{.server = u"127.0.0.1"_s,
                                         .port = QString::number(server.port()),
@@ -261,7 +266,7 @@ private Q_SLOTS:
             settings.auth = true;
             settings.oauth = oauth;
             auto *send = new SmtpSend(settings);
-            job.reset(send);
+            owner.reset(send);
             connect(send, &SmtpSend::sent, this, [&] { done = 1; });
             connect(send, &SmtpSend::failed, this, [&](const QString &e) { errors << e; });
             send->sendMail(u"a@b"_s, {u"c@d"_s}, "x");
@@ -269,10 +274,18 @@ private Q_SLOTS:
             Pop3Settings settings = Pop3At(server.port());
             settings.oauth = oauth;
             auto *check = new MailCheck(settings, u"60"_s);
-            job.reset(check);
+            owner.reset(check);
             connect(check, &MailCheck::errorMessage, this, [&](const QString &e) { errors << e; });
             connect(check, &MailCheck::checkEnded, this, [&](bool ok) { done = ok; });
-            check->start();
+            if (job == u"delete"_s)
+                check->requestDelete(u"uid:u1"_s, nullptr,
+                                     [&](MailCheck::DeleteResult r, const QString &e) {
+                                         done = r == MailCheck::DeleteResult::Deleted;
+                                         if (!e.isEmpty())
+                                             errors << e;
+                                     });
+            else
+                check->start();
         }
         QTRY_VERIFY_WITH_TIMEOUT(done >= 0 || !errors.isEmpty(), 10000);
         QTRY_VERIFY(server.done() || !server.failure().isEmpty());

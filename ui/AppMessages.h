@@ -86,6 +86,9 @@ inline const QString TipFailure = QStringLiteral("受信エラー %1〜: %2");
 inline const QString ReceivingAgain = QStringLiteral("受信を再開しました。");
 inline const QString SideReceive = QStringLiteral("受信 (POP3 %1:%2)");
 inline const QString SideSend = QStringLiteral("送信 (SMTP %1:%2)");
+// Signing in, from the settings dialog or from the box that asks for it.
+inline const QString SignIn = QStringLiteral("サインイン");
+inline const QString SignInTip = QStringLiteral("ブラウザーでサインインします");
 
 // Help window
 inline const QString HelpCaption = QStringLiteral("Tavrino ヘルプ");
