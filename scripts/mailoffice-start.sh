@@ -772,14 +772,16 @@ CLEANENV="env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 MAIL_CONFIG=$PF
 : >"$LOGDIR/start.out"
 if [ $OAUTH -eq 1 ]; then
     # First, so that Dovecot finds it at the first login. As nobody, in a
-    # session of its own; it reads users.txt and appends to oauth.log.
+    # session of its own; it reads users.txt and appends to oauth.log. Run
+    # from a copy in DIR, which nobody can reach (the checkout may not be).
     touch "$LOGDIR/oauth.log"
     chown nobody:nogroup "$LOGDIR/oauth.log"
     chgrp nogroup "$DIR/users.txt"
     chmod g+r "$DIR/users.txt"
+    install -m 644 "$(dirname "$0")/oauth-server.py" "$DIR/oauth-server.py"
     $CLEANENV ${OAUTH_ACCESS_LIFETIME:+"OAUTH_ACCESS_LIFETIME=$OAUTH_ACCESS_LIFETIME"} \
         setsid setpriv --reuid=nobody --regid=nogroup --clear-groups \
-        "$PY" "$(dirname "$0")/oauth-server.py" "--office=$DIR" "--port=$OAUTH_PORT" \
+        "$PY" "$DIR/oauth-server.py" "--office=$DIR" "--port=$OAUTH_PORT" \
         </dev/null >>"$LOGDIR/oauth.log" 2>&1 &
     echo $! >"$OAUTHPID"
 fi

@@ -320,6 +320,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.note = ""
         super().handle_one_request()
 
+    def parse_request(self):
+        # Timed from the request line on: a kept-alive connection idles before it.
+        self.started = time.monotonic()
+        return super().parse_request()
+
     # --- routes -----------------------------------------------------------
 
     def do_GET(self):

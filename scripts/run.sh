@@ -5,20 +5,28 @@
 # Without a desktop the desks run on a virtual screen shown over VNC.
 # Installs what it needs on Debian 12.
 #
-# Usage: scripts/run.sh [--tls]
+# Usage: scripts/run.sh [--tls | --oauth]
 #   --tls   the mail office wants TLS (STARTTLS and SMTP AUTH, STLS), and
 #           the desks are set up for it, trusting the office's own CA.
+#   --oauth as --tls (implies it), and the office runs its own OAuth 2.0
+#           authorization server; the desks log in with OAuth and start
+#           signed out: each signs in once from its settings dialog, in the
+#           browser. (--oauth=xoauth2: the office offers XOAUTH2 only.)
 set -eu
 TLS_OPT=
+OAUTH_OPT=
 for arg in "$@"; do
     case "$arg" in
     --tls) TLS_OPT=--tls ;;
+    --oauth | --oauth=xoauth2) OAUTH_OPT=$arg ;;
     *)
-        echo "usage: $0 [--tls]" >&2
+        echo "usage: $0 [--tls | --oauth]" >&2
         exit 2
         ;;
     esac
 done
+# The OAuth office is a TLS office.
+[ -z "$OAUTH_OPT" ] || TLS_OPT=$OAUTH_OPT
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 ./scripts/install-deps.sh
@@ -107,14 +115,22 @@ make_desk() { # folder user password name left
     local desk=$DEMO/$1
     rm -rf "$desk"
     cp -r build/Tavrino "$desk"
-    # With TLS, the CA file to trust; empty without.
-    local ca=
+    # With TLS, the CA file to trust; empty without. With OAuth, the
+    # authorization server's endpoints instead of a password.
+    local ca='' authorize='' token=''
     [ -z "$TLS_OPT" ] || ca=$CA_FILE
-    python3 - "$desk" "$2" "$3" "$4" "$5" "$MAIL_DOMAIN" "$SMTP_PORT" "$POP3_PORT" "$ca" <<'PY'
+    [ -z "$OAUTH_OPT" ] || authorize=$OAUTH_AUTHORIZE_URL token=$OAUTH_TOKEN_URL
+    python3 - "$desk" "$2" "$3" "$4" "$5" "$MAIL_DOMAIN" "$SMTP_PORT" "$POP3_PORT" "$ca" \
+        "$authorize" "$token" <<'PY'
 import sys
-desk, user, password, name, left, domain, smtp, pop3, ca = sys.argv[1:]
+desk, user, password, name, left, domain, smtp, pop3, ca, authorize, token = sys.argv[1:]
 tls = ("Pop3Security=stls\r\nSmtpSecurity=starttls\r\nSmtpAuth=1\r\nCAFile=%s\r\n" % ca
        if ca else "")
+if authorize:
+    password = ""
+    tls += ("AuthMethod=oauth\r\nOAuthProvider=custom\r\nOAuthClientID=tavrino-desk\r\n"
+            "OAuthAuthorizeURL=%s\r\nOAuthTokenURL=%s\r\nOAuthScopes=mail offline_access\r\n"
+            % (authorize, token))
 ini = ("[Tavrino]\r\nUserName=%s\r\nUserID=%s\r\nPassword=%s\r\nDomain=%s\r\n"
        "Pop3Server=127.0.0.1\r\nPop3Port=%s\r\nSmtpServer=127.0.0.1\r\nSmtpPort=%s\r\n%s"
        "List=members.lst\r\nInterval=10\r\nSleep=0\r\nLeft= %s\r\nTop= 1200\r\n"
@@ -132,6 +148,21 @@ echo "Desk A: $DEMO/deskA (user1)   Desk B: $DEMO/deskB (user2)"
 if [ -n "$TLS_OPT" ]; then
     echo "TLS: POP3 with STLS on $POP3_PORT, SMTP with STARTTLS and AUTH on $SMTP_PORT," \
         "trusting $CA_FILE."
+fi
+if [ -n "$OAUTH_OPT" ]; then
+    echo "OAuth: the desks are not signed in yet. On each desk open 設定 (the button"
+    echo "  \"アプリケーションの設定\"), press サインイン, and on the page that opens in"
+    echo "  the browser sign in as user1 / pass1 (desk A) or user2 / pass2 (desk B) and"
+    echo "  press 許可する; then press 保存(S) in the dialog. Authorization server:"
+    echo "  $OAUTH_URL (log: $OFFICE/log/oauth.log)."
+    if [ "$(id -u)" -eq 0 ]; then
+        # Chromium, the browser here, refuses to run as root in its sandbox.
+        mkdir -p "$DEMO/bin"
+        printf '#!/bin/sh\nexec chromium --no-sandbox --user-data-dir='%s/browser' "$@"\n' \
+            "$DEMO" >"$DEMO/bin/xdg-open"
+        chmod 755 "$DEMO/bin/xdg-open"
+        export PATH="$DEMO/bin:$PATH"
+    fi
 fi
 echo "Pick 営業部 鈴木 on desk A, fill in the caller, press 送信(&S):"
 echo "within 10 seconds the memo pops up on desk B."

@@ -13,6 +13,7 @@ cleanup() {
     exec 5>&- 2>/dev/null
     "$S/mailoffice-stop.sh" "$D/two" >/dev/null 2>&1
     "$S/mailoffice-stop.sh" "$D/tls" >/dev/null 2>&1
+    "$S/mailoffice-stop.sh" "$D/oauth" >/dev/null 2>&1
     "$S/mailoffice-stop.sh" "$D" >/dev/null 2>&1
     rm -rf "$D" "$OUT"
 }
@@ -120,5 +121,85 @@ EOF
 while IFS= read -r l; do fail "TLS: $l"; done <"$OUT/tls"
 "$S/mailoffice-stop.sh" "$D/tls" >/dev/null || fail "TLS stop: exit status $?"
 part "TLS"
+
+# OAuth mode: the code flow with PKCE, then the token on POP3 after STLS and
+# SMTP after STARTTLS with both mechanisms; no token before STLS, none revoked.
+start --oauth "$D/oauth" || fail "OAuth start: exit status $?: $(cat "$OUT/err")"
+grep -qxF 'OAUTH_MECHANISMS="OAUTHBEARER XOAUTH2"' "$D/oauth/ports.env" || fail "OAuth ports.env"
+timeout 60 python3 - "$D/oauth/ports.env" >"$OUT/oauth" 2>&1 <<'EOF' || fail "OAuth checks: exit status $?"
+import base64, http.client, json, poplib, smtplib, ssl, sys, urllib.parse as up
+env = dict(l.rstrip("\n").split("=", 1) for l in open(sys.argv[1]))
+H, ctx = "127.0.0.1", ssl.create_default_context(cafile=env["CA_FILE"])
+pop3, smtp = int(env["POP3_PORT"]), int(env["SMTP_PORT"])
+web = http.client.HTTPConnection(H, int(env["OAUTH_PORT"]), timeout=10)
+def call(method, path, form=None):
+    web.request(method, path, form and up.urlencode(form),
+                {"Content-Type": "application/x-www-form-urlencoded"})
+    r = web.getresponse()
+    return r, r.read().decode()
+q = dict(response_type="code", client_id="tavrino-desk", redirect_uri="http://127.0.0.1:9/",
+         state="s-1", scope="mail", code_challenge_method="S256",
+         code_challenge="RY58Zf29F6I6Keibp9Sfq05wSIhYFeOgsRJSJ0nTRL8")
+if 'id="allow"' not in call("GET", "/authorize?" + up.urlencode(q))[1]:
+    print("GET /authorize: no consent page")
+r, _ = call("POST", "/authorize", dict(q, user="user1", password="pass1", action="allow"))
+back = up.urlsplit(r.getheader("Location", ""))
+code = dict(up.parse_qsl(back.query))
+if r.status != 302 or back.netloc != "127.0.0.1:9" or code.get("state") != "s-1":
+    print("POST /authorize: no redirect with the state")
+grant = dict(grant_type="authorization_code", code=code.get("code"), client_id="tavrino-desk",
+             redirect_uri=q["redirect_uri"])
+if '"invalid_grant"' not in call("POST", "/token", dict(grant, code_verifier="x" * 54))[1]:
+    print("a wrong verifier was not invalid_grant")
+verifier = "Tavrino-verifier-0123456789-abcdefghijklmnopqrstuvwxyz"
+token = json.loads(call("POST", "/token", dict(grant, code_verifier=verifier))[1])["access_token"]
+
+def sasl(mech, port):
+    a = "auth=Bearer %s\x01\x01" % token
+    raw = ("user=user1@tavrino.test\x01" if mech == "XOAUTH2" else
+           "n,a=user1@tavrino.test,\x01host=127.0.0.1\x01port=%d\x01" % port) + a
+    return mech + " " + base64.b64encode(raw.encode()).decode()
+def pop3_in(mech, stls=True):
+    p = poplib.POP3(H, pop3, timeout=10)
+    try:
+        if stls:
+            p.stls(ctx)
+        if p._shortcmd("AUTH " + sasl(mech, pop3)).startswith(b"+ "):
+            p._shortcmd("")  # the failure's JSON challenge
+        return True
+    except poplib.error_proto:
+        return False
+    finally:
+        p.close()
+def smtp_in(mech):
+    with smtplib.SMTP(H, smtp, timeout=10) as s:
+        s.starttls(context=ctx)
+        s.ehlo()
+        return s.docmd("AUTH", sasl(mech, smtp))[0] == 235
+for mech in ("XOAUTH2", "OAUTHBEARER"):
+    for where, ok in (("POP3", pop3_in(mech)), ("SMTP", smtp_in(mech))):
+        if not ok:
+            print("%s: AUTH %s with the token refused" % (where, mech))
+if pop3_in("XOAUTH2", stls=False):
+    print("POP3: a token was taken before STLS")
+call("POST", "/admin/revoke?user=user1@tavrino.test")
+if pop3_in("XOAUTH2"):
+    print("POP3: a revoked token was taken")
+EOF
+while IFS= read -r l; do fail "OAuth: $l"; done <"$OUT/oauth"
+# XOAUTH2 alone: the office starts again in that mode; no OAUTHBEARER offered.
+start --oauth=xoauth2 "$D/oauth" || fail "XOAUTH2 start: exit status $?: $(cat "$OUT/err")"
+# shellcheck source=/dev/null
+. "$D/oauth/ports.env"
+ehlo=$(timeout 20 python3 -c 'import smtplib, ssl, sys
+s = smtplib.SMTP("127.0.0.1", int(sys.argv[1]), timeout=10)
+s.starttls(context=ssl.create_default_context(cafile=sys.argv[2]))
+s.ehlo()
+print(s.esmtp_features.get("auth"))' "$SMTP_PORT" "$CA_FILE")
+[ "$OAUTH_MECHANISMS $ehlo" = "XOAUTH2  PLAIN LOGIN XOAUTH2" ] || fail "XOAUTH2 mode: $OAUTH_MECHANISMS, EHLO AUTH$ehlo"
+oapid=$(cat "$D/oauth/oauth.pid")
+"$S/mailoffice-stop.sh" "$D/oauth" >/dev/null || fail "OAuth stop: exit status $?"
+case "$(ps -o stat= -p "$oapid")" in '' | Z*) ;; *) fail "authorization server $oapid left after stop" ;; esac
+part "OAuth"
 
 [ "$fails" -eq 0 ] && echo "all passed" || { echo "$fails failed"; exit 1; }
