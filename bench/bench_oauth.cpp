@@ -797,10 +797,11 @@ int RunBench(const QString &programDir)
                 "(proxy +%.1f ms)\n",
                 refOAuth, refPassword, refOAuth / refPassword, refDirect, refClient,
                 refClient - refDirect);
-    std::printf("the OAuth desk's check takes %.1f ms longer than the password desk's, the "
-                "XOAUTH2 reference's %.1f ms longer than USER/PASS: the desk's own part %+.1f ms\n",
-                deskOAuth - deskPassword, refOAuth - refPassword,
-                (deskOAuth - deskPassword) - (refOAuth - refPassword));
+    std::printf(
+        "the OAuth desk's check takes %.1f ms longer than the password desk's, the "
+        "XOAUTH2 reference's %.1f ms longer than USER/PASS: the desk's own share %+.1f ms\n",
+        deskOAuth - deskPassword, refOAuth - refPassword,
+        (deskOAuth - deskPassword) - (refOAuth - refPassword));
     std::printf("authorization server, before the first checks / the timed checks / after: "
                 "refresh_token %d / %d / %d, authorization_code %d / %d / %d, introspect %d / "
                 "%d / %d\n",
