@@ -7,7 +7,8 @@ set -eu
 PKGS="build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools \
 libqt6network6 libqt6widgets6 libgl-dev clang libclang-rt-14-dev clang-format \
 fonts-noto-cjk postfix dovecot-core dovecot-pop3d openssl python3 xvfb x11-utils x11vnc openbox \
-trayer xdotool qtkeychain-qt6-dev dpkg-dev file lintian desktop-file-utils appstream"
+trayer xdotool qtkeychain-qt6-dev dpkg-dev file lintian desktop-file-utils appstream \
+chromium python3-websocket"
 
 missing=""
 for p in $PKGS; do

@@ -1,0 +1,228 @@
+// Two desks on the mail office in its OAuth mode, signed in through the settings dialog by a
+// person at headless Chromium (consent.py). Memos and a reply travel with tokens; an expired
+// token is renewed unseen; a revoked grant asks once to sign in again. No window shows a secret.
+
+#include "Messages.h"
+#include "frmMessage.h"
+#include "frmSetting.h"
+#include "tst_windowhelpers.h"
+
+#include <QtTest>
+
+class TestE2eOAuth : public QObject
+{
+    Q_OBJECT
+
+    const MailOffice m_office{qEnvironmentVariable("TAV_MAILOFFICE_OAUTH_DIR")};
+    const QByteArray m_mechanism = qgetenv("TAV_OAUTH_MECHANISM");
+    FakeComponents m_components;
+    QTemporaryDir m_folderOfB; // B's program folder: its configuration and the real components
+    PluginComponents m_componentsOfB{m_folderOfB.path()};
+    BoxCatcher m_boxes;
+    QNetworkAccessManager m_network;
+    QProcess m_browser;
+    int m_browserRuns = 0, m_user = 0;
+    QStringList m_secrets{u"pass1"_s, u"pass2"_s};
+    std::unique_ptr<Desk> m_a = std::make_unique<Desk>(0), m_b;
+
+    QByteArray ini(int user) const
+    {
+        return u"[Tavrino]\r\nUserName=U%1\r\nUserID=user%1\r\nDomain=tavrino.test\r\n"
+               u"List=m.lst\r\nInterval=300\r\nSleep=0\r\nPop3Server=localhost\r\n"
+               u"SmtpServer=localhost\r\nPop3Security=stls\r\nSmtpSecurity=starttls\r\n"
+               u"SmtpAuth=1\r\nAuthMethod=oauth\r\nOAuthProvider=custom\r\n"
+               u"OAuthClientID=tavrino-desk\r\nOAuthScopes=mail offline_access\r\n"
+               u"Pop3Port=%2\r\nSmtpPort=%3\r\nCAFile=%4\r\nOAuthAuthorizeURL=%5\r\n"
+               u"OAuthTokenURL=%6\r\n"_s.arg(user)
+                   .arg(m_office.port("POP3_PORT"), m_office.port("SMTP_PORT"),
+                        m_office.port("CA_FILE"), m_office.port("OAUTH_AUTHORIZE_URL"),
+                        m_office.port("OAUTH_TOKEN_URL"))
+                   .toLatin1();
+    }
+
+    /// Presses the window's サインイン button for user; the person at the browser signs in.
+    /// The code and the refresh token that come of it are kept as secrets.
+    void signInWith(const QWidget *window, int user, const QString &folder)
+    {
+        QList<QPushButton *> buttons = window->findChildren<QPushButton *>();
+        buttons.removeIf([](QPushButton *b) { return b->text() != u"サインイン"_s; });
+        QCOMPARE(buttons.size(), 1);
+        m_user = user;
+        QTest::mouseClick(buttons[0], Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(m_browser.state(), QProcess::NotRunning, 60000);
+        QVERIFY2(m_browser.exitCode() == 0, m_browser.readAllStandardError().constData());
+        const QUrl done(QString::fromUtf8(m_browser.readAllStandardOutput().trimmed()));
+        QString code = QUrlQuery(done).queryItemValue(u"code"_s), token;
+        QTRY_VERIFY((token = QString::fromUtf8(ReadFile(folder + u"/Tavrino.token"_s)),
+                     token.size() >= 16 && !m_secrets.contains(token)));
+        QVERIFY(code.size() >= 16);
+        m_secrets << code << token;
+    }
+
+    /// Signs user in through the settings dialog that show() opens.
+    bool signIn(int user, const QString &folder, const std::function<void()> &show)
+    {
+        QTimer::singleShot(0, this, [&] {
+            const auto closeAtEnd = qScopeGuard([] {
+                if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+                    dialog->reject();
+            });
+            QWidget *dialog = QApplication::activeModalWidget();
+            QVERIFY(dialog);
+            signInWith(dialog, user, folder);
+            const QString account = u"サインイン済み: user%1@tavrino.test"_s.arg(user);
+            QTRY_COMPARE(Text(dialog, "lblAccount"), account);
+            QCOMPARE(Shown(m_secrets + QStringList{account}), QStringList{account});
+        });
+        show();
+        return !QTest::currentTestFailed();
+    }
+
+    /// Those of texts that a name, a value or a description of any part of any window holds,
+    /// as accessibility tells them.
+    static QStringList Shown(QStringList texts)
+    {
+        QString all;
+        std::function<void(QAccessibleInterface *)> walk = [&](QAccessibleInterface *node) {
+            for (auto kind : {QAccessible::Name, QAccessible::Value, QAccessible::Description})
+                all += node->text(kind) + u'\n';
+            for (int i = 0; i < node->childCount(); ++i)
+                walk(node->child(i));
+        };
+        for (QWidget *window : QApplication::topLevelWidgets())
+            walk(QAccessible::queryAccessibleInterface(window));
+        texts.removeIf([&](const QString &text) { return !all.contains(text); });
+        return texts;
+    }
+
+    /// Posts the provider's test control, if any; then how many refreshes it has answered.
+    int refreshesAfter(const QString &control = {})
+    {
+        QByteArray answer;
+        for (const QString &path : {control, u"/admin/stats"_s}) {
+            if (path.isEmpty())
+                continue;
+            QNetworkRequest request(QUrl(m_office.port("OAUTH_URL") + path));
+            request.setHeader(QNetworkRequest::ContentTypeHeader,
+                              "application/x-www-form-urlencoded");
+            const std::unique_ptr<QNetworkReply> reply(
+                path == control ? m_network.post(request, QByteArray()) : m_network.get(request));
+            answer = QSignalSpy(reply.get(), &QNetworkReply::finished).wait(10000)
+                         ? reply->readAll()
+                         : QByteArray();
+        }
+        return QJsonDocument::fromJson(answer)[u"refresh_token"_s].toInt(-1);
+    }
+
+public Q_SLOTS:
+    /// The desk's browser: a person who signs in on the page.
+    void openBrowser(const QUrl &url)
+    {
+        ++m_browserRuns;
+        m_browser.start(
+            QFINDTESTDATA("consent.py"),
+            {url.toString(QUrl::FullyEncoded), u"user%1"_s.arg(m_user), u"pass%1"_s.arg(m_user)});
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY2(m_office.port("OAUTH") == u"1"_s, "the mail office in OAuth mode is not running");
+        QDesktopServices::setUrlHandler(u"http"_s, this, "openBrowser");
+        QVERIFY(CopyComponents(m_folderOfB.path()));
+        QVERIFY(WriteFile(m_a->folder.filePath(u"Tavrino.ini"_s), ini(1)));
+        QVERIFY(WriteFile(m_a->folder.filePath(u"m.lst"_s), "B;user2@tavrino.test\r\n"));
+        QVERIFY(WriteFile(m_folderOfB.filePath(u"Tavrino.ini"_s), ini(2)));
+        QVERIFY(WriteFile(m_folderOfB.filePath(u"m.lst"_s), "A;user1@tavrino.test\r\n"));
+        for (int user : {1, 2})
+            for (const QFileInfo &mail : m_office.mailsOf(user))
+                QVERIFY(QFile::remove(mail.filePath()));
+    }
+    void cleanupTestCase()
+    {
+        m_browser.terminate();
+        m_browser.waitForFinished(10000);
+        QDesktopServices::unsetUrlHandler(u"http"_s);
+    }
+
+    void signedInDesksExchangeMemosAndShowNoSecret()
+    {
+        // A through the dialog's class, B through the component of its program folder.
+        QVERIFY(signIn(1, m_a->folder.path(), [&] { frmSetting(m_a->folder.path()).exec(); }));
+        QString error;
+        ITavOptions *options = m_componentsOfB.options(&error);
+        QVERIFY2(options, qPrintable(error));
+        QVERIFY(signIn(2, m_folderOfB.path(), [&] { options->ShowSetting(); }));
+        m_a->settings = Settings::Read(m_a->folder.path());
+        m_b = std::make_unique<Desk>(0);
+        m_b->settings = Settings::Read(m_folderOfB.path());
+        QVERIFY(m_a->open(&m_components) && m_b->open(&m_componentsOfB));
+        m_a->window->show();
+        m_b->window->show();
+
+        // The office logs each login's mechanism and mailbox.
+        const QString pop3Log = m_office.folder + u"/log/dovecot.log"_s;
+        const QString smtpLog = m_office.folder + u"/log/postfix.log"_s;
+        const qsizetype pop3From = ReadFile(pop3Log).size(), smtpFrom = ReadFile(smtpLog).size();
+        auto *send = Child<QToolButton>(m_a->window.get(), "cmdButton0");
+        QTRY_VERIFY_WITH_TIMEOUT(send->isEnabled(), 15000);
+        FillMemo(m_a->window.get(), {0}, 0, false, u"商事"_s, u"髙橋"_s, u"トークンで"_s);
+        QTest::mouseClick(send, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(Text(m_a->window.get(), "sbrMsgPanel2"), Msg::MessageSent, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT((m_b->checkNow(), m_b->window->viewers().size() == 1), 30000);
+        QCOMPARE(Text(m_b->window->viewers()[0], "txtMessage").trimmed(), u"トークンで"_s);
+        QVERIFY(ReadFile(smtpLog).mid(smtpFrom).contains(
+            QByteArray("sasl_method=" + m_mechanism + ", sasl_username=user1@tavrino.test")));
+        QVERIFY(ReadFile(pop3Log).mid(pop3From).contains(
+            QByteArray("user=<user2@tavrino.test>, method=" + m_mechanism)));
+        QCOMPARE(ReadFile(m_a->folder.filePath(u"Tavrino.ini"_s)), ini(1)); // no token written
+
+        // B answers from the viewer through the reply component, with the same sign-in.
+        QTest::mouseClick(Child<QToolButton>(m_b->window->viewers()[0], "cmdButton1"),
+                          Qt::LeftButton);
+        QTRY_COMPARE(ReplyWindows().size(), 1);
+        Child<QPlainTextEdit>(ReplyWindows().first(), "txtMessage")->setPlainText(u"承知"_s);
+        QTest::mouseClick(Child<QToolButton>(ReplyWindows().first(), "cmdButton0"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(ReplyWindows().size(), 0, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT((m_a->checkNow(), m_a->window->viewers().size() == 1), 30000);
+        QCOMPARE(Text(m_a->window->viewers()[0], "txtMessage").left(2), u"承知"_s);
+        QCOMPARE(m_browserRuns, 2);
+        QCOMPARE(Shown(m_secrets), QStringList());
+        QVERIFY2(m_boxes.boxes.isEmpty(), qPrintable(m_boxes.boxes.join('\n')));
+    }
+
+    void anExpiredTokenIsRenewedUnseen()
+    {
+        QVERIFY(m_b);
+        const int refreshes = refreshesAfter();
+        QCOMPARE(refreshesAfter(u"/admin/expire?user=user2@tavrino.test"_s), refreshes);
+        QCOMPARE(m_b->checkNow(), 1);
+        QCOMPARE(refreshesAfter(), refreshes + 1);
+        QVERIFY2(m_boxes.boxes.isEmpty(), qPrintable(m_boxes.boxes.join('\n')));
+    }
+
+    void aRevokedGrantAsksOnceToSignInAgainFromTheBox()
+    {
+        QVERIFY(m_b);
+        m_boxes.dismiss = false;
+        const int refreshes = refreshesAfter(u"/admin/revoke?user=user2@tavrino.test"_s);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(m_b->checkNow(), 0);
+        QCOMPARE(refreshesAfter(), refreshes + 1); // one refusal, no more asking
+        QTRY_COMPARE(m_boxes.boxes.size(), 1);
+        QCOMPARE(m_boxes.boxes[0].section(u"\r\n"_s, 0, 0),
+                 Warning(u"AUTH:サインインの有効期限が切れたか、取り消されました。"
+                         u"設定画面の「サインイン」でサインインし直してください。"_s));
+        QCOMPARE(BoxCatcher::openBoxes().size(), 1);
+        signInWith(BoxCatcher::openBoxes()[0], 2, m_folderOfB.path());
+        QVERIFY(!QTest::currentTestFailed());
+        QTRY_VERIFY(BoxCatcher::openBoxes().isEmpty());
+        QCOMPARE(m_b->checkNow(), 1);
+        QCOMPARE(m_boxes.boxes.size(), 1);
+        QCOMPARE(m_browserRuns, 3);
+        QCOMPARE(Shown(m_secrets), QStringList());
+    }
+};
+
+QTEST_MAIN(TestE2eOAuth)
+#include "tst_e2e_oauth.moc"
