@@ -54,12 +54,18 @@ inline bool Fill(const BenchOffice &office, int user, const QList<QByteArray> &m
         file.write(QByteArray::number(mail.size()) + '\n' + mail);
     file.flush();
     const QString login = QStringLiteral("user%1").arg(user);
-    const QByteArray seen = BenchOffice::python(
-        QString::fromLatin1(FillScript),
-        {QString::number(office.smtpPort()), QString::number(office.pop3Port()),
-         office.sender().UserID + QLatin1Char('@') + office.domain(),
-         login + QLatin1Char('@') + office.domain(), login, QStringLiteral("pass%1").arg(user),
-         file.fileName(), QString::number(total)});
+    QStringList args{QString::number(office.smtpPort()),
+                     QString::number(office.pop3Port()),
+                     office.sender().UserID + QLatin1Char('@') + office.domain(),
+                     login + QLatin1Char('@') + office.domain(),
+                     login,
+                     QStringLiteral("pass%1").arg(user),
+                     file.fileName(),
+                     QString::number(total)};
+    // An office in its TLS mode takes mail and logins only inside TLS.
+    if (!office.caFile().isEmpty())
+        args.append(office.caFile());
+    const QByteArray seen = BenchOffice::python(QString::fromLatin1(FillScript), args);
     if (seen.trimmed().toInt() != total) {
         std::fprintf(stderr, "mailbox %s holds %s messages, not %d\n", qPrintable(login),
                      seen.trimmed().constData(), total);

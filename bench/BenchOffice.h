@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QHash>
 #include <QProcess>
 #include <QString>
 #include <QThread>
@@ -22,28 +23,44 @@ class BenchOffice
 {
 public:
     /// With tls, the office in its TLS mode: STLS, STARTTLS and AUTH required.
-    explicit BenchOffice(bool tls = false)
+    /// With oauth too, an authorization server beside it, and the POP3 server
+    /// takes its tokens by the mechanisms named ("xoauth2"; "all": every one
+    /// the office has).
+    explicit BenchOffice(bool tls = false, const QString &oauth = QString())
     {
         m_dir = QStringLiteral("/tmp/tavbench%1-%2")
-                    .arg(tls ? QStringLiteral("t") : QString())
+                    .arg(!oauth.isEmpty() ? QStringLiteral("o")
+                         : tls            ? QStringLiteral("t")
+                                          : QString())
                     .arg(QCoreApplication::applicationPid());
+        QStringList args{m_dir};
+        if (oauth == QLatin1String("all"))
+            args.prepend(QStringLiteral("--oauth"));
+        else if (!oauth.isEmpty())
+            args.prepend(QStringLiteral("--oauth=") + oauth);
+        else if (tls)
+            args.prepend(QStringLiteral("--tls"));
         QProcess start;
         start.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        start.start(script("mailoffice-start.sh"),
-                    tls ? QStringList{QStringLiteral("--tls"), m_dir} : QStringList{m_dir});
+        start.start(script("mailoffice-start.sh"), args);
         m_up = start.waitForFinished(120000) && start.exitCode() == 0;
         QFile env(m_dir + QStringLiteral("/ports.env"));
         if (m_up && env.open(QIODevice::ReadOnly)) {
             for (const QByteArray &line : env.readAll().split('\n')) {
-                if (line.startsWith("SMTP_PORT="))
-                    m_smtpPort = line.mid(10).trimmed().toUShort();
-                else if (line.startsWith("POP3_PORT="))
-                    m_pop3Port = line.mid(10).trimmed().toUShort();
-                else if (line.startsWith("MAIL_DOMAIN="))
-                    m_domain = QString::fromLatin1(line.mid(12).trimmed());
-                else if (line.startsWith("CA_FILE="))
-                    m_caFile = QString::fromLocal8Bit(line.mid(8).trimmed());
+                const qsizetype equals = line.indexOf('=');
+                if (equals <= 0)
+                    continue;
+                QByteArray text = line.mid(equals + 1).trimmed();
+                if (text.size() >= 2 && (text.startsWith('"') || text.startsWith('\'')) &&
+                    text.endsWith(text.front()))
+                    text = text.mid(1, text.size() - 2);
+                m_env.insert(QString::fromLatin1(line.left(equals).trimmed()),
+                             QString::fromLocal8Bit(text));
             }
+            m_smtpPort = value("SMTP_PORT").toUShort();
+            m_pop3Port = value("POP3_PORT").toUShort();
+            m_domain = value("MAIL_DOMAIN");
+            m_caFile = value("CA_FILE");
         }
     }
     ~BenchOffice()
@@ -73,6 +90,9 @@ public:
     QString domain() const { return m_domain; }
     /// The office's certificate authority; empty in the plain mode.
     QString caFile() const { return m_caFile; }
+    /// A value of the office's ports.env (OAUTH_TOKEN_URL, ...); empty when
+    /// it has none.
+    QString value(const char *key) const { return m_env.value(QLatin1String(key)); }
 
     /// Runs a python3 script with arguments; returns its standard output.
     static QByteArray python(const QString &code, const QStringList &args)
@@ -116,6 +136,7 @@ private:
     quint16 m_pop3Port = 0;
     QString m_domain;
     QString m_caFile;
+    QHash<QString, QString> m_env;
 };
 
 /// A helper process spoken to in lines: one request line in, one reply line out.
