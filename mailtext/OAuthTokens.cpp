@@ -199,7 +199,6 @@ void OAuthTokens::refresh()
             m_grant = OAuthGrant();
             m_refused = true;
             settle(answer.error);
-            Q_EMIT signInNeeded();
             return;
         }
         if (answer.error.isEmpty()) {

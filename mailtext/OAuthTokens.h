@@ -59,9 +59,6 @@ public:
     bool needsSignIn() { return m_refused || !isSignedIn(); }
 
 Q_SIGNALS:
-    /// The refresh token was refused (revoked, expired): once, until the
-    /// next sign-in.
-    void signInNeeded();
     /// Signed in or out.
     void changed();
 
