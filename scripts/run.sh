@@ -150,10 +150,10 @@ if [ -n "$TLS_OPT" ]; then
         "trusting $CA_FILE."
 fi
 if [ -n "$OAUTH_OPT" ]; then
-    echo "OAuth: the desks are not signed in yet. On each desk open 設定 (the button"
-    echo "  \"アプリケーションの設定\"), press サインイン, and on the page that opens in"
-    echo "  the browser sign in as user1 / pass1 (desk A) or user2 / pass2 (desk B) and"
-    echo "  press 許可する; then press 保存(S) in the dialog. Authorization server:"
+    echo "OAuth: the desks are not signed in yet; each says so in a box. Press its"
+    echo "  サインイン (or the one in 設定, the button \"アプリケーションの設定\", then"
+    echo "  保存(S)), and on the page that opens in the browser sign in as user1 / pass1"
+    echo "  (desk A) or user2 / pass2 (desk B) and press 許可する. Authorization server:"
     echo "  $OAUTH_URL (log: $OFFICE/log/oauth.log)."
     if [ "$(id -u)" -eq 0 ]; then
         # Chromium, the browser here, refuses to run as root in its sandbox.
