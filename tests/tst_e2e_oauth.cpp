@@ -1,8 +1,8 @@
 // Two desks in one process on the real mail office in its OAuth mode: desk A (user1) logs in with
 // its password and sends a memo through its form; desk B (user2), with the real components, is
 // signed in through the settings dialog by a person at headless Chromium (consent.py), pops the
-// memo up and answers through the reply component; over STARTTLS and STLS (with
-// TAV_OAUTH_SECURITY=tls over SMTPS and POP3S). B meets a flood and deletes in its viewer,
+// memo up and answers through the reply component; B over STARTTLS and STLS, A too (with
+// TAV_OAUTH_SECURITY=tls, A over SMTPS and POP3S). B meets a flood and deletes in its viewer,
 // committed before it closes; an expired token is renewed unseen; a revoked grant asks once to sign
 // in again. No window shows a secret. Each memo announced once: tst_dialogues.
 
@@ -31,6 +31,7 @@ class TestE2eOAuth : public QObject
 
     QByteArray ini(int user) const
     {
+        const bool implicit = m_implicit && user == 1;
         return u"[Tavrino]\r\nUserName=%9\r\nUserID=user%1\r\nDomain=tavrino.test\r\n"
                u"List=m.lst\r\nInterval=300\r\nSleep=0\r\nPop3Server=localhost\r\n"
                u"SmtpServer=localhost\r\nPop3Security=%2\r\nSmtpSecurity=%3\r\n"
@@ -38,9 +39,9 @@ class TestE2eOAuth : public QObject
                u"OAuthClientID=tavrino-desk\r\nOAuthScopes=mail offline_access\r\n"
                u"Pop3Port=%4\r\nSmtpPort=%5\r\nCAFile=%6\r\nOAuthAuthorizeURL=%7\r\n"
                u"OAuthTokenURL=%8\r\n"_s.arg(user)
-                   .arg(m_implicit ? u"tls"_s : u"stls"_s, m_implicit ? u"tls"_s : u"starttls"_s,
-                        m_office.port(m_implicit ? "POP3S_PORT" : "POP3_PORT"),
-                        m_office.port(m_implicit ? "SMTPS_PORT" : "SMTP_PORT"),
+                   .arg(implicit ? u"tls"_s : u"stls"_s, implicit ? u"tls"_s : u"starttls"_s,
+                        m_office.port(implicit ? "POP3S_PORT" : "POP3_PORT"),
+                        m_office.port(implicit ? "SMTPS_PORT" : "SMTP_PORT"),
                         m_office.port("CA_FILE"), m_office.port("OAUTH_AUTHORIZE_URL"),
                         m_office.port("OAUTH_TOKEN_URL"), user == 1 ? u"営業 太郎"_s : u"鈴木"_s)
                    .arg(user == 1 ? u"AuthMethod=password\r\nPassword=pass1"_s
