@@ -24,6 +24,9 @@ Endpoints (client "tavrino-desk", PKCE S256 required, redirect to http on
   POST /admin/expire?user=ADDR    that user's access tokens end now
   POST /admin/revoke?user=ADDR    that user's grants end, refresh tokens too
   GET  /admin/stats               requests so far, by kind, good or not
+  GET  /admin/tokens?user=ADDR    the access tokens that user was given, so
+                                  that a test can look for them where they
+                                  must never show
 """
 
 import argparse
@@ -338,6 +341,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.page(400, error_page(problem))
             else:
                 self.page(200, consent_page(q))
+        elif path == "/admin/tokens" and self.loopback():
+            user = self.office.address(self.query().get("user", ""))
+            with self.office.lock:
+                given = [t for t, a in self.office.access.items() if a["user"] == user]
+            self.note = "tokens of %s: %d" % (user, len(given))
+            self.json(200, {"access": given})
         elif path == "/admin/stats" and self.loopback():
             with self.office.lock:
                 stats = dict(self.office.stats)
