@@ -2,11 +2,10 @@
 // loopback address; the test is the browser.
 
 #include "FakeServer.h"
-#include "IniFile.h"
 #include "MailCheck.h"
 #include "Messages.h"
 #include "OAuthTokens.h"
-#include "Settings.h"
+#include "SmtpSend.h"
 
 #include <QtNetwork>
 #include <QtTest>
@@ -168,8 +167,7 @@ private Q_SLOTS:
     }
 
     // An expired access token is refreshed once, however many ask; a
-    // refused refresh token asks for a sign-in once and the endpoint is not
-    // asked again.
+    // refused refresh token wants a sign-in (never asked again: tst_e2e_oauth).
     void tokens_data()
     {
         QTest::addColumn<QByteArray>("answer"); // of the token endpoint to the refresh
@@ -211,13 +209,6 @@ private Q_SLOTS:
         QCOMPARE(got[0].section(u'|', 0, 0), token);
         QVERIFY2(got[0].section(u'|', 1).contains(error), qPrintable(got[0]));
         QCOMPARE(got[0], got[1]);
-        if (signInNeeded) {
-            for (int i = 0; i < 3; ++i)
-                ask();
-            QCOMPARE(got.size(), 5);
-            QCOMPARE(got.last(), u"|"_s + Msg::SignInAgain);
-            QCOMPARE(endpoint.forms.size(), 1);
-        }
         QCOMPARE(tokens.needsSignIn(), signInNeeded); // what the failure box offers
     }
 
@@ -228,7 +219,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("job");
         QTest::addColumn<bool>("againRefused");
-        QTest::newRow("check: the fresh token taken") << u"check"_s << false;
         QTest::newRow("check: the fresh token refused too") << u"check"_s << true;
         QTest::newRow("send: the fresh token taken") << u"send"_s << false;
         QTest::newRow("deletion: the fresh token taken") << u"delete"_s << false;
@@ -292,25 +282,6 @@ private Q_SLOTS:
         const QList<QByteArray> sent = server.received();
         QVERIFY(QByteArray::fromBase64(sent.value(2)).contains("auth=Bearer a1\x01"));
         QVERIFY(QByteArray::fromBase64(sent.value(5)).contains("auth=Bearer a2\x01"));
-    }
-
-    // The program reads the login method with the rest, and its jobs share
-    // the keeper the settings dialog signs in with.
-    void programReadsTheLoginMethod()
-    {
-        QTemporaryDir folder;
-        const QString path = folder.filePath(u"Tavrino.ini"_s);
-        QVERIFY(IniFile(path).SetIniParms(TavrinoSection, {{u"UserID"_s, u"user1"_s},
-                                                           {u"Domain"_s, u"host1"_s},
-                                                           {u"AuthMethod"_s, u"oauth"_s},
-                                                           {u"OAuthProvider"_s, u"google"_s},
-                                                           {u"OAuthClientID"_s, u"desk"_s}}));
-        const Settings s = Settings::Read(folder.path());
-        const OAuthTokens *keeper = OAuthTokens::of(path);
-        QVERIFY(s.pop3().oauth.enabled && s.smtp().oauth.enabled);
-        QCOMPARE(s.pop3().oauth.tokens, keeper);
-        QCOMPARE(s.smtp().oauth.user, u"user1@host1"_s);
-        QCOMPARE(keeper->config().tokenUrl, QUrl(u"https://oauth2.googleapis.com/token"_s));
     }
 };
 
