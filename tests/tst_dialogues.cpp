@@ -29,7 +29,6 @@ private Q_SLOTS:
         const QString unsafe = u":改行などの制御文字を含むため送信できません: "_s;
         const QString unreadable = u":メールサーバーの応答を読み取れません。\r\n"_s;
         row("empty; noise, lower case, code page 932", 0, u"empty"_s);
-        row("too large read through, the check goes on", 1, u"1|2 too large|3|finished"_s);
         row("listed too large: never retrieved", 19, u"1|2 too large|3|finished"_s);
         row("UIDL line without an id", 4, "UIDL" + unreadable + "2");
         row("UIDL listing fewer than STAT", 17, "UIDL" + unreadable + "+OK");
@@ -58,19 +57,11 @@ private Q_SLOTS:
             s.limits.minBytesPerWindow = 1;
             s.bounds.allowanceMs = 1500;
         }
-        QByteArray big = "+OK 5000 octets\r\nSubject: big\r\n\r\n";
-        for (int i = 0; i < 200; ++i)
-            big += QByteArray(30, 'a' + i % 26) + "\r\n";
         if (kind == 0) {
             s.userId = u"鈴木"_s;
             server.send("garbage before the greeting").send("+ok hello");
             server.expect("USER " + Cp932::Encode(s.userId)).send("+OK").expect("PASS pass");
             server.send("+OK").expect("STAT").send("+OK 0 0");
-        } else if (kind == 1) {
-            server.pop3Check(
-                {"u1", "u2", "u3"},
-                {{1, RetrMemo("<1>", "x")}, {2, big + ".\r\n"}, {3, RetrMemo("<3>", "after")}},
-                false);
         } else if (kind == 19) {
             server.pop3Login("+OK 3 900").pop3Uidl({"u1", "u2", "u3"}).expect("LIST");
             server.send("+OK\r\n1 100\r\n2 5000\r\n3 100\r\n.\r\n", false);
@@ -98,7 +89,7 @@ private Q_SLOTS:
             server.send(QByteArray(10000, 'x'), false);
         s.userId = kind == 15 ? u"user1\r\nDELE 1"_s : s.userId;
         s.password = kind == 16 ? u"pa"_s + QChar(0) + u"ss"_s : s.password;
-        if (kind <= 5 || kind == 8 || kind == 17 || kind == 19)
+        if (kind == 0 || kind == 4 || kind == 5 || kind == 8 || kind == 17 || kind == 19)
             server.expect("QUIT").send("+OK");
 
         Pop3Check check(s); // every message is new
@@ -124,12 +115,12 @@ private Q_SLOTS:
         check.start();
         QTRY_VERIFY_WITH_TIMEOUT(log.contains(u"closed"_s), 20000);
         QTEST(log.join(u'|'), "log");
-        if (kind <= 1) // the check's last word stays, not "QUIT"
+        if (kind == 0 || kind == 19) // the check's last word stays, not "QUIT"
             QCOMPARE(status.last(), kind ? QString() : u"No Message."_s);
         status.removeIf([](const QString &s) { return s.isEmpty() || s.startsWith('+'); });
-        if (kind == 1)
+        if (kind == 19)
             QCOMPARE(status, (QStringList{"Connecting...", "USER user1", "PASS ****", "STAT",
-                                          "UIDL", "LIST", "RETR 1", "RETR 2", "RETR 3"}));
+                                          "UIDL", "LIST", "RETR 1", "RETR 3"}));
         if (kind == 18) { // closed at its deadline, not at the server's pace
             QVERIFY2(elapsed.elapsed() < 4000, qPrintable(QString::number(elapsed.elapsed())));
             QTRY_VERIFY(server.connections() == 1 && !server.isConnected());

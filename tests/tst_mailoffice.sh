@@ -89,14 +89,10 @@ part "stop"
 # the sign-in and the logins with each OAuth mechanism are the program's own tests (tst_e2e_oauth).
 # Here: a password or a token before STLS, mail without AUTH, a wrong PKCE verifier and a revoked
 # token are refused; AUTH comes after STARTTLS alone, with the mode's mechanisms.
-grep -qx TLS=0 "$D/ports.env" || fail "plain ports.env lacks TLS=0"
 for mode in tls "oauth OAUTHBEARER XOAUTH2" "oauth=xoauth2 XOAUTH2"; do
     m=${mode%% *}
     start --"$m" "$D/tls" || fail "--$m start: exit status $?: $(cat "$OUT/err")"
     [ ! -s "$OUT/err" ] || fail "--$m start wrote to stderr: $(cat "$OUT/err")"
-    for k in TLS=1 "CA_FILE=$D/tls/tls/ca.pem" "TLS_DIR=$D/tls/tls"; do
-        grep -qxF "$k" "$D/tls/ports.env" || fail "--$m ports.env lacks $k"
-    done
     # Prints one line per failed check.
     timeout 60 python3 - "$D/tls/ports.env" "${mode#tls}" >"$OUT/tls" 2>&1 <<'EOF' || fail "--$m checks: exit status $?"
 import base64, contextlib, http.client, json, poplib, smtplib, ssl, sys, urllib.parse as up
@@ -121,8 +117,6 @@ if s.esmtp_features["auth"].split() != ["PLAIN", "LOGIN"] + mechanisms:
 with contextlib.suppress(smtplib.SMTPException):
     s.sendmail("user2@tavrino.test", ["user3@tavrino.test"], "Subject: x\r\n\r\nx")
     print("mail without AUTH was accepted")
-if env.get("OAUTH_MECHANISMS", '""') != '"%s"' % " ".join(mechanisms):
-    print("OAUTH_MECHANISMS=%s" % env.get("OAUTH_MECHANISMS"))
 if not mechanisms:
     sys.exit()
 to = dict(client_id="tavrino-desk", redirect_uri="http://127.0.0.1:9/")
