@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <algorithm>
@@ -21,6 +22,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -38,6 +40,16 @@
 using Clock = std::chrono::steady_clock;
 
 /// The desk's bound on viewers open at once.
+/// A run's exit status: 0 when good; otherwise its folder is kept for a look.
+inline int KeepIfBad(bool good, QTemporaryDir &work, const char *why)
+{
+    if (!good) {
+        std::fprintf(stderr, "%s (kept: %s)\n", why, qPrintable(work.path()));
+        work.setAutoRemove(false);
+    }
+    return good ? 0 : 1;
+}
+
 inline constexpr int MaxViewers = 50;
 /// Quiet on the desk's side before the reference runs beside it.
 inline constexpr int QuietMs = 150;

@@ -849,32 +849,25 @@ int RunBench(const QString &programDir, bool memoryOnly)
         Desk desk(folder);
         if (!MeasureKnown(b, desk, base, memos, known[i])) {
             std::fprintf(stderr, "(desk log: %s/desk.log)\n", qPrintable(folder));
-            work.setAutoRemove(false);
-            return 1;
+            return KeepIfBad(false, work, "a known check could not be measured");
         }
         if (i == 1) {
             std::printf("4. a deletion from a viewer in the mailbox of %d memos\n", memos);
-            if (!MeasureDelete(b, del)) {
-                work.setAutoRemove(false);
-                return 1;
-            }
+            if (!MeasureDelete(b, del))
+                return KeepIfBad(false, work, "the deletion could not be measured");
         }
         desk.stop();
         const int count = b.serverCount();
         std::printf("8. checks of %d known memos on a server without UIDL, %d runs, the floor "
                     "between them\n",
                     count, FallbackRuns);
-        if (!MeasureFallback(b, count, fallback[i])) {
-            work.setAutoRemove(false);
-            return 1;
-        }
+        if (!MeasureFallback(b, count, fallback[i]))
+            return KeepIfBad(false, work, "a check without UIDL could not be measured");
     }
     std::printf("7. the peak memory of a fresh desk reading one new mail of each shape\n");
     std::vector<ShapeFigure> shapes;
-    if (!MeasureShapes(b, shapes)) {
-        work.setAutoRemove(false);
-        return 1;
-    }
+    if (!MeasureShapes(b, shapes))
+        return KeepIfBad(false, work, "the memory of a shape could not be measured");
     double maxIdleMs = 0;
     int sessions = 0;
     const int held = HeldConnections(known, sessions, maxIdleMs);
@@ -985,12 +978,7 @@ int RunBench(const QString &programDir, bool memoryOnly)
                 KnownGoal, firstRatio, FirstGoal, held, del.dele, del.retr);
     std::printf("memory: %d of %lld mails within their goal\n", shapesMet,
                 qlonglong(shapes.size()) - 1);
-    if (!b.good) {
-        std::fprintf(stderr, "outputs differed from the references' (kept: %s)\n",
-                     qPrintable(work.path()));
-        work.setAutoRemove(false);
-    }
-    return b.good ? 0 : 1;
+    return KeepIfBad(b.good, work, "outputs differed from the references'");
 }
 
 } // namespace

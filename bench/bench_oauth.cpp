@@ -654,11 +654,7 @@ int RunBench(const QString &programDir)
                 DeskUser, signIn.expiresIn, qPrintable(tokenFile),
                 unsigned(tokenStat.st_mode & 0777));
 
-    const auto fail = [&work] {
-        std::fprintf(stderr, "(kept: %s)\n", qPrintable(work.path()));
-        work.setAutoRemove(false);
-        return 1;
-    };
+    const auto fail = [&work] { return KeepIfBad(false, work, "the run stopped"); };
     DovecotLog log(office.dir() + QStringLiteral("/log/dovecot.log"));
     Bench run{office, proxy, log};
     std::printf("first checks of %d new memos: the OAuth desk, then the password desk\n", Memos);
@@ -814,12 +810,7 @@ int RunBench(const QString &programDir)
                 "refreshes over %d checks %d (goal <=%d)\n",
                 Memos, ratio, Goal, Rounds, refreshGrowth, RefreshAllowance);
     std::printf("machine load (1, 5, 15 min) at the end: %s\n", LoadAverage().constData());
-    if (!run.good) {
-        std::fprintf(stderr, "a check differed from what it should be (kept: %s)\n",
-                     qPrintable(work.path()));
-        work.setAutoRemove(false);
-    }
-    return run.good ? 0 : 1;
+    return KeepIfBad(run.good, work, "a check differed from what it should be");
 }
 
 } // namespace
