@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QSaveFile>
 
 #include <qt6keychain/keychain.h>
 
@@ -121,17 +122,14 @@ bool OAuthTokens::storeInFile(const QString &token)
     const QString path = secretFile();
     if (token.isEmpty())
         return !QFile::exists(path) || QFile::remove(path);
-    // Owner-only before the secret is written; then put in place whole.
-    QFile file(path + QStringLiteral(".new"));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
-        file.write(token.toUtf8()) < 0 || !file.flush()) {
-        file.remove();
+    // Owner-only before the secret is written; then put in place whole, as
+    // the settings file is.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) ||
+        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         return false;
-    }
-    file.close();
-    QFile::remove(path);
-    return QFile::rename(file.fileName(), path);
+    file.write(token.toUtf8());
+    return file.commit();
 }
 
 bool OAuthTokens::isSignedIn()
