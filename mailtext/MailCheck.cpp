@@ -77,7 +77,6 @@ void MailCheck::startCheck()
         return;
     }
     m_checking = true;
-    m_tokenRetried = m_retrying = false;
     // The next check is scheduled from the end of this one, so a slow check
     // is never cut short by the following tick.
     m_timer.stop();
@@ -102,24 +101,11 @@ void MailCheck::connectNewCheck()
     connect(check, &Pop3Job::greeted, this, &MailCheck::greeted);
     connect(check, &Pop3Check::messageRetrieved, this, &MailCheck::onRetrieved);
     connect(check, &Pop3Check::checkFinished, this, &MailCheck::onCheckFinished);
-    connect(check, &Pop3Job::failed, this, [this, check](const QString &text) {
-        // A token the server refused may only be stale: one more try with
-        // a fresh one, once the connection is closed.
-        if (!check->tokenRefused() || !m_settings.oauth.tokens || m_shuttingDown ||
-            std::exchange(m_tokenRetried, true))
-            onCheckFailed(text);
-    });
+    connect(check, &Pop3Job::failed, this, &MailCheck::onCheckFailed);
     connect(check, &Pop3Job::closed, this, [this, check] {
         if (m_check == check)
             m_check = nullptr;
         check->deleteLater();
-        if (m_checking && check->tokenRefused() && m_tokenRetried && !m_retrying &&
-            !m_shuttingDown) {
-            m_retrying = true;
-            m_settings.oauth.tokens->dropAccessToken();
-            connectNewCheck();
-            return;
-        }
         if (m_checking) // closed without a word: the check is over all the same
             endCheck(false);
         checkShutDown();

@@ -127,7 +127,6 @@ private:
         bool hasContext = false;
         DeleteCallback done;
         QTimer *bound = nullptr;
-        bool tokenRetried = false; ///< its login was refused once already
     };
     /// A message the desk has read: its memo from the first time, or only
     /// the fact that it is too large to keep.
@@ -163,8 +162,6 @@ private:
     qint16 m_lastSeconds = 1;
     int m_holds = 0;
     bool m_checking = false;
-    bool m_tokenRetried = false; ///< the running check's login was refused once
-    bool m_retrying = false;     ///< and is being tried again
     bool m_checkWaiting = false; ///< a check asked for while a deletion ran
     bool m_shuttingDown = false;
     bool m_shutDownSent = false;

@@ -5,7 +5,6 @@
 #include "MailCheck.h"
 
 #include "Messages.h"
-#include "OAuthTokens.h"
 #include "WSock.h"
 
 void MailCheck::requestDelete(const QString &key, QObject *context, DeleteCallback done)
@@ -83,13 +82,6 @@ void MailCheck::startDelete(const QString &key)
         if (m_deleteJob == job)
             m_deleteJob = nullptr;
         job->deleteLater();
-        // A stale token, as for a check: one more session with a fresh one.
-        if (m_deleteRunning && job->tokenRefused() && m_settings.oauth.tokens && !m_shuttingDown &&
-            !std::exchange(m_deletes.first().tokenRetried, true)) {
-            m_settings.oauth.tokens->dropAccessToken();
-            startDelete(m_deletes.first().key);
-            return;
-        }
         if (m_deleteRunning) // nothing says it was committed
             finishDelete(DeleteResult::Failed, failure->isEmpty()
                                                    ? QStringLiteral("recv:") + WSAErrorText(10054)

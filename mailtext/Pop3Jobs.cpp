@@ -99,18 +99,25 @@ bool ReadListing(const QByteArray &answer, int count, QList<QByteArray> *fields,
 }
 
 Pop3Job::Pop3Job(const Pop3Settings &settings, QObject *parent)
-    : QObject(parent), m_settings(settings), m_line(settings.limits)
+    : QObject(parent), m_settings(settings), m_tokens(settings.oauth.tokens)
 {
-    connect(&m_line, &LineSession::statusText, this, &Pop3Job::statusText);
-    connect(&m_line, &LineSession::replied, this, &Pop3Job::onReply);
-    connect(&m_line, &LineSession::failed, this, &Pop3Job::failed);
-    connect(&m_line, &LineSession::closed, this, [this] {
+    newLine();
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, &Pop3Job::onDeadline);
+}
+
+void Pop3Job::newLine()
+{
+    m_line = std::make_unique<LineSession>(m_settings.limits);
+    LineSession *line = m_line.get();
+    connect(line, &LineSession::statusText, this, &Pop3Job::statusText);
+    connect(line, &LineSession::replied, this, &Pop3Job::onReply);
+    connect(line, &LineSession::failed, this, &Pop3Job::failed);
+    connect(line, &LineSession::closed, this, [this] {
         m_deadline.stop();
         Q_EMIT closed();
     });
-    connect(&m_line, &LineSession::secured, this, &Pop3Job::login);
-    m_deadline.setSingleShot(true);
-    connect(&m_deadline, &QTimer::timeout, this, &Pop3Job::onDeadline);
+    connect(line, &LineSession::secured, this, &Pop3Job::login);
 }
 
 void Pop3Job::login()
@@ -160,7 +167,7 @@ void Pop3Job::start()
     m_deadline.start(m_settings.bounds.allowanceMs);
     // A fresh token first; the deadline covers the wait for it too.
     const auto then = [this](const QString &error) {
-        if (m_line.isClosed()) // past the deadline already
+        if (m_line->isClosed()) // past the deadline already
             return;
         if (error.isEmpty())
             start();
@@ -187,14 +194,14 @@ void Pop3Job::start()
             return;
         }
     }
-    m_line.open(m_settings.server, m_settings.port, ReplyForm::Pop3Line, m_settings.tls);
+    m_line->open(m_settings.server, m_settings.port, ReplyForm::Pop3Line, m_settings.tls);
 }
 
 void Pop3Job::failBeforeConnecting(const QString &errorText)
 {
     QTimer::singleShot(0, this, [this, errorText] {
         Q_EMIT failed(errorText);
-        m_line.abort();
+        m_line->abort();
     });
 }
 
@@ -208,40 +215,56 @@ void Pop3Job::extendDeadline(qint64 bytes)
 
 void Pop3Job::onDeadline()
 {
-    if (m_line.isClosed())
+    if (m_line->isClosed())
         return;
     // Whatever the server is doing, the session is over: nothing of the desk
     // waits on it any longer.
     QPointer<Pop3Job> self(this);
     Q_EMIT failed(QStringLiteral("recv:") + WSAErrorText(TimedOutNumber));
     if (self)
-        m_line.abort();
+        m_line->abort();
 }
 
 void Pop3Job::command(Pop3State next, const QString &text, ReplyForm form, const QString &shown)
 {
     m_state = next;
-    m_line.send(Cp932::Encode(text), form, shown.isEmpty() ? text : shown);
+    m_line->send(Cp932::Encode(text), form, shown.isEmpty() ? text : shown);
 }
 
 void Pop3Job::quit(bool shown)
 {
-    if (m_line.isClosed())
+    if (m_line->isClosed())
         return;
     const bool loggingIn = m_state == Pop3State::Pass || m_state == Pop3State::AuthToken ||
                            m_state == Pop3State::AuthError;
     if (!m_loggedIn && !loggingIn) {
-        m_line.abort();
+        m_line->abort();
         return;
     }
     m_state = Pop3State::Quit;
-    if (shown && m_line.isIdle())
+    if (shown && m_line->isIdle())
         Q_EMIT statusText(QStringLiteral("QUIT"));
-    m_line.quit("QUIT");
+    m_line->quit("QUIT");
 }
 
 void Pop3Job::fail(const QString &errorText)
 {
+    if (m_tokenRefused && m_tokens && !std::exchange(m_retried, true)) {
+        // A token the server refused may only be stale: once more with a
+        // fresh one, over a connection of its own, as the SMTP job does.
+        // Nothing but the login was sent.
+        LineSession *old = m_line.release();
+        old->disconnect(this);
+        old->abort();
+        old->deleteLater();
+        newLine();
+        m_tokenRefused = false;
+        m_tokens->dropAccessToken();
+        m_settings.oauth.accessToken.clear();
+        m_settings.oauth.tokens = m_tokens;
+        start();
+        return;
+    }
     QPointer<Pop3Job> self(this);
     Q_EMIT failed(errorText);
     if (!self)
@@ -249,7 +272,7 @@ void Pop3Job::fail(const QString &errorText)
     if (m_loggedIn)
         quit();
     else
-        m_line.abort();
+        m_line->abort();
 }
 
 void Pop3Job::failUnreadable(const QString &step, const QByteArray &line)
@@ -307,7 +330,7 @@ void Pop3Job::onReply(const LineReply &reply)
             login();
         return;
     case Pop3State::Stls:
-        m_line.startTls();
+        m_line->startTls();
         return;
     case Pop3State::User:
         command(Pop3State::Pass, QStringLiteral("PASS ") + m_settings.password, ReplyForm::Pop3Line,
@@ -455,7 +478,7 @@ void Pop3Check::retrieveNext(const std::optional<std::pair<int, LineReply>> &ans
 
 void Pop3Check::finish()
 {
-    if (m_line.isClosed() || m_line.isEnding())
+    if (m_line->isClosed() || m_line->isEnding())
         return;
     m_complete = true;
     Q_EMIT statusText(QString());
@@ -525,7 +548,7 @@ void Pop3Delete::positive(const LineReply &reply)
         return;
     case Pop3State::Quit:
         Q_EMIT deleted();
-        m_line.abort();
+        m_line->abort();
         return;
     default:
         return;
@@ -539,7 +562,7 @@ void Pop3Delete::negative(const QString &line)
         QPointer<Pop3Delete> self(this);
         Q_EMIT failed(QStringLiteral("recv:") + line);
         if (self)
-            m_line.abort();
+            m_line->abort();
         return;
     }
     Pop3Job::negative(line);

@@ -15,7 +15,10 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 #include <optional>
+
+class OAuthTokens;
 
 /// How long one POP3 session may take as a whole, whatever each reply's own
 /// watchdog allows: a fixed allowance, plus the bytes it must move at a
@@ -74,9 +77,7 @@ public:
 
     void start();
     Pop3State state() const { return m_state; }
-    bool isClosed() const { return m_line.isClosed(); }
-    /// The server refused the token: a fresh one may be worth one more try.
-    bool tokenRefused() const { return m_tokenRefused; }
+    bool isClosed() const { return m_line->isClosed(); }
 
     /// Ends the connection: QUIT once logged in, its reply awaited within
     /// the quit bound and not reported. closed() follows once. shown: the
@@ -113,7 +114,7 @@ protected:
     virtual void negative(const QString &line);
 
     Pop3Settings m_settings;
-    LineSession m_line;
+    std::unique_ptr<LineSession> m_line;
     Pop3State m_state = Pop3State::Idle;
     bool m_loggedIn = false;
     int m_count = 0; ///< from STAT
@@ -125,11 +126,14 @@ private:
     void authenticate(const QByteArray &capabilities);
     void onContinuation(const LineReply &reply);
     void onDeadline();
+    void newLine();
 
     QTimer m_deadline;
     QDeadlineTimer m_due;
     SaslMechanism m_mechanism = SaslMechanism::XOAuth2;
     bool m_tokenRefused = false;
+    OAuthTokens *m_tokens = nullptr; ///< where a fresh token comes from
+    bool m_retried = false;          ///< the one try with a fresh token is spent
 };
 
 /// One mail check: STAT, UIDL, and only when the desk wants some of the
