@@ -71,8 +71,6 @@ public:
 
     State state() const { return m_state; }
     bool isClosed() const { return m_line->isClosed(); }
-    /// The server refused the token: a fresh one may be worth one more try.
-    bool tokenRefused() const { return m_tokenRefused; }
 
 Q_SIGNALS:
     void statusText(const QString &text);
