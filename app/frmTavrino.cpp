@@ -470,10 +470,10 @@ void frmTavrino::onMailCheckError(const QString &text)
                 return;
             m_signIn = StartBrowserSignIn(tokens, tokens->config(), this,
                                           [this](const QString &errorText) {
-                                              if (errorText.isEmpty() && m_mailCheck)
-                                                  m_mailCheck->checkNow();
-                                              else if (!errorText.isEmpty())
+                                              if (!errorText.isEmpty())
                                                   OpenBox(QMessageBox::Warning, errorText);
+                                              else if (m_mailCheck)
+                                                  m_mailCheck->checkNow();
                                           });
         });
     }
