@@ -7,7 +7,6 @@
 #include "MailCheck.h"
 #include "ServerSettings.h"
 #include "SmtpSend.h"
-#include "WSock.h"
 
 #include <QtTest>
 
@@ -151,13 +150,6 @@ private Q_SLOTS:
         QCOMPARE(deleted.count(), 1);
         QCOMPARE(asked, (QStringList{"one", "two"}));
         VERIFY_SCRIPT(server);
-    }
-
-    void errorText()
-    {
-        // The first and the last row of the table, and numbers without a row.
-        QCOMPARE(WSAErrorText(10004) + WSAErrorText(11004) + WSAErrorText(10062) + WSAErrorText(0),
-                 u"呼び出しが取り消された。データレコードの型が要求されていない。(10062)(0)"_s);
     }
 
     void send_data()
